@@ -1,0 +1,131 @@
+// The extraction engine: writes every entry of every volume into the temporary directory,
+// counts the data against the set total, reports progress and lists each created file.
+#include "extract/extract.h"
+#include "extract/text.h"
+#include "platform/system.h"
+#include "res/ids.h"
+
+namespace {
+
+std::int32_t LittleEndian32(const unsigned char* p) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+                                   static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// True when `path` can be appended to the clean-up list and still leave room for the empty
+// string that ends it.
+bool FitsCleanupList(const char* path) {
+  const std::uint32_t length = static_cast<std::uint32_t>(Sys().lstrlenA(path));
+  return g_run.list_position + length + 1 + 1 <= payload::kCleanupListSize;
+}
+
+void AppendToCleanupList(const char* path) {
+  Sys().lstrcpyA(g_run.cleanup_list + g_run.list_position, path);
+  g_run.list_position += static_cast<std::uint32_t>(Sys().lstrlenA(path)) + 1;
+}
+
+// Copies `size` data bytes from the volume into `out` in chunks of the copy buffer.
+bool CopyEntryData(HANDLE volume, HANDLE out, std::int32_t size) {
+  std::int32_t done = 0;
+  while (done < size) {
+    const DWORD chunk = static_cast<DWORD>(size - done < payload::kCopyChunkSize ? size - done
+                                                                                 : payload::kCopyChunkSize);
+    if (ReadBlock(volume, g_run.copy_buffer, chunk) != chunk) return false;
+    if (!WriteBlock(out, g_run.copy_buffer, chunk)) return false;
+    done += static_cast<std::int32_t>(chunk);
+    g_run.extracted_bytes += chunk;
+    ReportProgress();
+  }
+  return true;
+}
+
+// Writes one entry whose name length byte has been read. Returns false on failure, with the
+// output file closed (the volume is the caller's).
+bool ExtractEntry(HANDLE volume, BYTE name_length) {
+  const SystemOps& sys = Sys();
+  // The name goes to text2 first: its counted bytes are read whole and end at a NUL among
+  // them, or at their end when the writer left the NUL out.
+  char* name = g_run.text2;
+  if (name_length > 0 && ReadBlock(volume, name, name_length) != name_length) return false;
+  name[name_length] = '\0';
+
+  FILETIME last_write;
+  unsigned char time_bytes[payload::kFileTimeSize];
+  if (ReadBlock(volume, time_bytes, sizeof time_bytes) != sizeof time_bytes) return false;
+  last_write.dwLowDateTime = static_cast<DWORD>(LittleEndian32(time_bytes));
+  last_write.dwHighDateTime = static_cast<DWORD>(LittleEndian32(time_bytes + 4));
+
+  unsigned char size_bytes[payload::kDataSizeSize];
+  if (ReadBlock(volume, size_bytes, sizeof size_bytes) != sizeof size_bytes) return false;
+  const std::int32_t size = LittleEndian32(size_bytes);
+
+  // A name with a directory part would write outside the temporary directory, and a path that
+  // does not fit the texts or the clean-up list would escape the clean-up: a corrupt set.
+  if (!IsPlainFileName(name, sys.IsDBCSLeadByte)) return false;
+  char* path = g_run.text1;
+  if (!JoinTexts(path, payload::kTextSize, g_run.temp_dir, name) || !FitsCleanupList(path)) return false;
+
+  HANDLE out = sys.CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return false;
+  AppendToCleanupList(path);
+  if (!CopyEntryData(volume, out, size)) {
+    sys.CloseHandle(out);
+    return false;
+  }
+  sys.SetFileTime(out, nullptr, nullptr, &last_write);
+  sys.CloseHandle(out);
+  return true;
+}
+
+// Writes every entry of one volume. Returns false on failure; the volume stays open.
+bool ExtractVolume(HANDLE volume) {
+  for (;;) {
+    BYTE name_length = 0;
+    // A read that does not yield the byte, an error included, ends the volume.
+    if (ReadBlock(volume, &name_length, 1) != 1) return true;
+    if (!ExtractEntry(volume, name_length)) return false;
+  }
+}
+
+int RunSetupHandOff() {
+  if (!ExpandSetupFile(payload::kSetupInfoCompressed, payload::kSetupInfoExpanded)) return 0;
+  if (!ExpandSetupFile(payload::kSetupProgramCompressed, payload::kSetupProgramExpanded)) return 0;
+  WritePresets();
+  return LaunchSetup();
+}
+
+}  // namespace
+
+int ExtractAndLaunch() {
+  for (;;) {
+    HANDLE volume = OpenNextVolume();
+    if (volume == INVALID_HANDLE_VALUE) return 0;
+    const bool ok = ExtractVolume(volume);
+    Sys().CloseHandle(volume);
+    if (!ok) return 0;
+    // A following volume is looked for only while the data written falls short of the total.
+    if (g_run.extracted_bytes >= g_run.set_total) break;
+  }
+  return RunSetupHandOff();
+}
+
+void ReportProgress() {
+  // 64-bit arithmetic: the percentage never wraps, so it never moves backwards.
+  std::int64_t percent = 100;
+  if (g_run.set_total != 0) percent = g_run.extracted_bytes * 100 / g_run.set_total;
+  if (percent > INT32_MAX) percent = INT32_MAX;
+  if (percent > g_run.last_percent) {
+    Sys().SendDlgItemMessageA(g_run.dialog, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+    g_run.last_percent = static_cast<std::int32_t>(percent);
+  }
+}
+
+void DeleteListedFiles(const char* list) {
+  const SystemOps& sys = Sys();
+  int position = 0;
+  while (position < payload::kCleanupListSize && list[position] != '\0') {
+    sys.DeleteFileA(list + position);
+    while (position < payload::kCleanupListSize && list[position] != '\0') ++position;
+    ++position;
+  }
+}

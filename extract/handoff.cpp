@@ -1,0 +1,103 @@
+// The setup hand-off: expands the setup information file and the setup program, writes the
+// account presets and starts the setup program.
+#include "extract/extract.h"
+#include "extract/text.h"
+#include "platform/system.h"
+#include "szdd/header.h"
+
+namespace {
+
+// The byte count a complete expansion of `path` yields: the length its SZDD header announces,
+// or, for a file that is not compressed, its own size. -1 when the file cannot be read.
+LONG ExpectedExpandedLength(const char* path) {
+  const SystemOps& sys = Sys();
+  HANDLE file = sys.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  unsigned char bytes[szdd::kHeaderSize];
+  const DWORD read = ReadBlock(file, bytes, sizeof bytes);
+  szdd::Header header;
+  LONG length = -1;
+  if (szdd::ParseHeader(bytes, read, &header)) {
+    if (header.expanded_length <= 0x7FFFFFFFu) length = static_cast<LONG>(header.expanded_length);
+  } else {
+    DWORD high = 0;
+    const DWORD size = sys.GetFileSize(file, &high);
+    if (size != INVALID_FILE_SIZE && high == 0 && size <= 0x7FFFFFFFu) length = static_cast<LONG>(size);
+  }
+  sys.CloseHandle(file);
+  return length;
+}
+
+}  // namespace
+
+int FileExists(const char* path) {
+  HANDLE file = Sys().CreateFileA(path, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  Sys().CloseHandle(file);
+  return 1;
+}
+
+int ExpandSetupFile(const char* compressed, const char* expanded) {
+  const SystemOps& sys = Sys();
+  char* source_path = g_run.text1;
+  char* target_path = g_run.text2;
+  if (!JoinTexts(source_path, payload::kTextSize, g_run.temp_dir, compressed) ||
+      !JoinTexts(target_path, payload::kTextSize, g_run.temp_dir, expanded))
+    return 0;
+  if (!FileExists(source_path)) return 0;
+  const LONG expected = ExpectedExpandedLength(source_path);
+  if (expected < 0) return 0;
+
+  OFSTRUCT source_record = {};
+  OFSTRUCT target_record = {};
+  source_record.cBytes = sizeof source_record;
+  target_record.cBytes = sizeof target_record;
+  const INT source = sys.LZOpenFileA(source_path, &source_record, OF_READ);
+  if (source < 0) return 0;
+  const INT target = sys.LZOpenFileA(target_path, &target_record, OF_CREATE);
+  if (target < 0) {
+    sys.LZClose(source);
+    return 0;
+  }
+  const LONG copied = sys.LZCopy(source, target);
+  sys.LZClose(source);
+  sys.LZClose(target);
+  // A truncated or corrupt file, or a full disk, yields less than the announced length (LZ32
+  // returns a short positive count then): such a setup file must not be started.
+  if (copied != expected) {
+    sys.DeleteFileA(target_path);
+    return 0;
+  }
+  sys.DeleteFileA(source_path);
+  return 1;
+}
+
+void WritePresets() {
+  const SystemOps& sys = Sys();
+  char* path = g_run.text1;
+  if (!JoinTexts(path, payload::kTextSize, g_run.temp_dir, payload::kSetupInfoExpanded)) return;
+  if (g_run.pop3_server[0] != '\0')
+    sys.WritePrivateProfileStringA(payload::kPresetsSection, payload::kPop3Key, g_run.pop3_server, path);
+  if (g_run.smtp_server[0] != '\0')
+    sys.WritePrivateProfileStringA(payload::kPresetsSection, payload::kSmtpKey, g_run.smtp_server, path);
+}
+
+int LaunchSetup() {
+  const SystemOps& sys = Sys();
+  // The path is quoted: unquoted, a directory with spaces ("C:\Documents and Settings\...")
+  // would make the process service try "C:\Documents.exe" first.
+  char* command_line = g_run.text1;
+  if (!JoinTexts(command_line, payload::kTextSize, "\"", g_run.temp_dir) ||
+      !JoinTexts(g_run.text2, payload::kTextSize, command_line, payload::kSetupProgramExpanded) ||
+      !JoinTexts(command_line, payload::kTextSize, g_run.text2, "\""))
+    return 0;
+  STARTUPINFOA startup = {};
+  sys.GetStartupInfoA(&startup);
+  PROCESS_INFORMATION process = {};
+  if (!sys.CreateProcessA(nullptr, command_line, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                          &startup, &process))
+    return 0;
+  // The setup program runs on by itself; its handles are neither waited on nor used.
+  return 1;
+}

@@ -1,0 +1,87 @@
+// The volume sequence: volume 1 inside the launcher, Disk2, Disk3, ... beside it, and the
+// prompt for a missing disk.
+#include "extract/extract.h"
+#include "platform/system.h"
+#include "res/ids.h"
+
+namespace {
+
+HANDLE OpenForReading(const char* path) {
+  return Sys().CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+}
+
+std::int32_t LittleEndian32(const unsigned char* p) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+                                   static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// The offset of volume 1 from resource 104, or -1 when the resource is missing or shorter
+// than its 4 bytes (a seek to -1 always fails).
+LONG PayloadOffset() {
+  const SystemOps& sys = Sys();
+  HRSRC resource = sys.FindResourceA(g_run.instance, MAKEINTRESOURCEA(payload::kOffsetResourceId),
+                                     payload::kResourceType);
+  if (resource == nullptr) return -1;
+  HGLOBAL loaded = sys.LoadResource(g_run.instance, resource);
+  if (loaded == nullptr) return -1;
+  const auto* bytes = static_cast<const unsigned char*>(sys.LockResource(loaded));
+  if (bytes == nullptr || sys.SizeofResource(g_run.instance, resource) < payload::kOffsetResourceSize) return -1;
+  return LittleEndian32(bytes);
+}
+
+// Reads a volume's set total. Returns false when fewer than 4 bytes could be read.
+bool ReadSetTotal(HANDLE file, std::int32_t* total) {
+  unsigned char bytes[payload::kSetTotalSize];
+  if (ReadBlock(file, bytes, sizeof bytes) != sizeof bytes) return false;
+  *total = LittleEndian32(bytes);
+  return true;
+}
+
+HANDLE OpenFirstVolume() {
+  const SystemOps& sys = Sys();
+  HANDLE file = OpenForReading(g_run.module_path);
+  if (file == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+  if (sys.SetFilePointer(file, PayloadOffset(), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !ReadSetTotal(file, &g_run.set_total)) {
+    sys.CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+}  // namespace
+
+HANDLE OpenVolumeFile() {
+  HANDLE file = OpenForReading(g_run.module_path);
+  if (file == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+  std::int32_t total = 0;
+  if (!ReadSetTotal(file, &total) || total != g_run.set_total) {
+    // A disk of another set, or of another version of this one, counts as missing.
+    Sys().CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+HANDLE OpenNextVolume() {
+  const SystemOps& sys = Sys();
+  const int n = ++g_run.volume_number;
+  if (n == 1) return OpenFirstVolume();
+
+  sys.wsprintfA(g_run.text1, payload::kVolumeNameFormat, n);
+  // A launcher directory so deep that the volume's path does not fit fails the run.
+  if (!ReplaceFileName(g_run.module_path, g_run.text1)) return INVALID_HANDLE_VALUE;
+  for (;;) {
+    HANDLE file = OpenVolumeFile();
+    if (file != INVALID_HANDLE_VALUE) return file;
+    // Started from a network path with no drive letter: there is no drive to ask for.
+    if (g_run.module_path[0] == '\\') return INVALID_HANDLE_VALUE;
+    sys.LoadStringA(g_run.instance, IDS_DISK_PROMPT, g_run.text1, payload::kTextSize);
+    sys.wsprintfA(g_run.text2, g_run.text1, g_run.module_path[0], g_run.version, n);
+    if (sys.MessageBoxA(g_run.dialog, g_run.text2, g_run.caption, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
+      g_run.user_cancelled = 1;
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+}

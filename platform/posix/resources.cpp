@@ -1,0 +1,98 @@
+// POSIX layer, resources: the two custom resources from the launcher's ELF record, and the
+// string table generated from the resource script.
+#include <cstring>
+#include <mutex>
+
+#include "extract/payload.h"
+#include "platform/posix/layer.h"
+#include "res/rcdata.h"
+
+namespace posix {
+
+namespace {
+
+struct Resource {
+  const void* data;
+  DWORD size;
+};
+
+// A copy of the ELF record, taken once through the volatile object.
+rcdata::ResourceRecord g_record;
+Resource g_offset_resource;
+Resource g_version_resource;
+std::once_flag g_record_once;
+
+void TakeRecord() {
+  const volatile unsigned char* from = reinterpret_cast<const volatile unsigned char*>(&qmr_resource_record);
+  auto* to = reinterpret_cast<unsigned char*>(&g_record);
+  for (std::size_t i = 0; i < sizeof g_record; ++i) to[i] = from[i];
+  g_offset_resource = {g_record.payload_offset, sizeof g_record.payload_offset};
+  g_version_resource = {g_record.version, sizeof g_record.version};
+}
+
+bool IsCustomDataType(LPCSTR type) {
+  if (IS_INTRESOURCE(type)) return false;
+  const char* expected = payload::kResourceType;
+  for (; *type != '\0' && *expected != '\0'; ++type, ++expected) {
+    char c = *type;
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != *expected) return false;
+  }
+  return *type == '\0' && *expected == '\0';
+}
+
+HRSRC WINAPI FindResourceA(HMODULE, LPCSTR name, LPCSTR type) {
+  std::call_once(g_record_once, TakeRecord);
+  if (!IS_INTRESOURCE(name) || !IsCustomDataType(type)) {
+    SetError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return nullptr;
+  }
+  switch (reinterpret_cast<std::uintptr_t>(name)) {
+    case payload::kOffsetResourceId: return reinterpret_cast<HRSRC>(&g_offset_resource);
+    case payload::kVersionResourceId: return reinterpret_cast<HRSRC>(&g_version_resource);
+    default: SetError(ERROR_RESOURCE_NAME_NOT_FOUND); return nullptr;
+  }
+}
+
+HGLOBAL WINAPI LoadResource(HMODULE, HRSRC resource) { return resource; }
+
+LPVOID WINAPI LockResource(HGLOBAL loaded) {
+  if (loaded == nullptr) return nullptr;
+  return const_cast<void*>(static_cast<const Resource*>(loaded)->data);
+}
+
+DWORD WINAPI SizeofResource(HMODULE, HRSRC resource) {
+  return resource == nullptr ? 0 : reinterpret_cast<const Resource*>(resource)->size;
+}
+
+int WINAPI LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
+  if (buffer == nullptr || size <= 0) return 0;
+  for (int i = 0; i < rcdata::kStringCount; ++i) {
+    if (rcdata::kStrings[i].id != id) continue;
+    const char* text = rcdata::kStrings[i].text;
+    std::size_t n = std::strlen(text);
+    if (n > static_cast<std::size_t>(size - 1)) {
+      n = static_cast<std::size_t>(size - 1);
+      // Cut at a character boundary: never leave part of a UTF-8 sequence behind.
+      while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    }
+    std::memcpy(buffer, text, n);
+    buffer[n] = '\0';
+    return static_cast<int>(n);
+  }
+  buffer[0] = '\0';
+  SetError(ERROR_RESOURCE_NAME_NOT_FOUND);
+  return 0;
+}
+
+}  // namespace
+
+void FillResourceOps(SystemOps& ops) {
+  ops.FindResourceA = FindResourceA;
+  ops.LoadResource = LoadResource;
+  ops.LockResource = LockResource;
+  ops.SizeofResource = SizeofResource;
+  ops.LoadStringA = LoadStringA;
+}
+
+}  // namespace posix

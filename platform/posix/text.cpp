@@ -1,0 +1,123 @@
+// POSIX layer, texts: the lstr functions, wsprintfA and the code page (UTF-8, so no byte opens
+// a double-byte character).
+#include <cstdarg>
+#include <cstring>
+
+#include "platform/posix/layer.h"
+
+namespace posix {
+
+namespace {
+
+constexpr int kFormatLimit = 1024;  // wsprintfA writes at most this many bytes, the NUL included
+
+LPSTR WINAPI lstrcpyA(LPSTR destination, LPCSTR source) { return std::strcpy(destination, source); }
+LPSTR WINAPI lstrcatA(LPSTR destination, LPCSTR source) { return std::strcat(destination, source); }
+int WINAPI lstrlenA(LPCSTR text) { return text == nullptr ? 0 : static_cast<int>(std::strlen(text)); }
+
+class Output {
+ public:
+  explicit Output(char* buffer) : buffer_(buffer) {}
+  void Put(char c) {
+    if (length_ < kFormatLimit - 1) buffer_[length_++] = c;
+  }
+  void Pad(int count, char c) {
+    for (int i = 0; i < count; ++i) Put(c);
+  }
+  int Finish() {
+    buffer_[length_] = '\0';
+    return length_;
+  }
+
+ private:
+  char* buffer_;
+  int length_ = 0;
+};
+
+int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) {
+  va_list args;
+  va_start(args, format);
+  Output out(buffer);
+  for (const char* f = format; *f != '\0'; ++f) {
+    if (*f != '%') {
+      out.Put(*f);
+      continue;
+    }
+    ++f;
+    bool left = false, zero = false;
+    for (; *f == '-' || *f == '0'; ++f) (*f == '-' ? left : zero) = true;
+    int width = 0, precision = -1;
+    for (; *f >= '0' && *f <= '9'; ++f) width = width * 10 + (*f - '0');
+    if (*f == '.') {
+      precision = 0;
+      for (++f; *f >= '0' && *f <= '9'; ++f) precision = precision * 10 + (*f - '0');
+    }
+    while (*f == 'l' || *f == 'h') ++f;
+    char digits[24];
+    const char* text = digits;
+    int length = 0;
+    switch (*f) {
+      case 's': {
+        text = va_arg(args, const char*);
+        if (text == nullptr) text = "(null)";
+        length = static_cast<int>(std::strlen(text));
+        if (precision >= 0 && length > precision) length = precision;
+        break;
+      }
+      case 'c':
+        digits[0] = static_cast<char>(va_arg(args, int));
+        length = 1;
+        break;
+      case 'd': case 'i': case 'u': case 'x': case 'X': {
+        const bool is_signed = *f == 'd' || *f == 'i';
+        const unsigned base = (*f == 'x' || *f == 'X') ? 16 : 10;
+        const char* alphabet = *f == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+        unsigned value = va_arg(args, unsigned);
+        bool negative = false;
+        if (is_signed && static_cast<int>(value) < 0) {
+          negative = true;
+          value = 0u - value;
+        }
+        char reversed[24];
+        int n = 0;
+        do {
+          reversed[n++] = alphabet[value % base];
+          value /= base;
+        } while (value != 0);
+        if (negative) digits[length++] = '-';
+        while (n > 0) digits[length++] = reversed[--n];
+        break;
+      }
+      case '%':
+        digits[0] = '%';
+        length = 1;
+        break;
+      case '\0':
+        --f;  // a lone '%' at the end
+        continue;
+      default:
+        digits[0] = *f;
+        length = 1;
+        break;
+    }
+    if (!left) out.Pad(width - length, zero ? '0' : ' ');
+    for (int i = 0; i < length; ++i) out.Put(text[i]);
+    if (left) out.Pad(width - length, ' ');
+  }
+  va_end(args);
+  return out.Finish();
+}
+
+BOOL WINAPI IsDBCSLeadByte(BYTE) { return FALSE; }
+
+}  // namespace
+
+void FillTextOps(SystemOps& ops) {
+  ops.lstrcpyA = lstrcpyA;
+  ops.lstrcatA = lstrcatA;
+  ops.lstrlenA = lstrlenA;
+  ops.wsprintfA = wsprintfA;
+  ops.IsDBCSLeadByte = IsDBCSLeadByte;
+}
+
+}  // namespace posix

@@ -1,0 +1,474 @@
+// The testing platform: fault injection, scripted message boxes, stand-ins and records.
+#include "platform/testing/test_platform.h"
+
+#include <cstring>
+
+#include "extract/payload.h"
+
+namespace testing_platform {
+
+namespace {
+
+TestPlatform* g_active = nullptr;
+
+struct StandInResource {
+  const std::uint8_t* data;
+  DWORD size;
+};
+// Stand-in resources of every platform, keyed by platform and id; a handle points into this map.
+std::map<std::pair<const TestPlatform*, int>, StandInResource> g_stand_in_resources;
+
+TestPlatform& T() { return *g_active; }
+const SystemOps& B() { return g_active->base(); }
+
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                          DWORD flags, HANDLE template_file) {
+  Fault fault;
+  if (T().ShouldFail(Op::kCreateFile, path, &fault)) {
+    B().SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE handle = B().CreateFileA(path, access, share, security, disposition, flags, template_file);
+  if (handle != INVALID_HANDLE_VALUE) T().TrackHandle(handle, path);
+  return handle;
+}
+
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) {
+  Fault fault;
+  if (T().ShouldFail(Op::kReadFile, T().PathOf(file), &fault)) {
+    if (fault == Fault::kShort) return B().ReadFile(file, buffer, count / 2, read, overlapped);
+    *read = 0;
+    B().SetLastError(ERROR_READ_FAULT);
+    return FALSE;
+  }
+  return B().ReadFile(file, buffer, count, read, overlapped);
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped) {
+  Fault fault;
+  if (T().ShouldFail(Op::kWriteFile, T().PathOf(file), &fault)) {
+    if (fault == Fault::kShort) return B().WriteFile(file, buffer, count / 2, written, overlapped);
+    *written = 0;
+    B().SetLastError(fault == Fault::kDiskFull ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+    return FALSE;
+  }
+  return B().WriteFile(file, buffer, count, written, overlapped);
+}
+
+DWORD WINAPI SetFilePointer(HANDLE file, LONG offset, PLONG offset_high, DWORD method) {
+  Fault fault;
+  if (T().ShouldFail(Op::kSetFilePointer, T().PathOf(file), &fault)) {
+    B().SetLastError(ERROR_NEGATIVE_SEEK);
+    return INVALID_SET_FILE_POINTER;
+  }
+  return B().SetFilePointer(file, offset, offset_high, method);
+}
+
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD size_high) {
+  Fault fault;
+  if (T().ShouldFail(Op::kGetFileSize, T().PathOf(file), &fault)) return INVALID_FILE_SIZE;
+  return B().GetFileSize(file, size_high);
+}
+
+BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* access, const FILETIME* last_write) {
+  Fault fault;
+  if (T().ShouldFail(Op::kSetFileTime, T().PathOf(file), &fault)) return FALSE;
+  return B().SetFileTime(file, creation, access, last_write);
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+  Fault fault;
+  const std::string path = T().PathOf(handle);
+  T().ForgetHandle(handle);
+  const BOOL closed = B().CloseHandle(handle);  // a handle is always closed, even when the result is faked
+  if (T().ShouldFail(Op::kCloseHandle, path, &fault)) return FALSE;
+  return closed;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR path) {
+  Fault fault;
+  if (T().ShouldFail(Op::kDeleteFile, path, &fault)) {
+    B().SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return B().DeleteFileA(path);
+}
+
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, DWORD size,
+                                      LPCSTR path) {
+  Fault fault;
+  if (T().ShouldFail(Op::kGetProfileString, path, &fault)) {
+    return B().GetPrivateProfileStringA(section, key, default_value, buffer, size, "Z:\\nonexistent\\qmr.ini");
+  }
+  return B().GetPrivateProfileStringA(section, key, default_value, buffer, size, path);
+}
+
+BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR path) {
+  Fault fault;
+  if (T().ShouldFail(Op::kWriteProfileString, path, &fault)) return FALSE;
+  return B().WritePrivateProfileStringA(section, key, value, path);
+}
+
+HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
+  Fault fault;
+  if (T().ShouldFail(Op::kFindResource, "", &fault)) return nullptr;
+  if (IS_INTRESOURCE(name)) {
+    const int id = static_cast<int>(reinterpret_cast<std::uintptr_t>(name));
+    bool missing = false;
+    const std::vector<std::uint8_t>* bytes = T().CustomResource(id, &missing);
+    if (missing) return nullptr;
+    if (bytes != nullptr) {
+      StandInResource& stand_in = g_stand_in_resources[{g_active, id}];
+      stand_in = {bytes->data(), static_cast<DWORD>(bytes->size())};
+      return reinterpret_cast<HRSRC>(&stand_in);
+    }
+  }
+  return B().FindResourceA(module, name, type);
+}
+
+bool IsStandIn(const void* resource) {
+  for (auto& [id, stand_in] : g_stand_in_resources)
+    if (resource == &stand_in) return true;
+  return false;
+}
+
+HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
+  Fault fault;
+  if (T().ShouldFail(Op::kLoadResource, "", &fault)) return nullptr;
+  if (IsStandIn(resource)) return resource;
+  return B().LoadResource(module, resource);
+}
+
+LPVOID WINAPI LockResource(HGLOBAL loaded) {
+  Fault fault;
+  if (T().ShouldFail(Op::kLockResource, "", &fault)) return nullptr;
+  if (IsStandIn(loaded))
+    return const_cast<std::uint8_t*>(static_cast<StandInResource*>(loaded)->data);
+  return B().LockResource(loaded);
+}
+
+DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
+  if (IsStandIn(resource)) return reinterpret_cast<StandInResource*>(resource)->size;
+  return B().SizeofResource(module, resource);
+}
+
+int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size) {
+  Fault fault;
+  if (T().ShouldFail(Op::kLoadString, "", &fault)) {
+    if (size > 0) buffer[0] = '\0';
+    return 0;
+  }
+  return B().LoadStringA(instance, id, buffer, size);
+}
+
+DWORD CopyOut(const std::string& text, LPSTR buffer, DWORD size) {
+  if (size == 0) return 0;
+  if (text.size() >= size) {
+    std::memcpy(buffer, text.data(), size - 1);
+    buffer[size - 1] = '\0';
+    return size;
+  }
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return static_cast<DWORD>(text.size());
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+  Fault fault;
+  if (T().ShouldFail(Op::kGetModuleFileName, "", &fault)) return 0;
+  if (const std::string* path = T().module_path()) return CopyOut(*path, buffer, size);
+  return B().GetModuleFileNameA(module, buffer, size);
+}
+
+DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
+  Fault fault;
+  if (T().ShouldFail(Op::kGetTempPath, "", &fault)) return 0;
+  if (const std::string* path = T().temp_path()) {
+    if (path->size() + 1 > size) return static_cast<DWORD>(path->size() + 1);
+    std::memcpy(buffer, path->c_str(), path->size() + 1);
+    return static_cast<DWORD>(path->size());
+  }
+  return B().GetTempPathA(size, buffer);
+}
+
+BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_ATTRIBUTES process_security,
+                           LPSECURITY_ATTRIBUTES thread_security, BOOL inherit, DWORD flags, LPVOID environment,
+                           LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
+  T().RecordProcess({application != nullptr ? application : "", command_line != nullptr ? command_line : "", flags});
+  Fault fault;
+  if (T().ShouldFail(Op::kCreateProcess, command_line != nullptr ? command_line : "", &fault)) {
+    B().SetLastError(T().create_process_error());
+    return FALSE;
+  }
+  if (T().starts_processes())
+    return B().CreateProcessA(application, command_line, process_security, thread_security, inherit, flags,
+                              environment, directory, startup, info);
+  if (info != nullptr) *info = {};
+  return TRUE;
+}
+
+BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* info) {
+  Fault fault;
+  if (T().ShouldFail(Op::kShellExecuteEx, info->lpFile != nullptr ? info->lpFile : "", &fault)) {
+    B().SetLastError(ERROR_CANCELLED);
+    return FALSE;
+  }
+  if (T().starts_processes()) return B().ShellExecuteExA(info);
+  return TRUE;
+}
+
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, std::size_t stack, LPTHREAD_START_ROUTINE start,
+                           LPVOID parameter, DWORD flags, LPDWORD id) {
+  Fault fault;
+  if (T().ShouldFail(Op::kCreateThread, "", &fault)) return nullptr;
+  return B().CreateThread(security, stack, start, parameter, flags, id);
+}
+
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+  Fault fault;
+  if (T().ShouldFail(Op::kMessageBox, text != nullptr ? text : "", &fault)) return 0;  // the box could not be shown
+  return T().AnswerMessageBox({owner, text != nullptr ? text : "", caption != nullptr ? caption : "", style});
+}
+
+INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC procedure, LPARAM parameter) {
+  Fault fault;
+  if (T().ShouldFail(Op::kDialogBox, "", &fault)) return -1;
+  return B().DialogBoxParamA(instance, name, owner, procedure, parameter);
+}
+
+LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int control, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == PBM_SETPOS && control == 1000) T().RecordProgress(static_cast<int>(wparam));
+  if (B().SendDlgItemMessageA == nullptr || dialog == nullptr) return 0;
+  return B().SendDlgItemMessageA(dialog, control, message, wparam, lparam);
+}
+
+BOOL WINAPI IsDBCSLeadByte(BYTE byte) {
+  if (auto predicate = T().lead_byte_predicate()) return predicate(byte);
+  return B().IsDBCSLeadByte(byte);
+}
+
+INT WINAPI LZOpenFileA(LPSTR path, LPOFSTRUCT record, WORD style) {
+  Fault fault;
+  if (T().ShouldFail(Op::kLzOpenFile, path, &fault)) return -1;
+  const INT handle = B().LZOpenFileA(path, record, style);
+  if (handle >= 0) T().TrackLz(handle, true);
+  return handle;
+}
+
+LONG WINAPI LZCopy(INT source, INT destination) {
+  Fault fault;
+  if (T().ShouldFail(Op::kLzCopy, "", &fault)) {
+    if (fault == Fault::kShort) return 1;  // as on a truncated source: a short positive count
+    return fault == Fault::kDiskFull ? LZERROR_WRITE : LZERROR_READ;
+  }
+  return B().LZCopy(source, destination);
+}
+
+void WINAPI LZClose(INT handle) {
+  T().TrackLz(handle, false);
+  B().LZClose(handle);
+}
+
+}  // namespace
+
+const char* OpName(Op op) {
+  static const char* const kNames[] = {
+      "CreateFileA",   "ReadFile",       "WriteFile",          "SetFilePointer",  "GetFileSize",
+      "SetFileTime",   "CloseHandle",    "DeleteFileA",        "GetPrivateProfileStringA",
+      "WritePrivateProfileStringA",      "FindResourceA",      "LoadResource",    "LockResource",
+      "LoadStringA",   "GetModuleFileNameA", "GetTempPathA",   "CreateProcessA",  "ShellExecuteExA",
+      "CreateThread",  "MessageBoxA",    "DialogBoxParamA",    "LZOpenFileA",     "LZCopy"};
+  static_assert(sizeof kNames / sizeof kNames[0] == static_cast<int>(Op::kCount));
+  return kNames[static_cast<int>(op)];
+}
+
+TestPlatform::TestPlatform(const SystemOps& base) : base_(base), ops_(base) {
+  ops_.CreateFileA = testing_platform::CreateFileA;
+  ops_.ReadFile = testing_platform::ReadFile;
+  ops_.WriteFile = testing_platform::WriteFile;
+  ops_.SetFilePointer = testing_platform::SetFilePointer;
+  ops_.GetFileSize = testing_platform::GetFileSize;
+  ops_.SetFileTime = testing_platform::SetFileTime;
+  ops_.CloseHandle = testing_platform::CloseHandle;
+  ops_.DeleteFileA = testing_platform::DeleteFileA;
+  ops_.GetPrivateProfileStringA = testing_platform::GetPrivateProfileStringA;
+  ops_.WritePrivateProfileStringA = testing_platform::WritePrivateProfileStringA;
+  ops_.FindResourceA = testing_platform::FindResourceA;
+  ops_.LoadResource = testing_platform::LoadResource;
+  ops_.LockResource = testing_platform::LockResource;
+  ops_.SizeofResource = testing_platform::SizeofResource;
+  ops_.LoadStringA = testing_platform::LoadStringA;
+  ops_.GetModuleFileNameA = testing_platform::GetModuleFileNameA;
+  ops_.GetTempPathA = testing_platform::GetTempPathA;
+  ops_.CreateProcessA = testing_platform::CreateProcessA;
+  ops_.ShellExecuteExA = testing_platform::ShellExecuteExA;
+  ops_.CreateThread = testing_platform::CreateThread;
+  ops_.MessageBoxA = testing_platform::MessageBoxA;
+  ops_.DialogBoxParamA = testing_platform::DialogBoxParamA;
+  ops_.SendDlgItemMessageA = testing_platform::SendDlgItemMessageA;
+  ops_.IsDBCSLeadByte = testing_platform::IsDBCSLeadByte;
+  ops_.LZOpenFileA = testing_platform::LZOpenFileA;
+  ops_.LZCopy = testing_platform::LZCopy;
+  ops_.LZClose = testing_platform::LZClose;
+  previous_ = g_active;
+  g_active = this;
+  InstallSystem(&ops_);
+}
+
+TestPlatform::~TestPlatform() {
+  std::erase_if(g_stand_in_resources, [this](const auto& item) { return item.first.first == this; });
+  g_active = previous_;
+  InstallSystem(previous_ != nullptr ? &previous_->ops_ : nullptr);
+}
+
+TestPlatform* TestPlatform::Active() { return g_active; }
+
+void TestPlatform::InjectFault(Op op, int nth, Fault fault, const std::string& path_part) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  faults_.push_back({op, nth, fault, path_part});
+}
+
+int TestPlatform::Calls(Op op) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return calls_[static_cast<int>(op)];
+}
+
+bool TestPlatform::ShouldFail(Op op, const std::string& path, Fault* fault) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++calls_[static_cast<int>(op)];
+  bool fail = false;
+  for (FaultPlan& plan : faults_) {
+    if (plan.op != op) continue;
+    if (!plan.path_part.empty() && path.find(plan.path_part) == std::string::npos) continue;
+    if (++plan.seen == plan.nth && !fail) {
+      fail = true;
+      *fault = plan.fault;
+    }
+  }
+  return fail;
+}
+
+void TestPlatform::AnswerMessageBoxes(std::vector<int> answers) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  answers_ = std::move(answers);
+  next_answer_ = 0;
+}
+
+void TestPlatform::OnMessageBox(std::function<int(const MessageBoxCall&)> answer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  answer_function_ = std::move(answer);
+}
+
+int TestPlatform::AnswerMessageBox(const MessageBoxCall& call) {
+  std::function<int(const MessageBoxCall&)> function;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    message_boxes_.push_back(call);
+    if (next_answer_ < answers_.size()) return answers_[next_answer_++];
+    function = answer_function_;
+    if (!function) {
+      ++unexpected_boxes_;
+      const UINT buttons = call.style & 0x0F;
+      return buttons == MB_YESNO ? IDNO : buttons == MB_OKCANCEL ? IDCANCEL : IDOK;
+    }
+  }
+  return function(call);
+}
+
+std::vector<MessageBoxCall> TestPlatform::MessageBoxes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return message_boxes_;
+}
+
+int TestPlatform::UnexpectedMessageBoxes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return unexpected_boxes_;
+}
+
+void TestPlatform::RecordProgress(int position) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  progress_.push_back(position);
+}
+
+std::vector<int> TestPlatform::ProgressPositions() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return progress_;
+}
+
+void TestPlatform::SetModulePath(const std::string& windows_path) {
+  module_path_ = windows_path;
+  has_module_path_ = true;
+}
+
+void TestPlatform::SetTempPath(const std::string& windows_path) {
+  temp_path_ = windows_path;
+  has_temp_path_ = true;
+}
+
+void TestPlatform::SetCustomResource(int id, const std::vector<std::uint8_t>& bytes) {
+  resources_[id] = bytes;
+  removed_resources_.erase(id);
+}
+
+void TestPlatform::RemoveCustomResource(int id) {
+  resources_.erase(id);
+  removed_resources_[id] = true;
+}
+
+const std::vector<std::uint8_t>* TestPlatform::CustomResource(int id, bool* missing) const {
+  *missing = removed_resources_.count(id) != 0;
+  auto it = resources_.find(id);
+  return it == resources_.end() ? nullptr : &it->second;
+}
+
+void TestPlatform::SetLeadBytePredicate(BOOL(WINAPI* is_lead)(BYTE)) { is_lead_ = is_lead; }
+
+void TestPlatform::StartProcesses(bool start) { start_processes_ = start; }
+
+void TestPlatform::SetCreateProcessError(DWORD error) { create_process_error_ = error; }
+
+void TestPlatform::RecordProcess(const ProcessCall& call) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  processes_.push_back(call);
+}
+
+std::vector<ProcessCall> TestPlatform::Processes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return processes_;
+}
+
+std::string TestPlatform::PathOf(HANDLE handle) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = handles_.find(handle);
+  return it == handles_.end() ? std::string() : it->second;
+}
+
+void TestPlatform::TrackHandle(HANDLE handle, const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  handles_[handle] = path;
+}
+
+void TestPlatform::ForgetHandle(HANDLE handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  handles_.erase(handle);
+}
+
+void TestPlatform::TrackLz(INT handle, bool open) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (open) {
+    lz_handles_[handle] = true;
+  } else {
+    lz_handles_.erase(handle);
+  }
+}
+
+int TestPlatform::OpenFileHandles() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(handles_.size());
+}
+
+int TestPlatform::OpenLzHandles() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(lz_handles_.size());
+}
+
+}  // namespace testing_platform

@@ -1,0 +1,164 @@
+// The testing platform, linked into tests only: a table that wraps another (normally the
+// native one) and can fail the Nth call of any operation, answer message boxes from a script,
+// stand in for the module's path, temporary directory and resources, and record every
+// message box, progress position and process start.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/system.h"
+
+namespace testing_platform {
+
+enum class Op {
+  kCreateFile,
+  kReadFile,
+  kWriteFile,
+  kSetFilePointer,
+  kGetFileSize,
+  kSetFileTime,
+  kCloseHandle,
+  kDeleteFile,
+  kGetProfileString,
+  kWriteProfileString,
+  kFindResource,
+  kLoadResource,
+  kLockResource,
+  kLoadString,
+  kGetModuleFileName,
+  kGetTempPath,
+  kCreateProcess,
+  kShellExecuteEx,
+  kCreateThread,
+  kMessageBox,
+  kDialogBox,
+  kLzOpenFile,
+  kLzCopy,
+  kCount,
+};
+
+const char* OpName(Op op);
+
+enum class Fault {
+  kFail,      // the call fails (a null or invalid result, FALSE, a negative LZ code)
+  kShort,     // a read or write does half of what was asked and reports success; LZCopy stops short
+  kDiskFull,  // a write fails with ERROR_DISK_FULL after writing nothing
+};
+
+struct MessageBoxCall {
+  HWND owner;
+  std::string text;
+  std::string caption;
+  UINT style;
+};
+
+struct ProcessCall {
+  std::string application;  // empty when none was given
+  std::string command_line;
+  DWORD flags;
+};
+
+class TestPlatform {
+ public:
+  // Installs itself as the table in use, wrapping `base`; the destructor restores the table that
+  // was in use before.
+  explicit TestPlatform(const SystemOps& base = NativeSystem());
+  ~TestPlatform();
+  TestPlatform(const TestPlatform&) = delete;
+  TestPlatform& operator=(const TestPlatform&) = delete;
+
+  // Makes call number `nth` (counted from 1) of `op` fail. With `path_part`, only calls whose
+  // path (or the path the handle was opened with) contains it are counted.
+  void InjectFault(Op op, int nth, Fault fault = Fault::kFail, const std::string& path_part = {});
+  // How many calls of `op` were made.
+  int Calls(Op op) const;
+
+  // Answers message boxes in order; once the script is spent, a box is answered with its
+  // second button (No / Cancel) and counted as unexpected.
+  void AnswerMessageBoxes(std::vector<int> answers);
+  // Answers message boxes with a function instead (it may change files before answering).
+  void OnMessageBox(std::function<int(const MessageBoxCall&)> answer);
+  std::vector<MessageBoxCall> MessageBoxes() const;
+  int UnexpectedMessageBoxes() const;
+
+  // Positions sent to the progress bar (PBM_SETPOS to control 1000), in order.
+  std::vector<int> ProgressPositions() const;
+
+  // Stand-ins for what the module would report.
+  void SetModulePath(const std::string& windows_path);
+  void SetTempPath(const std::string& windows_path);
+  void SetCustomResource(int id, const std::vector<std::uint8_t>& bytes);
+  void RemoveCustomResource(int id);
+  void SetLeadBytePredicate(BOOL(WINAPI* is_lead)(BYTE));
+
+  // Processes: recorded, and started through the wrapped table only when asked to.
+  void StartProcesses(bool start);
+  // The error a failing CreateProcessA reports (ERROR_FILE_NOT_FOUND unless set).
+  void SetCreateProcessError(DWORD error);
+  std::vector<ProcessCall> Processes() const;
+
+  // Files and LZ handles opened through the table and not yet closed.
+  int OpenFileHandles() const;
+  int OpenLzHandles() const;
+
+  const SystemOps& ops() const { return ops_; }
+  const SystemOps& base() const { return base_; }
+
+  // ---- Used by the wrappers ----
+  static TestPlatform* Active();
+  // True when this call of `op` (with its path) is to fail; `fault` tells how.
+  bool ShouldFail(Op op, const std::string& path, Fault* fault);
+  std::string PathOf(HANDLE handle) const;
+  void TrackHandle(HANDLE handle, const std::string& path);
+  void ForgetHandle(HANDLE handle);
+  void TrackLz(INT handle, bool open);
+  int AnswerMessageBox(const MessageBoxCall& call);
+  void RecordProgress(int position);
+  void RecordProcess(const ProcessCall& call);
+  bool starts_processes() const { return start_processes_; }
+  DWORD create_process_error() const { return create_process_error_; }
+  const std::string* module_path() const { return has_module_path_ ? &module_path_ : nullptr; }
+  const std::string* temp_path() const { return has_temp_path_ ? &temp_path_ : nullptr; }
+  // A stand-in resource: null when none was set; `missing` when it was removed.
+  const std::vector<std::uint8_t>* CustomResource(int id, bool* missing) const;
+  BOOL(WINAPI* lead_byte_predicate() const)(BYTE) { return is_lead_; }
+
+ private:
+  struct FaultPlan {
+    Op op;
+    int nth;
+    Fault fault;
+    std::string path_part;
+    int seen = 0;
+  };
+
+  SystemOps base_;
+  SystemOps ops_;
+  mutable std::mutex mutex_;
+  std::vector<FaultPlan> faults_;
+  int calls_[static_cast<int>(Op::kCount)] = {};
+  std::vector<int> answers_;
+  std::size_t next_answer_ = 0;
+  std::function<int(const MessageBoxCall&)> answer_function_;
+  std::vector<MessageBoxCall> message_boxes_;
+  int unexpected_boxes_ = 0;
+  std::vector<int> progress_;
+  std::vector<ProcessCall> processes_;
+  bool start_processes_ = false;
+  DWORD create_process_error_ = ERROR_FILE_NOT_FOUND;
+  std::string module_path_, temp_path_;
+  bool has_module_path_ = false, has_temp_path_ = false;
+  std::map<int, std::vector<std::uint8_t>> resources_;
+  std::map<int, bool> removed_resources_;
+  std::map<HANDLE, std::string> handles_;
+  std::map<INT, bool> lz_handles_;
+  BOOL(WINAPI* is_lead_)(BYTE) = nullptr;
+  TestPlatform* previous_ = nullptr;  // the platform this one was installed over, restored after it
+};
+
+}  // namespace testing_platform

@@ -1,0 +1,89 @@
+// The setup hand-off: expansion of the two setup files, the presets, the start of the program.
+#include "extract_fixture.h"
+
+namespace qmrtest {
+namespace {
+
+using HandoffTest = ExtractTest;
+
+TEST_F(HandoffTest, PresetsAreWrittenIntoTheExpandedInformationFile) {
+  WriteSet({{SetupInfoEntry(), SetupProgramEntry()}});
+  std::strcpy(g_run.pop3_server, "pop.example.jp");
+  std::strcpy(g_run.smtp_server, "smtp.example.jp");
+  ASSERT_EQ(ExtractAndLaunch(), 1);
+  EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.inf"),
+            "[Setup]\r\nTitle=Quillmoor\r\n\r\n[Account]\r\nPOP3Server=pop.example.jp\r\nSMTPServer=smtp.example.jp\r\n");
+  EXPECT_FALSE(std::filesystem::exists(temp_dir() / "qmrsetup.in_")) << "the compressed file is deleted";
+}
+
+TEST_F(HandoffTest, SetupFilesAreFoundWhateverTheLetterCaseAndMayBeStoredUncompressed) {
+  const std::string inf = "[Account]\r\nSMTPServer=old\r\n";
+  WriteSet({{{"qmrsetup.in_", ToBytes(inf)}, {"QmrSetup.Ex_", SetupProgramEntry().data}}});
+  ASSERT_EQ(ExtractAndLaunch(), 1);
+  EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.inf"), inf) << "an uncompressed file is copied unchanged";
+  EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.exe"), kProgramText);
+}
+
+TEST_F(HandoffTest, MissingSetupFileFailsTheRunAndLeavesWhatWasExpanded) {
+  WriteSet({{SetupInfoEntry(), {"other", ToBytes("x")}}});
+  EXPECT_EQ(ExtractAndLaunch(), 0);
+  EXPECT_EQ(FileNames(temp_dir()), (std::vector<std::string>{"other", "qmrsetup.inf"}));
+  EXPECT_TRUE(platform().Processes().empty());
+
+  ResetExtractionState();
+  SetModulePath(WindowsPath(launcher()));
+  SetTempDir(WindowsPath(temp_dir(), true));
+  std::filesystem::remove_all(temp_dir());
+  std::filesystem::create_directories(temp_dir());
+  WriteSet({{SetupProgramEntry()}});
+  EXPECT_EQ(ExtractAndLaunch(), 0);
+  EXPECT_EQ(FileNames(temp_dir()), std::vector<std::string>{"qmrsetup.ex_"}) << "the program is not expanded first";
+}
+
+TEST_F(HandoffTest, TruncatedSetupProgramIsNeverStarted) {
+  Bytes program = Compressed(std::string(5000, 'p') + kProgramText + std::string(3000, 'q'), 'e');
+  program.resize(program.size() / 2);
+  WriteSet({{SetupInfoEntry(), {"qmrsetup.ex_", program}}});
+  EXPECT_EQ(ExtractAndLaunch(), 0);
+  EXPECT_TRUE(platform().Processes().empty());
+  EXPECT_FALSE(std::filesystem::exists(temp_dir() / "qmrsetup.exe")) << "the partial program is deleted";
+  EXPECT_TRUE(std::filesystem::exists(temp_dir() / "qmrsetup.ex_")) << "kept for the clean-up";
+  DeleteListedFiles(g_run.cleanup_list);
+  EXPECT_EQ(FileNames(temp_dir()), std::vector<std::string>{"qmrsetup.inf"});
+}
+
+TEST_F(HandoffTest, CommandLineIsQuotedForATemporaryDirectoryWithSpaces) {
+  const std::filesystem::path spaced = temp_dir() / "Documents and Settings" / "Temp";
+  std::filesystem::create_directories(spaced);
+  SetTempDir(WindowsPath(spaced, true));
+  WriteSet({{SetupInfoEntry(), SetupProgramEntry()}});
+  ASSERT_EQ(ExtractAndLaunch(), 1);
+  ASSERT_EQ(platform().Processes().size(), 1u);
+  EXPECT_EQ(platform().Processes()[0].command_line, "\"" + WindowsPath(spaced / "qmrsetup.exe") + "\"");
+  EXPECT_EQ(platform().Processes()[0].application, "");
+}
+
+TEST_F(HandoffTest, SetupProgramThatCannotBeStartedFailsTheRun) {
+  WriteSet({{SetupInfoEntry(), SetupProgramEntry()}});
+  platform().StartProcesses(true);
+  ASSERT_EQ(ExtractAndLaunch(), 1) << "the expanded program is a shell script, which starts";
+
+  ResetExtractionState();
+  SetModulePath(WindowsPath(launcher()));
+  SetTempDir(WindowsPath(temp_dir(), true));
+  WriteSet({{SetupInfoEntry(), {"qmrsetup.ex_", Compressed("MZ not a program here", 'e')}}});
+  EXPECT_EQ(ExtractAndLaunch(), 0) << "a program no system runs";
+}
+
+TEST_F(HandoffTest, TemporaryDirectoryTooLongForTheLzOpenFileRecordFailsCleanly) {
+  // The open-file record keeps 127 bytes of path: a longer setup-file path cannot be opened.
+  const std::filesystem::path deep = temp_dir() / std::string(130, 'l');
+  std::filesystem::create_directories(deep);
+  SetTempDir(WindowsPath(deep, true));
+  WriteSet({{SetupInfoEntry(), SetupProgramEntry()}});
+  EXPECT_EQ(ExtractAndLaunch(), 0);
+  EXPECT_EQ(FileNames(deep), (std::vector<std::string>{"qmrsetup.ex_", "qmrsetup.in_"}));
+}
+
+}  // namespace
+}  // namespace qmrtest

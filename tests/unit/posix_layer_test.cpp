@@ -1,0 +1,312 @@
+// The POSIX layer as the core relies on it: Windows paths, files and times, texts, processes,
+// message boxes on standard input, LZ32.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/posix/cmdline.h"
+#include "platform/posix/paths.h"
+#include "platform/system.h"
+#include "support/workspace.h"
+#include "szdd/szdd.h"
+
+namespace qmrtest {
+namespace {
+
+const SystemOps& Os() { return NativeSystem(); }
+
+TEST(PosixPaths, WindowsPathsMapAsWineMapsThem) {
+  struct Case {
+    const char* windows;
+    const char* posix;  // null: not mapped
+  };
+  const Case cases[] = {
+      {"Z:\\tmp\\a.txt", "/tmp/a.txt"}, {"z:/tmp/a", "/tmp/a"}, {"\\tmp\\a", "/tmp/a"}, {"rel\\a", "rel/a"},
+      {"Z:rel", "rel"},                 {"C:\\Windows", nullptr}, {"\\\\server\\share\\x", nullptr}, {"", nullptr},
+  };
+  for (const Case& c : cases) {
+    char out[posix::kPathMax];
+    const DWORD error = posix::MapPath(c.windows, out, sizeof out);
+    if (c.posix == nullptr) {
+      EXPECT_NE(error, static_cast<DWORD>(ERROR_SUCCESS)) << c.windows;
+    } else {
+      EXPECT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS)) << c.windows;
+      EXPECT_STREQ(out, c.posix);
+    }
+  }
+}
+
+TEST(PosixFiles, ExistingFileIsFoundRegardlessOfLetterCaseWhenTheExactNameIsAbsent) {
+  Workspace ws;
+  WriteText(ws.Path("QmrSetup.Ex_"), "upper");
+  WriteText(ws.Path("exact"), "exact");
+  WriteText(ws.Path("EXACT"), "other");
+  char buffer[16] = {};
+  DWORD read = 0;
+  HANDLE file = Os().CreateFileA(WindowsPath(ws.Path("qmrsetup.ex_")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(Os().ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+  EXPECT_EQ(std::string(buffer, read), "upper");
+  EXPECT_TRUE(Os().CloseHandle(file));
+  EXPECT_FALSE(Os().CloseHandle(file)) << "a handle closes once";
+
+  file = Os().CreateFileA(WindowsPath(ws.Path("exact")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_TRUE(Os().ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+  EXPECT_EQ(std::string(buffer, read), "exact") << "the exact name wins";
+  Os().CloseHandle(file);
+
+  EXPECT_TRUE(Os().DeleteFileA(WindowsPath(ws.Path("QMRSETUP.EX_")).c_str()));
+  EXPECT_FALSE(std::filesystem::exists(ws.Path("QmrSetup.Ex_")));
+  EXPECT_FALSE(Os().DeleteFileA(WindowsPath(ws.Path("QMRSETUP.EX_")).c_str()));
+}
+
+TEST(PosixFiles, OpenReadSeekAndTheirFailures) {
+  Workspace ws;
+  WriteText(ws.Path("f"), "0123456789");
+  const std::string path = WindowsPath(ws.Path("f"));
+  HANDLE file =
+      Os().CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Os().SetFilePointer(file, 7, nullptr, FILE_BEGIN), 7u);
+  char buffer[8];
+  DWORD read = 99;
+  EXPECT_TRUE(Os().ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+  EXPECT_EQ(read, 3u) << "a short read at the end of the file";
+  EXPECT_TRUE(Os().ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+  EXPECT_EQ(read, 0u) << "success with 0 bytes at the end";
+  EXPECT_EQ(Os().SetFilePointer(file, -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(Os().SetFilePointer(file, 100, nullptr, FILE_BEGIN), 100u) << "past the end is allowed";
+  EXPECT_EQ(Os().GetFileSize(file, nullptr), 10u);
+  Os().CloseHandle(file);
+
+  // A directory is not a file; a missing file is not found; access 0 tests existence only.
+  EXPECT_EQ(Os().CreateFileA(WindowsPath(ws.root(), true).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Os().GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Os().CreateFileA(WindowsPath(ws.Path("missing")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Os().GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  chmod(ws.Path("f").c_str(), 0);
+  file = Os().CreateFileA(path.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(file, INVALID_HANDLE_VALUE);
+  Os().CloseHandle(file);
+}
+
+TEST(PosixFiles, CreatedFileKeepsItsLastWriteTimeTo100NanosecondsAndNeverFollowsALink) {
+  Workspace ws;
+  const std::string path = WindowsPath(ws.Path("out"));
+  for (const std::uint64_t time : {126254943067891234ULL, 116444736000000001ULL, 100000000000000007ULL}) {
+    HANDLE file =
+        Os().CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    EXPECT_TRUE(Os().WriteFile(file, "abc", 3, &written, nullptr));
+    EXPECT_EQ(written, 3u);
+    FILETIME ft = {static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    EXPECT_TRUE(Os().SetFileTime(file, nullptr, nullptr, &ft));
+    Os().CloseHandle(file);
+    EXPECT_EQ(LastWriteFileTime(ws.Path("out")), time);
+  }
+  // Someone planted a link where the launcher writes: the write fails, the target is untouched.
+  WriteText(ws.Path("target"), "precious");
+  std::filesystem::create_symlink(ws.Path("target"), ws.Path("link"));
+  EXPECT_EQ(Os().CreateFileA(WindowsPath(ws.Path("link")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ReadText(ws.Path("target")), "precious");
+}
+
+TEST(PosixProcess, ModulePathAndTemporaryDirectoryAreWindowsPaths) {
+  char buffer[260];
+  const DWORD n = Os().GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  ASSERT_GT(n, 2u);
+  EXPECT_EQ(std::string(buffer, 3), "Z:\\");
+  EXPECT_EQ(std::string(buffer), WindowsPath(std::filesystem::read_symlink("/proc/self/exe")));
+
+  const char* saved = std::getenv("TMPDIR");
+  const std::string saved_value = saved != nullptr ? saved : "";
+  setenv("TMPDIR", "/var/tmp/q dir", 1);
+  EXPECT_EQ(Os().GetTempPathA(sizeof buffer, buffer), 17u);
+  EXPECT_STREQ(buffer, "Z:\\var\\tmp\\q dir\\");
+  EXPECT_EQ(Os().GetTempPathA(10, buffer), 18u) << "too small: the size needed";
+  unsetenv("TMPDIR");
+  Os().GetTempPathA(sizeof buffer, buffer);
+  EXPECT_STREQ(buffer, "Z:\\tmp\\");
+  if (saved != nullptr) setenv("TMPDIR", saved_value.c_str(), 1);
+}
+
+TEST(PosixText, WsprintfFormatsTheConversionsTheLauncherUses) {
+  char out[1100];
+  Os().wsprintfA(out, "Disk%d", 10);
+  EXPECT_STREQ(out, "Disk10");
+  Os().wsprintfA(out, "%c: %s %d%% %u %x %05d|%-3s|", 'Q', "1.13a", -7, 4000000000u, 255, 42, "a");
+  EXPECT_STREQ(out, "Q: 1.13a -7% 4000000000 ff 00042|a  |");
+  const std::string long_text(2000, 'x');
+  EXPECT_EQ(Os().wsprintfA(out, "%s", long_text.c_str()), 1023) << "at most 1024 bytes with the NUL";
+}
+
+TEST(PosixCommandLine, ProgramAndArgumentsAreSplitByTheWindowsRules) {
+  using posix::ProgramCandidates;
+  auto quoted = ProgramCandidates("\"C:\\Documents and Settings\\q\\Temp\\qmrsetup.exe\" /x");
+  ASSERT_EQ(quoted.size(), 1u);
+  EXPECT_EQ(quoted[0].program, "C:\\Documents and Settings\\q\\Temp\\qmrsetup.exe");
+  EXPECT_EQ(quoted[0].arguments, "/x");
+
+  auto unquoted = ProgramCandidates("C:\\Documents and Settings\\setup");
+  ASSERT_EQ(unquoted.size(), 3u);
+  EXPECT_EQ(unquoted[0].program, "C:\\Documents.exe");
+  EXPECT_EQ(unquoted[0].arguments, "and Settings\\setup");
+  EXPECT_EQ(unquoted[1].program, "C:\\Documents and.exe");
+  EXPECT_EQ(unquoted[2].program, "C:\\Documents and Settings\\setup.exe");
+
+  const std::vector<std::string> expected = {"a b", "c\"d", "e\\\\f", "g\\", "h\"i", ""};
+  EXPECT_EQ(posix::SplitArguments("\"a b\" c\\\"d e\\\\f \"g\\\\\" \"h\"\"i\" \"\""), expected);
+}
+
+// Waits until `path` exists (a started program writes it), up to a few seconds.
+bool WaitForFile(const std::filesystem::path& path) {
+  for (int i = 0; i < 500; ++i) {
+    if (std::filesystem::exists(path) && std::filesystem::file_size(path) > 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST(PosixProcess, ProgramIsStartedByItsQuotedPathEvenWithoutExecutePermission) {
+  Workspace ws;
+  const std::filesystem::path dir = ws.Path("Documents and Settings");
+  WriteText(dir / "setup.exe", "#!/bin/sh\nprintf '%s|' \"$0\" \"$@\" > \"$(dirname \"$0\")/ran\"\n");
+  chmod((dir / "setup.exe").c_str(), 0644);
+  // A program planted where the unquoted command line would be tried first.
+  WriteText(ws.Path("Documents.exe"), "#!/bin/sh\necho ran > \"$(dirname \"$0\")/planted-ran\"\n");
+  chmod(ws.Path("Documents.exe").c_str(), 0755);
+
+  std::string command_line = "\"" + WindowsPath(dir / "setup.exe") + "\" one \"two three\"";
+  STARTUPINFOA startup = {};
+  PROCESS_INFORMATION info = {};
+  ASSERT_TRUE(Os().CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                                  nullptr, nullptr, &startup, &info));
+  ASSERT_TRUE(WaitForFile(dir / "ran"));
+  EXPECT_EQ(ReadText(dir / "ran"), (dir / "setup.exe").string() + "|one|two three|");
+  EXPECT_NE(std::filesystem::status(dir / "setup.exe").permissions() & std::filesystem::perms::owner_exec,
+            std::filesystem::perms::none);
+  EXPECT_FALSE(std::filesystem::exists(ws.Path("planted-ran")));
+
+  // Unquoted, the process service tries the shorter path first, as Windows does.
+  std::string unquoted = WindowsPath(dir / "setup.exe");
+  ASSERT_TRUE(Os().CreateProcessA(nullptr, unquoted.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                  &info));
+  EXPECT_TRUE(WaitForFile(ws.Path("planted-ran")));
+
+  std::string missing = "\"" + WindowsPath(ws.Path("missing.exe")) + "\"";
+  EXPECT_FALSE(Os().CreateProcessA(nullptr, missing.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &info));
+  EXPECT_EQ(Os().GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  WriteText(ws.Path("notaprogram.exe"), "MZ\x90");
+  std::string bad = "\"" + WindowsPath(ws.Path("notaprogram.exe")) + "\"";
+  EXPECT_FALSE(Os().CreateProcessA(nullptr, bad.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+}
+
+// Runs `body` with standard input and standard error redirected to pipes fed with `input`;
+// returns what was written to standard error, and leaves in `rest` what stayed unread.
+std::string WithTerminal(const std::string& input, const std::function<void()>& body, std::string* rest) {
+  int in[2], err[2];
+  EXPECT_EQ(pipe(in), 0);
+  EXPECT_EQ(pipe(err), 0);
+  EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  close(in[1]);
+  const int saved_in = dup(0), saved_err = dup(2);
+  dup2(in[0], 0);
+  dup2(err[1], 2);
+  close(in[0]);
+  close(err[1]);
+  body();
+  dup2(saved_err, 2);
+  close(saved_err);
+  fcntl(0, F_SETFL, O_NONBLOCK);
+  char buffer[4096];
+  rest->clear();
+  ssize_t n;
+  while ((n = read(0, buffer, sizeof buffer)) > 0) rest->append(buffer, static_cast<std::size_t>(n));
+  dup2(saved_in, 0);
+  close(saved_in);
+  std::string output;
+  fcntl(err[0], F_SETFL, O_NONBLOCK);
+  while ((n = read(err[0], buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<std::size_t>(n));
+  close(err[0]);
+  return output;
+}
+
+TEST(PosixMessageBox, AnswersComeFromStandardInputOneLineAtATime) {
+  std::vector<int> answers;
+  std::string rest;
+  const std::string shown = WithTerminal(
+      "\nYES\nmaybe\nno\nc\nOK\nleft for the setup program\n",
+      [&] {
+        answers.push_back(Os().MessageBoxA(nullptr, "Continue?\n", "Caption", MB_YESNO));
+        answers.push_back(Os().MessageBoxA(nullptr, "Again?", "Caption", MB_YESNO));
+        answers.push_back(Os().MessageBoxA(nullptr, "Third", "Caption", MB_YESNO));  // "maybe", then "no"
+        answers.push_back(Os().MessageBoxA(nullptr, "Insert", "Caption", MB_OKCANCEL | MB_ICONINFORMATION));
+        answers.push_back(Os().MessageBoxA(nullptr, "Error", "Caption", MB_OK | MB_ICONERROR));
+      },
+      &rest);
+  EXPECT_EQ(answers, (std::vector<int>{IDYES, IDYES, IDNO, IDCANCEL, IDOK}));
+  EXPECT_EQ(rest, "left for the setup program\n") << "nothing past the answers is consumed";
+  EXPECT_NE(shown.find("== Caption ==\nContinue?\n(Yes/No) > "), std::string::npos) << shown;
+  EXPECT_NE(shown.find("== Caption == [information]\nInsert\n(OK/Cancel) > "), std::string::npos) << shown;
+  EXPECT_NE(shown.find("== Caption == [error]\nError\n(OK) > "), std::string::npos) << shown;
+
+  answers.clear();
+  WithTerminal("", [&] {
+    answers.push_back(Os().MessageBoxA(nullptr, "?", "C", MB_YESNO));
+    answers.push_back(Os().MessageBoxA(nullptr, "?", "C", MB_OKCANCEL));
+  }, &rest);
+  EXPECT_EQ(answers, (std::vector<int>{IDNO, IDCANCEL})) << "the end of input declines";
+}
+
+TEST(PosixLz, ExpandsCompressedFilesCopiesOthersAndReportsTruncation) {
+  Workspace ws;
+  const Bytes text = ToBytes(std::string(3000, 'a') + "quillmoor" + std::string(3000, 'b'));
+  Bytes compressed = szdd::CompressBuffer(text.data(), text.size());
+  WriteBytes(ws.Path("c.in_"), compressed);
+  WriteText(ws.Path("plain"), "not compressed");
+  compressed.resize(compressed.size() / 2);
+  WriteBytes(ws.Path("cut.in_"), compressed);
+
+  auto copy = [&](const std::string& from, const std::string& to) {
+    OFSTRUCT a = {}, b = {};
+    std::string source = WindowsPath(ws.Path(from)), target = WindowsPath(ws.Path(to));
+    const INT in = Os().LZOpenFileA(source.data(), &a, OF_READ);
+    const INT out = Os().LZOpenFileA(target.data(), &b, OF_CREATE);
+    EXPECT_GE(in, 0);
+    EXPECT_GE(out, 0);
+    EXPECT_EQ(a.cBytes, sizeof(OFSTRUCT));
+    const LONG n = Os().LZCopy(in, out);
+    Os().LZClose(in);
+    Os().LZClose(out);
+    return n;
+  };
+  EXPECT_EQ(copy("c.in_", "c.inf"), static_cast<LONG>(text.size()));
+  EXPECT_EQ(ReadBytes(ws.Path("c.inf")), text);
+  EXPECT_EQ(copy("plain", "plain.out"), 14);
+  EXPECT_EQ(ReadText(ws.Path("plain.out")), "not compressed");
+  const LONG cut = copy("cut.in_", "cut.inf");
+  EXPECT_GT(cut, 0);
+  EXPECT_LT(cut, static_cast<LONG>(text.size())) << "a truncated file yields a short positive count";
+
+  std::string long_path = WindowsPath(ws.root()) + "\\" + std::string(128, 'x');
+  OFSTRUCT record = {};
+  EXPECT_LT(Os().LZOpenFileA(long_path.data(), &record, OF_CREATE), 0) << "the path does not fit the record";
+  EXPECT_FALSE(std::filesystem::exists(ws.Path(std::string(128, 'x'))));
+}
+
+}  // namespace
+}  // namespace qmrtest

@@ -1,0 +1,64 @@
+// INI files as the profile operations read and write them.
+#include <gtest/gtest.h>
+
+#include "platform/posix/profile.h"
+#include "platform/system.h"
+#include "support/workspace.h"
+
+namespace qmrtest {
+namespace {
+
+using posix::ini::Lookup;
+using posix::ini::Update;
+
+TEST(Profile, LookupMatchesNamesRegardlessOfCaseAndTrimsValues) {
+  const std::string ini =
+      "\xEF\xBB\xBF[account]\r\n; a comment\r\n  pop3server =  pop.example.jp  \r\nSMTPServer=\"smtp x\"\r\n"
+      "[Other]\r\nPOP3Server=wrong\r\n";
+  std::string value;
+  ASSERT_TRUE(Lookup(ini, "Account", "POP3Server", &value));
+  EXPECT_EQ(value, "pop.example.jp");
+  ASSERT_TRUE(Lookup(ini, "ACCOUNT", "smtpserver", &value));
+  EXPECT_EQ(value, "smtp x") << "one pair of quotes is removed";
+  EXPECT_FALSE(Lookup(ini, "Account", "Missing", &value));
+  EXPECT_FALSE(Lookup(ini, "Missing", "POP3Server", &value));
+  EXPECT_FALSE(Lookup("", "Account", "POP3Server", &value));
+}
+
+TEST(Profile, UpdateChangesOnlyTheLineItMustAndKeepsEveryOtherByte) {
+  struct Case {
+    const char* what;
+    std::string before;
+    const char* key;
+    const char* value;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"replace in place", "[A]\r\nk = old ; c\r\nz=1\r\n", "K", "new", "[A]\r\nk = new\r\nz=1\r\n"},
+      {"add after the section's last line", "[A]\r\nx=1\r\n\r\n[B]\r\n", "k", "v", "[A]\r\nx=1\r\nk=v\r\n\r\n[B]\r\n"},
+      {"add to a section at the end without line ending", "[A]\nx=1", "k", "v", "[A]\nx=1\nk=v\n"},
+      {"append a missing section", "[B]\nx=1\n", "k", "v", "[B]\nx=1\n[A]\nk=v\n"},
+      {"create the file", "", "k", "v", "[A]\r\nk=v\r\n"},
+      {"remove a key", "[A]\r\nk=1\r\nj=2\r\n", "k", nullptr, "[A]\r\nj=2\r\n"},
+      {"remove a section", "[A]\nk=1\n[B]\nj=2\n", nullptr, nullptr, "[B]\nj=2\n"},
+      {"opaque bytes survive", "[A]\r\n\x83\x5C=\x95\x5C\r\nk=\r\n", "k", "v", "[A]\r\n\x83\x5C=\x95\x5C\r\nk=v\r\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Update(c.before, "A", c.key, c.value), c.after) << c.what;
+}
+
+TEST(Profile, ProfileOperationsReadAndWriteRealFiles) {
+  Workspace ws;
+  const std::string path = WindowsPath(ws.Path("setup.inf"));
+  char buffer[260];
+  EXPECT_EQ(NativeSystem().GetPrivateProfileStringA("Account", "POP3Server", "", buffer, sizeof buffer, path.c_str()),
+            0u);
+  EXPECT_STREQ(buffer, "") << "a missing file gives the default";
+  EXPECT_TRUE(NativeSystem().WritePrivateProfileStringA("Account", "POP3Server", "pop.example.jp", path.c_str()));
+  EXPECT_EQ(ReadText(ws.Path("setup.inf")), "[Account]\r\nPOP3Server=pop.example.jp\r\n");
+  EXPECT_EQ(NativeSystem().GetPrivateProfileStringA("ACCOUNT", "pop3server", "", buffer, 5, path.c_str()), 4u);
+  EXPECT_STREQ(buffer, "pop.") << "cut to the buffer";
+  EXPECT_EQ(FileNames(ws.root()), std::vector<std::string>{"setup.inf"}) << "no temporary file is left";
+}
+
+}  // namespace
+}  // namespace qmrtest

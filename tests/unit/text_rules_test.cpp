@@ -1,0 +1,103 @@
+// Path and text rules, table-driven, for Windows inputs in code page 932 and for UTF-8.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "extract/text.h"
+
+namespace {
+
+// "ソ" is 83 5C and "表" is 95 5C in code page 932: their trail byte is a backslash's value.
+const std::string kSo = "\x83\x5C";
+const std::string kHyo = "\x95\x5C";
+
+TEST(TextRules, ReplaceFileNameWalksByCharactersOfTheCodePage) {
+  struct Case {
+    std::string path;
+    LeadBytePredicate code_page;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"C:\\dl\\qmrsfx.exe", IsLeadByteCp932, "C:\\dl\\Disk2"},
+      {"C:\\dl\\" + kSo + "\x83\x74\x83\x67.exe", IsLeadByteCp932, "C:\\dl\\Disk2"},
+      {"C:\\" + kHyo + "\\setup.exe", IsLeadByteCp932, "C:\\" + kHyo + "\\Disk2"},
+      {"C:\\dl\\" + kSo, IsLeadByteNone, "C:\\dl\\\x83\\Disk2"},  // UTF-8 rules: 0x5C is a backslash
+      {"C:\\a\\\x81\x81\\x", IsLeadByteCp932, "C:\\a\\\x81\x81\\Disk2"},  // a trail byte in the lead range
+      {"C:\\a\\ends\x81", IsLeadByteCp932, "C:\\a\\Disk2"},               // a lead byte at the very end
+      {"qmrsfx.exe", IsLeadByteCp932, "Disk2"},
+      {"C:/dl/qmrsfx.exe", IsLeadByteCp932, "Disk2"},  // neither a slash nor a colon separates
+      {"C:qmrsfx.exe", IsLeadByteCp932, "Disk2"},
+      {"\\\\server\\share\\q.exe", IsLeadByteCp932, "\\\\server\\share\\Disk2"},
+      {"", IsLeadByteCp932, ""},
+  };
+  for (const Case& c : cases) {
+    char path[260] = {};
+    c.path.copy(path, sizeof path - 1);
+    EXPECT_TRUE(ReplaceFileNameIn(path, sizeof path, "Disk2", c.code_page)) << c.path;
+    EXPECT_EQ(std::string(path), c.expected) << c.path;
+  }
+}
+
+TEST(TextRules, ReplaceFileNameNeverWritesBeyondItsText) {
+  char path[260];
+  const std::string long_dir = "C:\\" + std::string(250, 'd') + "\\";  // 254 bytes
+  for (const auto& [name, fits] : {std::pair<std::string, bool>{"Disk2", true}, {"Disk10", false}}) {
+    std::snprintf(path, sizeof path, "%sq", long_dir.c_str());
+    EXPECT_EQ(ReplaceFileNameIn(path, sizeof path, name.c_str(), IsLeadByteNone), fits) << name;
+    EXPECT_EQ(std::string(path), fits ? long_dir + name : long_dir + "q");
+  }
+}
+
+TEST(TextRules, TemporaryDirectoryGetsOneTrailingBackslash) {
+  struct Case {
+    std::string dir;
+    LeadBytePredicate code_page;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"C:\\TEMP", IsLeadByteCp932, "C:\\TEMP\\"},
+      {"C:\\TEMP\\", IsLeadByteCp932, "C:\\TEMP\\"},
+      {"", IsLeadByteCp932, "\\"},
+      {"C:\\" + kSo, IsLeadByteCp932, "C:\\" + kSo + "\\"},  // ends in a character, not a backslash
+      {"C:\\" + kSo, IsLeadByteNone, "C:\\" + kSo},
+  };
+  for (const Case& c : cases) {
+    char dir[260] = {};
+    c.dir.copy(dir, sizeof dir - 1);
+    EXPECT_TRUE(AppendBackslashIfMissing(dir, sizeof dir, c.code_page)) << c.dir;
+    EXPECT_EQ(std::string(dir), c.expected) << c.dir;
+  }
+  char full[260];
+  std::string text(259, 't');
+  text.copy(full, sizeof full);
+  full[259] = '\0';
+  EXPECT_FALSE(AppendBackslashIfMissing(full, sizeof full, IsLeadByteNone));
+  EXPECT_EQ(std::string(full), text);
+}
+
+TEST(TextRules, EntryNamesMustBePlainFileNames) {
+  const std::string sofuto = kSo + "\x83\x74\x83\x67.txt";
+  for (const std::string& name : {std::string("qmrsetup.ex_"), std::string("readme"), std::string(".profile"),
+                                  std::string("a..b"), std::string("CONFIG.SYS"), std::string("com10"), sofuto}) {
+    EXPECT_TRUE(IsPlainFileName(name.c_str(), IsLeadByteCp932)) << name;
+  }
+  for (const std::string& name :
+       {std::string(""), std::string("."), std::string(".."), std::string("..\\x"), std::string("a/b"),
+        std::string("a\\b"), std::string("C:x"), std::string("x:"), std::string("a."), std::string("a "),
+        std::string("CON"), std::string("con.txt"), std::string("Lpt1"), std::string("NUL.tar.gz"),
+        std::string("a*"), std::string("a?"), std::string("a|b"), std::string("a\x01"), std::string("\"q\"")}) {
+    EXPECT_FALSE(IsPlainFileName(name.c_str(), IsLeadByteCp932)) << name;
+  }
+  // The same bytes are a path under UTF-8 rules, where 0x5C is always a backslash.
+  EXPECT_FALSE(IsPlainFileName(sofuto.c_str(), IsLeadByteNone));
+}
+
+TEST(TextRules, JoinTextsRefusesWhatDoesNotFit) {
+  char out[8];
+  EXPECT_TRUE(JoinTexts(out, sizeof out, "abc", "defg"));
+  EXPECT_STREQ(out, "abcdefg");
+  EXPECT_FALSE(JoinTexts(out, sizeof out, "abcd", "efgh"));
+  EXPECT_STREQ(out, "");
+}
+
+}  // namespace
