@@ -97,6 +97,9 @@ int RunSetupHandOff() {
 }  // namespace
 
 int ExtractAndLaunch() {
+  // Every output path is the temporary directory followed by a name; one that could not be
+  // given its trailing backslash (too long) leaves no room for any name.
+  if (!EndsWithBackslash(g_run.temp_dir, Sys().IsDBCSLeadByte)) return 0;
   for (;;) {
     HANDLE volume = OpenNextVolume();
     if (volume == INVALID_HANDLE_VALUE) return 0;

@@ -29,6 +29,7 @@ struct ExtractionState {
   std::int32_t finished;                       // 1 once ExtractAndLaunch has returned
   std::int32_t worker_result;                  // its result, written before `finished`
   std::int32_t user_cancelled;                 // 1 when the user cancelled the disk prompt
+  std::int32_t outcome_handled;                // 1 once the dialog has acted on the worker's outcome
   // Paths and message texts under construction; no value survives from one operation to the next.
   char text1[payload::kTextSize];
   char text2[payload::kTextSize];

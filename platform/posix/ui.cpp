@@ -11,18 +11,25 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/posix/layer.h"
+#include "res/rcdata.h"
 
 namespace posix {
 
 namespace {
 
-std::mutex g_terminal_mutex;
+std::mutex g_terminal_mutex;  // one writer at a time on standard error
+bool g_bar_on_line = false;    // the progress bar is the current line of the terminal
+void LeaveBarLine();
 
 void WriteAll(int fd, const std::string& text) {
   std::size_t done = 0;
@@ -80,6 +87,7 @@ int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
   box += body + "\n" + prompt;
 
   std::lock_guard<std::mutex> lock(g_terminal_mutex);
+  LeaveBarLine();
   WriteAll(STDERR_FILENO, box);
   const bool echo = isatty(STDIN_FILENO) == 0;
   for (;;) {
@@ -96,8 +104,240 @@ int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
   }
 }
 
+
+// ---- The progress dialog ----
+//
+// One modal dialog at a time, run on the thread that calls DialogBoxParamA: WM_INITDIALOG is
+// sent first, then posted messages are dispatched in order until EndDialog. Messages sent to
+// its controls from another thread wait until this thread has handled them. The dialog is
+// drawn on standard error: the caption, the wait text and a bar that advances in place on a
+// terminal, or a line per ten percent elsewhere. Keyboard input is never read.
+
+struct DialogWindow {
+  int unused;
+};
+DialogWindow g_dialog_window;
+HWND const kDialog = reinterpret_cast<HWND>(&g_dialog_window);
+
+struct Message {
+  UINT message;
+  WPARAM wparam;
+  LPARAM lparam;
+  int control;        // for a message sent to a control
+  bool sent;          // true: the sender waits for `done`
+  bool* done;
+  LRESULT* result;
+};
+
+// The dialog's state, guarded by g_dialog_mutex.
+std::mutex g_dialog_mutex;
+std::condition_variable g_dialog_wakeup;
+bool g_dialog_alive = false;
+bool g_dialog_ended = false;
+INT_PTR g_dialog_result = 0;
+std::thread::id g_dialog_thread;
+std::deque<Message> g_queue;
+RECT g_dialog_rect = {};
+int g_progress = 0;
+int g_progress_low = 0, g_progress_high = 100;
+int g_reported_tenth = -1;
+
+// Pixels per dialog unit, for a 9-point font at 96 dots per inch, and the frame around it.
+constexpr int kBaseUnitX = 6, kBaseUnitY = 12, kCaptionHeight = 18, kFrame = 3;
+constexpr int kDefaultScreenWidth = 1024, kDefaultScreenHeight = 768;
+constexpr int kBarCells = 40;
+
+// Draws the bar. Called with g_terminal_mutex held.
+void DrawProgress(int position) {
+  const int span = g_progress_high > g_progress_low ? g_progress_high - g_progress_low : 1;
+  int percent = (position - g_progress_low) * 100 / span;
+  percent = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+  if (isatty(STDERR_FILENO)) {
+    const int filled = percent * kBarCells / 100;
+    std::string line = "\r[" + std::string(static_cast<std::size_t>(filled), '#') +
+                       std::string(static_cast<std::size_t>(kBarCells - filled), '-') + "] ";
+    line += std::to_string(percent) + "%";
+    WriteAll(STDERR_FILENO, line);
+    g_bar_on_line = true;
+  } else if (percent / 10 > g_reported_tenth) {
+    g_reported_tenth = percent / 10;
+    WriteAll(STDERR_FILENO, std::to_string(g_reported_tenth * 10) + "%\n");
+  }
+}
+
+void DrawDialog(const rcdata::Dialog& dialog) {
+  std::lock_guard<std::mutex> lock(g_terminal_mutex);
+  std::string text = std::string("== ") + dialog.caption + " ==\n";
+  for (int i = 0; i < dialog.control_count; ++i) {
+    const rcdata::Control& control = dialog.controls[i];
+    if (std::strcmp(control.class_name, "Static") == 0 && control.text[0] != '#' && control.text[0] != '\0')
+      text += std::string(control.text) + "\n";
+  }
+  WriteAll(STDERR_FILENO, text);
+  g_reported_tenth = -1;
+  DrawProgress(g_progress);
+}
+
+// Ends the bar's line, so that what follows starts on a line of its own. Called with
+// g_terminal_mutex held.
+void LeaveBarLine() {
+  if (g_bar_on_line) WriteAll(STDERR_FILENO, "\n");
+  g_bar_on_line = false;
+}
+
+LRESULT HandleControlMessage(int control, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (control != 1000) return 0;
+  std::lock_guard<std::mutex> lock(g_terminal_mutex);
+  switch (message) {
+    case PBM_SETPOS: {
+      const int previous = g_progress;
+      g_progress = static_cast<int>(wparam);
+      if (g_progress > g_progress_high) g_progress = g_progress_high;
+      if (g_progress < g_progress_low) g_progress = g_progress_low;
+      DrawProgress(g_progress);
+      return previous;
+    }
+    case PBM_SETRANGE:
+      g_progress_low = static_cast<int>(lparam & 0xFFFF);
+      g_progress_high = static_cast<int>((lparam >> 16) & 0xFFFF);
+      return 0;
+    default:
+      return 0;
+  }
+  (void)wparam;
+}
+
+INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR name, HWND, DLGPROC procedure, LPARAM parameter) {
+  const rcdata::Dialog* dialog = nullptr;
+  for (int i = 0; i < rcdata::kDialogCount; ++i)
+    if (IS_INTRESOURCE(name) && rcdata::kDialogs[i].id == reinterpret_cast<std::uintptr_t>(name))
+      dialog = &rcdata::kDialogs[i];
+  {
+    std::lock_guard<std::mutex> lock(g_dialog_mutex);
+    if (dialog == nullptr || g_dialog_alive) {
+      SetError(ERROR_RESOURCE_NAME_NOT_FOUND);
+      return -1;
+    }
+    g_dialog_alive = true;
+    g_dialog_ended = false;
+    g_dialog_result = 0;
+    g_dialog_thread = std::this_thread::get_id();
+    g_queue.clear();
+    g_progress = 0;
+    g_progress_low = 0;
+    g_progress_high = 100;
+    const int width = dialog->width * kBaseUnitX / 4 + 2 * kFrame;
+    const int height = dialog->height * kBaseUnitY / 8 + kCaptionHeight + 2 * kFrame;
+    g_dialog_rect = {0, 0, width, height};
+  }
+  DrawDialog(*dialog);
+  procedure(kDialog, WM_INITDIALOG, 0, parameter);
+  for (;;) {
+    Message message;
+    {
+      std::unique_lock<std::mutex> lock(g_dialog_mutex);
+      g_dialog_wakeup.wait(lock, [] { return g_dialog_ended || !g_queue.empty(); });
+      if (g_dialog_ended) break;
+      message = g_queue.front();
+      g_queue.pop_front();
+    }
+    if (message.sent) {
+      const LRESULT result = HandleControlMessage(message.control, message.message, message.wparam, message.lparam);
+      std::lock_guard<std::mutex> lock(g_dialog_mutex);
+      *message.result = result;
+      *message.done = true;
+      g_dialog_wakeup.notify_all();
+    } else {
+      procedure(kDialog, message.message, message.wparam, message.lparam);
+    }
+  }
+  INT_PTR result;
+  {
+    std::lock_guard<std::mutex> lock(g_dialog_mutex);
+    // Senders still waiting are released: the dialog is gone.
+    for (Message& pending : g_queue)
+      if (pending.sent) *pending.done = true;
+    g_queue.clear();
+    g_dialog_alive = false;
+    result = g_dialog_result;
+    g_dialog_wakeup.notify_all();
+  }
+  std::lock_guard<std::mutex> lock(g_terminal_mutex);
+  LeaveBarLine();
+  return result;
+}
+
+BOOL WINAPI EndDialog(HWND dialog, INT_PTR result) {
+  std::lock_guard<std::mutex> lock(g_dialog_mutex);
+  if (dialog != kDialog || !g_dialog_alive) return FALSE;
+  g_dialog_ended = true;
+  g_dialog_result = result;
+  g_dialog_wakeup.notify_all();
+  return TRUE;
+}
+
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  std::lock_guard<std::mutex> lock(g_dialog_mutex);
+  if (window != kDialog || !g_dialog_alive || g_dialog_ended) {
+    SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  g_queue.push_back({message, wparam, lparam, 0, false, nullptr, nullptr});
+  g_dialog_wakeup.notify_all();
+  return TRUE;
+}
+
+LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int control, UINT message, WPARAM wparam, LPARAM lparam) {
+  std::unique_lock<std::mutex> lock(g_dialog_mutex);
+  if (dialog != kDialog || !g_dialog_alive || g_dialog_ended) return 0;
+  if (std::this_thread::get_id() == g_dialog_thread) {
+    lock.unlock();
+    return HandleControlMessage(control, message, wparam, lparam);
+  }
+  bool done = false;
+  LRESULT result = 0;
+  g_queue.push_back({message, wparam, lparam, control, true, &done, &result});
+  g_dialog_wakeup.notify_all();
+  g_dialog_wakeup.wait(lock, [&] { return done; });
+  return result;
+}
+
+BOOL WINAPI GetWindowRect(HWND window, LPRECT rect) {
+  std::lock_guard<std::mutex> lock(g_dialog_mutex);
+  if (window != kDialog || !g_dialog_alive) return FALSE;
+  *rect = g_dialog_rect;
+  return TRUE;
+}
+
+BOOL WINAPI MoveWindow(HWND window, int x, int y, int width, int height, BOOL) {
+  std::lock_guard<std::mutex> lock(g_dialog_mutex);
+  if (window != kDialog || !g_dialog_alive) return FALSE;
+  g_dialog_rect = {x, y, x + width, y + height};
+  return TRUE;
+}
+
+int WINAPI GetSystemMetrics(int index) {
+  switch (index) {
+    case SM_CXSCREEN: return kDefaultScreenWidth;
+    case SM_CYSCREEN: return kDefaultScreenHeight;
+    default: return 0;
+  }
+}
+
+void WINAPI InitCommonControls() {}
+
 }  // namespace
 
-void FillUiOps(SystemOps& ops) { ops.MessageBoxA = MessageBoxA; }
+void FillUiOps(SystemOps& ops) {
+  ops.MessageBoxA = MessageBoxA;
+  ops.DialogBoxParamA = DialogBoxParamA;
+  ops.EndDialog = EndDialog;
+  ops.PostMessageA = PostMessageA;
+  ops.SendDlgItemMessageA = SendDlgItemMessageA;
+  ops.GetWindowRect = GetWindowRect;
+  ops.MoveWindow = MoveWindow;
+  ops.GetSystemMetrics = GetSystemMetrics;
+  ops.InitCommonControls = InitCommonControls;
+}
 
 }  // namespace posix

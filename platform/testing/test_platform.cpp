@@ -216,11 +216,32 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* info) {
   return TRUE;
 }
 
+struct ThreadStart {
+  LPTHREAD_START_ROUTINE start;
+  LPVOID parameter;
+  TestPlatform* platform;
+};
+
+DWORD WINAPI RunTrackedThread(LPVOID argument) {
+  const ThreadStart start = *static_cast<ThreadStart*>(argument);
+  delete static_cast<ThreadStart*>(argument);
+  const DWORD result = start.start(start.parameter);
+  start.platform->ThreadFinished();
+  return result;
+}
+
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, std::size_t stack, LPTHREAD_START_ROUTINE start,
                            LPVOID parameter, DWORD flags, LPDWORD id) {
   Fault fault;
   if (T().ShouldFail(Op::kCreateThread, "", &fault)) return nullptr;
-  return B().CreateThread(security, stack, start, parameter, flags, id);
+  auto* argument = new ThreadStart{start, parameter, &T()};
+  T().ThreadStarted();
+  HANDLE thread = B().CreateThread(security, stack, RunTrackedThread, argument, flags, id);
+  if (thread == nullptr) {
+    delete argument;
+    T().ThreadFinished();
+  }
+  return thread;
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
@@ -236,9 +257,34 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGP
 }
 
 LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int control, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == PBM_SETPOS && control == 1000) T().RecordProgress(static_cast<int>(wparam));
+  if (message == PBM_SETPOS && control == 1000) {
+    T().RecordProgress(static_cast<int>(wparam));
+    if (auto hook = T().progress_hook()) hook(static_cast<int>(wparam));
+  }
   if (B().SendDlgItemMessageA == nullptr || dialog == nullptr) return 0;
   return B().SendDlgItemMessageA(dialog, control, message, wparam, lparam);
+}
+
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (auto hook = T().post_hook()) hook(window, message, wparam, lparam);
+  return B().PostMessageA(window, message, wparam, lparam);
+}
+
+BOOL WINAPI EndDialog(HWND dialog, INT_PTR result) {
+  T().RecordEndDialog(result);
+  return B().EndDialog(dialog, result);
+}
+
+int WINAPI GetSystemMetrics(int index) {
+  int width, height;
+  if (T().ScreenSize(&width, &height) && (index == SM_CXSCREEN || index == SM_CYSCREEN))
+    return index == SM_CXSCREEN ? width : height;
+  return B().GetSystemMetrics(index);
+}
+
+BOOL WINAPI MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) {
+  T().RecordMove({x, y, x + width, y + height});
+  return B().MoveWindow(window, x, y, width, height, repaint);
 }
 
 BOOL WINAPI IsDBCSLeadByte(BYTE byte) {
@@ -305,6 +351,10 @@ TestPlatform::TestPlatform(const SystemOps& base) : base_(base), ops_(base) {
   ops_.MessageBoxA = testing_platform::MessageBoxA;
   ops_.DialogBoxParamA = testing_platform::DialogBoxParamA;
   ops_.SendDlgItemMessageA = testing_platform::SendDlgItemMessageA;
+  ops_.PostMessageA = testing_platform::PostMessageA;
+  ops_.EndDialog = testing_platform::EndDialog;
+  ops_.GetSystemMetrics = testing_platform::GetSystemMetrics;
+  ops_.MoveWindow = testing_platform::MoveWindow;
   ops_.IsDBCSLeadByte = testing_platform::IsDBCSLeadByte;
   ops_.LZOpenFileA = testing_platform::LZOpenFileA;
   ops_.LZCopy = testing_platform::LZCopy;
@@ -315,6 +365,10 @@ TestPlatform::TestPlatform(const SystemOps& base) : base_(base), ops_(base) {
 }
 
 TestPlatform::~TestPlatform() {
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    threads_done_.wait(lock, [this] { return running_threads_ == 0; });
+  }
   std::erase_if(g_stand_in_resources, [this](const auto& item) { return item.first.first == this; });
   g_active = previous_;
   InstallSystem(previous_ != nullptr ? &previous_->ops_ : nullptr);
@@ -392,6 +446,70 @@ void TestPlatform::RecordProgress(int position) {
 std::vector<int> TestPlatform::ProgressPositions() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return progress_;
+}
+
+void TestPlatform::ThreadStarted() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++running_threads_;
+}
+
+void TestPlatform::ThreadFinished() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  --running_threads_;
+  threads_done_.notify_all();
+}
+
+void TestPlatform::OnProgress(std::function<void(int)> hook) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  progress_hook_ = std::move(hook);
+}
+
+std::function<void(int)> TestPlatform::progress_hook() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return progress_hook_;
+}
+
+void TestPlatform::BeforePostMessage(std::function<void(HWND, UINT, WPARAM, LPARAM)> hook) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  post_hook_ = std::move(hook);
+}
+
+std::function<void(HWND, UINT, WPARAM, LPARAM)> TestPlatform::post_hook() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return post_hook_;
+}
+
+void TestPlatform::SetScreenSize(int width, int height) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  screen_width_ = width;
+  screen_height_ = height;
+}
+
+bool TestPlatform::ScreenSize(int* width, int* height) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  *width = screen_width_;
+  *height = screen_height_;
+  return screen_width_ != 0 || screen_height_ != 0;
+}
+
+void TestPlatform::RecordMove(const RECT& rect) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  moves_.push_back(rect);
+}
+
+std::vector<RECT> TestPlatform::WindowMoves() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return moves_;
+}
+
+void TestPlatform::RecordEndDialog(INT_PTR result) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  end_results_.push_back(result);
+}
+
+std::vector<INT_PTR> TestPlatform::EndDialogResults() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return end_results_;
 }
 
 void TestPlatform::SetModulePath(const std::string& windows_path) {

@@ -4,6 +4,7 @@
 // message box, progress position and process start.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -88,6 +89,15 @@ class TestPlatform {
 
   // Positions sent to the progress bar (PBM_SETPOS to control 1000), in order.
   std::vector<int> ProgressPositions() const;
+  // Called on the sending thread before each position is passed on.
+  void OnProgress(std::function<void(int)> hook);
+
+  // The dialog: the screen size it is centred on (the wrapped table's unless set), where it
+  // was moved, how it ended, and a hook called before each PostMessageA is passed on.
+  void SetScreenSize(int width, int height);
+  std::vector<RECT> WindowMoves() const;
+  std::vector<INT_PTR> EndDialogResults() const;
+  void BeforePostMessage(std::function<void(HWND, UINT, WPARAM, LPARAM)> hook);
 
   // Stand-ins for what the module would report.
   void SetModulePath(const std::string& windows_path);
@@ -119,8 +129,17 @@ class TestPlatform {
   void TrackLz(INT handle, bool open);
   int AnswerMessageBox(const MessageBoxCall& call);
   void RecordProgress(int position);
+  void RecordMove(const RECT& rect);
+  void RecordEndDialog(INT_PTR result);
+  bool ScreenSize(int* width, int* height) const;
+  std::function<void(int)> progress_hook() const;
+  std::function<void(HWND, UINT, WPARAM, LPARAM)> post_hook() const;
   void RecordProcess(const ProcessCall& call);
   bool starts_processes() const { return start_processes_; }
+  // Threads started through the table; the destructor waits until they have all returned,
+  // so no thread runs on into the next test.
+  void ThreadStarted();
+  void ThreadFinished();
   DWORD create_process_error() const { return create_process_error_; }
   const std::string* module_path() const { return has_module_path_ ? &module_path_ : nullptr; }
   const std::string* temp_path() const { return has_temp_path_ ? &temp_path_ : nullptr; }
@@ -148,6 +167,11 @@ class TestPlatform {
   std::vector<MessageBoxCall> message_boxes_;
   int unexpected_boxes_ = 0;
   std::vector<int> progress_;
+  std::function<void(int)> progress_hook_;
+  std::function<void(HWND, UINT, WPARAM, LPARAM)> post_hook_;
+  int screen_width_ = 0, screen_height_ = 0;
+  std::vector<RECT> moves_;
+  std::vector<INT_PTR> end_results_;
   std::vector<ProcessCall> processes_;
   bool start_processes_ = false;
   DWORD create_process_error_ = ERROR_FILE_NOT_FOUND;
@@ -158,7 +182,9 @@ class TestPlatform {
   std::map<HANDLE, std::string> handles_;
   std::map<INT, bool> lz_handles_;
   BOOL(WINAPI* is_lead_)(BYTE) = nullptr;
-  TestPlatform* previous_ = nullptr;  // the platform this one was installed over, restored after it
+  TestPlatform* previous_ = nullptr;
+  int running_threads_ = 0;
+  std::condition_variable threads_done_;  // the platform this one was installed over, restored after it
 };
 
 }  // namespace testing_platform
