@@ -9,5 +9,18 @@ endfunction()
 # or run-time type information, so nothing of the C++ run-time library is pulled in.
 function(qmr_launcher_code target)
   qmr_warnings(${target})
-  target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+  target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+  if(WIN32)
+    target_compile_options(${target} PRIVATE -Os -ffunction-sections -fno-asynchronous-unwind-tables)
+  endif()
+endfunction()
+
+# The Windows launcher: GUI subsystem, optimised for size, stripped, with its own minimal
+# start-up (platform/win32/entry.cpp) in place of the C run-time's, and importing system DLLs only.
+function(qmr_windows_launcher target)
+  qmr_launcher_code(${target})
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/platform/win32/entry.cpp)
+  target_link_options(${target} PRIVATE -mwindows -nostdlib -s -Wl,-e,QmrEntry -Wl,--gc-sections
+                      -Wl,--no-insert-timestamp)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endfunction()
