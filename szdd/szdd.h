@@ -63,10 +63,11 @@ struct CompressOptions {
 std::vector<std::uint8_t> CompressBuffer(const std::uint8_t* data, std::size_t size,
                                          const CompressOptions& options = {});
 
-// The compressed name of a file as the classic tool forms it: the last character of the
-// extension replaced by '_' ("setup.exe" -> "setup.ex_"), "_" appended to a one- or
-// two-character extension or to a name with no extension... as documented in the source.
-// Sets `missing_char` to the replaced character (0 when nothing was replaced).
+// The compressed name of a file as the classic `mscompress` tool forms it: "_" appended to the
+// whole name, whatever its extension ("setup.exe" -> "setup.exe_", "a.c" -> "a.c_",
+// "README" -> "README_", "x.tar.gz" -> "x.tar.gz_"); `msexpand` strips it again. The tool
+// refuses a name that already ends in '_', and so does this: the result is then empty (as
+// for an empty name). Nothing is replaced, so `missing_char` (if given) is set to 0.
 std::string CompressedName(const std::string& name, std::uint8_t* missing_char);
 
 }  // namespace szdd
