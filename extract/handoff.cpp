@@ -83,21 +83,47 @@ void WritePresets() {
     sys.WritePrivateProfileStringA(payload::kPresetsSection, payload::kSmtpKey, g_run.smtp_server, path);
 }
 
+namespace {
+
+// Starts the setup program through the shell's elevation, for a program that asks for
+// administrator rights (or that Windows' installer detection takes for an installer): the
+// user is asked to consent, over the dialog.
+int StartElevated(const char* program) {
+  const SystemOps& sys = Sys();
+  sys.CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  SHELLEXECUTEINFOA info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOASYNC;  // the launcher exits right after: finish the start first
+  info.hwnd = g_run.dialog;
+  info.lpVerb = "runas";
+  info.lpFile = program;
+  info.nShow = SW_SHOWNORMAL;
+  return sys.ShellExecuteExA(&info) ? 1 : 0;
+}
+
+}  // namespace
+
 int LaunchSetup() {
   const SystemOps& sys = Sys();
+  char* program = g_run.text2;
+  char* command_line = g_run.text1;
   // The path is quoted: unquoted, a directory with spaces ("C:\Documents and Settings\...")
   // would make the process service try "C:\Documents.exe" first.
-  char* command_line = g_run.text1;
-  if (!JoinTexts(command_line, payload::kTextSize, "\"", g_run.temp_dir) ||
-      !JoinTexts(g_run.text2, payload::kTextSize, command_line, payload::kSetupProgramExpanded) ||
-      !JoinTexts(command_line, payload::kTextSize, g_run.text2, "\""))
-    return 0;
+  if (!JoinTexts(program, payload::kTextSize, g_run.temp_dir, payload::kSetupProgramExpanded)) return 0;
+  const int length = sys.lstrlenA(program);
+  if (length + 3 > payload::kTextSize) return 0;
+  command_line[0] = '"';
+  sys.lstrcpyA(command_line + 1, program);
+  command_line[length + 1] = '"';
+  command_line[length + 2] = '\0';
   STARTUPINFOA startup = {};
   sys.GetStartupInfoA(&startup);
   PROCESS_INFORMATION process = {};
-  if (!sys.CreateProcessA(nullptr, command_line, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                          &startup, &process))
-    return 0;
-  // The setup program runs on by itself; its handles are neither waited on nor used.
-  return 1;
+  if (sys.CreateProcessA(nullptr, command_line, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                         &startup, &process))
+    return 1;  // the setup program runs on by itself; its handles are neither waited on nor used
+  // A program that needs administrator rights cannot be started directly by a launcher that
+  // runs as the user: only then is it started through the shell's elevation.
+  if (sys.GetLastError() == ERROR_ELEVATION_REQUIRED) return StartElevated(program);
+  return 0;
 }

@@ -15,7 +15,11 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <lzexpand.h>
+#include <objbase.h>
 #include <shellapi.h>
+#ifndef ERROR_ELEVATION_REQUIRED
+#define ERROR_ELEVATION_REQUIRED 740L
+#endif
 #else
 #include "platform/posix/wintypes.h"
 #endif

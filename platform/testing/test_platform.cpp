@@ -207,6 +207,8 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_AT
 }
 
 BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* info) {
+  T().RecordShellExecution({info->lpVerb != nullptr ? info->lpVerb : "", info->lpFile != nullptr ? info->lpFile : "",
+                            info->hwnd, info->fMask});
   Fault fault;
   if (T().ShouldFail(Op::kShellExecuteEx, info->lpFile != nullptr ? info->lpFile : "", &fault)) {
     B().SetLastError(ERROR_CANCELLED);
@@ -552,6 +554,16 @@ void TestPlatform::RecordProcess(const ProcessCall& call) {
 std::vector<ProcessCall> TestPlatform::Processes() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return processes_;
+}
+
+void TestPlatform::RecordShellExecution(const ShellExecution& call) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  shell_executions_.push_back(call);
+}
+
+std::vector<ShellExecution> TestPlatform::ShellExecutions() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return shell_executions_;
 }
 
 std::string TestPlatform::PathOf(HANDLE handle) const {

@@ -58,6 +58,13 @@ struct MessageBoxCall {
   UINT style;
 };
 
+struct ShellExecution {
+  std::string verb;
+  std::string file;
+  HWND owner;
+  ULONG mask;
+};
+
 struct ProcessCall {
   std::string application;  // empty when none was given
   std::string command_line;
@@ -111,6 +118,8 @@ class TestPlatform {
   // The error a failing CreateProcessA reports (ERROR_FILE_NOT_FOUND unless set).
   void SetCreateProcessError(DWORD error);
   std::vector<ProcessCall> Processes() const;
+  std::vector<ShellExecution> ShellExecutions() const;
+  void RecordShellExecution(const ShellExecution& call);
 
   // Files and LZ handles opened through the table and not yet closed.
   int OpenFileHandles() const;
@@ -173,6 +182,7 @@ class TestPlatform {
   std::vector<RECT> moves_;
   std::vector<INT_PTR> end_results_;
   std::vector<ProcessCall> processes_;
+  std::vector<ShellExecution> shell_executions_;
   bool start_processes_ = false;
   DWORD create_process_error_ = ERROR_FILE_NOT_FOUND;
   std::string module_path_, temp_path_;

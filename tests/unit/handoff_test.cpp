@@ -75,6 +75,38 @@ TEST_F(HandoffTest, SetupProgramThatCannotBeStartedFailsTheRun) {
   EXPECT_EQ(ExtractAndLaunch(), 0) << "a program no system runs";
 }
 
+TEST_F(HandoffTest, SetupProgramThatNeedsElevationIsStartedThroughTheShell) {
+  struct Case {
+    DWORD create_error;
+    bool shell_succeeds;
+    int result;
+    std::size_t shell_calls;
+  };
+  for (const Case c : {Case{ERROR_ELEVATION_REQUIRED, true, 1, 1}, Case{ERROR_ELEVATION_REQUIRED, false, 0, 1},
+                       Case{ERROR_ACCESS_DENIED, true, 0, 0}}) {
+    SCOPED_TRACE(std::to_string(c.create_error) + (c.shell_succeeds ? " shell ok" : " declined"));
+    ResetExtractionState();
+    SetModulePath(WindowsPath(launcher()));
+    SetTempDir(WindowsPath(temp_dir(), true));
+    g_run.dialog = reinterpret_cast<HWND>(0x99);
+    TestPlatform inner;
+    WriteSet({{SetupInfoEntry(), SetupProgramEntry()}});
+    inner.SetCustomResource(payload::kOffsetResourceId, LE32(64));
+    inner.InjectFault(Op::kCreateProcess, 1);
+    inner.SetCreateProcessError(c.create_error);
+    if (!c.shell_succeeds) inner.InjectFault(Op::kShellExecuteEx, 1);  // the user declines
+    EXPECT_EQ(ExtractAndLaunch(), c.result);
+    const auto executions = inner.ShellExecutions();
+    ASSERT_EQ(executions.size(), c.shell_calls);
+    if (!executions.empty()) {
+      EXPECT_EQ(executions[0].verb, "runas");
+      EXPECT_EQ(executions[0].file, TempPath("qmrsetup.exe")) << "the same program, unquoted";
+      EXPECT_EQ(executions[0].owner, g_run.dialog);
+      EXPECT_EQ(executions[0].mask, static_cast<ULONG>(SEE_MASK_NOASYNC));
+    }
+  }
+}
+
 TEST_F(HandoffTest, TemporaryDirectoryTooLongForTheLzOpenFileRecordFailsCleanly) {
   // The open-file record keeps 127 bytes of path: a longer setup-file path cannot be opened.
   const std::filesystem::path deep = temp_dir() / std::string(130, 'l');
