@@ -46,4 +46,4 @@ struct ResourceRecord {
 
 // Read only through this volatile object, so the compiler cannot fold the placeholder values
 // into the code that reads them.
-extern "C" const volatile rcdata::ResourceRecord qmr_resource_record;
+extern "C" __attribute__((section(".qmrrsrc"))) const volatile rcdata::ResourceRecord qmr_resource_record;
