@@ -23,14 +23,20 @@ struct Line {
   std::size_t next;     // first byte after its line ending
 };
 
+// Lines end at "\r\n", "\n" or a lone "\r".
 std::vector<Line> SplitLines(std::string_view text) {
   std::vector<Line> lines;
   std::size_t pos = 0;
   while (pos < text.size()) {
-    std::size_t nl = text.find('\n', pos);
-    std::size_t next = nl == std::string_view::npos ? text.size() : nl + 1;
-    std::size_t end = nl == std::string_view::npos ? text.size() : nl;
-    if (end > pos && text[end - 1] == '\r') --end;
+    std::size_t end = text.find_first_of("\r\n", pos);
+    std::size_t next;
+    if (end == std::string_view::npos) {
+      end = next = text.size();
+    } else if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') {
+      next = end + 2;
+    } else {
+      next = end + 1;
+    }
     lines.push_back({pos, end, next});
     pos = next;
   }
