@@ -186,6 +186,55 @@ TEST_F(ShellTest, KeyArrivingAfterTheWorkerFinishedHasTheEffectOfTheWorkersOutco
   }
 }
 
+TEST_F(ShellTest, MessageBoxesThatCannotBeShownNeverLeaveFilesBehind) {
+  struct Case {
+    const char* what;
+    int failing_box;           // which box fails: 1 the confirmation, 2 the next one
+    bool disk2;                // whether the set is whole
+    std::size_t boxes;         // boxes asked for
+    bool extracted_anything;
+  };
+  const Case cases[] = {
+      {"confirmation: taken as No", 1, true, 1, false},
+      {"disk prompt: taken as Cancel", 2, false, 2, false},
+      {"error message: the run still ends", 2, true, 2, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetExtractionState();
+    std::filesystem::remove_all(temp_dir());
+    std::filesystem::create_directories(temp_dir());
+    TestPlatform inner;
+    inner.SetModulePath(WindowsPath(launcher()));
+    inner.SetTempPath(WindowsPath(temp_dir(), true));
+    const auto set = SampleSet();
+    WriteSet(set);
+    if (!c.disk2) std::filesystem::remove(launcher_dir() / "Disk2");
+    if (std::string(c.what).rfind("error", 0) == 0) {
+      Bytes cut = Volume(Total(set), set[0]);
+      cut.resize(cut.size() - 3);
+      WriteLauncher(cut);
+    }
+    inner.SetCustomResource(payload::kOffsetResourceId, LE32(64));
+    inner.AnswerMessageBoxes({IDYES});
+    inner.InjectFault(Op::kMessageBox, c.failing_box);
+    RunLauncher();
+    EXPECT_EQ(inner.Calls(Op::kMessageBox), static_cast<int>(c.boxes));
+    EXPECT_TRUE(FileNames(temp_dir()).empty());
+  }
+}
+
+TEST_F(ShellTest, LauncherPathThatCannotBeReadFailsTheRunWithTheError) {
+  WriteSet(SampleSet());
+  platform().AnswerMessageBoxes({IDYES, IDOK});
+  platform().InjectFault(Op::kGetModuleFileName, 1);
+  RunLauncher();
+  ASSERT_EQ(platform().MessageBoxes().size(), 2u);
+  EXPECT_EQ(platform().MessageBoxes()[1].text, kError);
+  EXPECT_EQ(platform().Calls(Op::kGetProfileString), 0) << "no presets file without the launcher's path";
+  EXPECT_TRUE(FileNames(temp_dir()).empty());
+}
+
 TEST_F(ShellTest, PresetsAreReadBesideTheLauncherWhateverTheCurrentDirectory) {
   WriteSet(SampleSet());
   WriteText(launcher_dir() / "qmrpresets.ini", "[Account]\nPOP3Server=beside\n");
