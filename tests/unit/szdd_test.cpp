@@ -39,7 +39,7 @@ class ChunkSource : public Source {
   ChunkSource(const Bytes& data, std::size_t chunk) : data_(data), chunk_(chunk) {}
   long Read(std::uint8_t* buffer, std::size_t size) override {
     const std::size_t n = std::min({size, chunk_, data_.size() - pos_});
-    std::memcpy(buffer, data_.data() + pos_, n);
+    if (n != 0) std::memcpy(buffer, data_.data() + pos_, n);
     pos_ += n;
     return static_cast<long>(n);
   }
