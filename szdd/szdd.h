@@ -59,7 +59,8 @@ struct CompressOptions {
   std::uint8_t missing_char = 0;
 };
 
-// Compresses `data` into a whole SZDD file (header and LZSS data).
+// Compresses `data` into a whole SZDD file (header and LZSS data). Returns an empty vector
+// when `size` exceeds what the header's 32-bit length can announce.
 std::vector<std::uint8_t> CompressBuffer(const std::uint8_t* data, std::size_t size,
                                          const CompressOptions& options = {});
 
