@@ -18,8 +18,8 @@ struct Token {
 };
 
 [[noreturn]] void Fail(const std::string& message) {
-  std::fprintf(stderr, "rcgen: %s\n", message.c_str());
-  std::exit(1);
+  (void)std::fprintf(stderr, "rcgen: %s\n", message.c_str());
+  std::exit(1);  // NOLINT(concurrency-mt-unsafe): a single-threaded build tool
 }
 
 std::string ReadFile(const char* path) {
@@ -151,7 +151,7 @@ std::string Literal(const std::string& s) {
   for (unsigned char c : s) {
     if (c == '"' || c == '\\') { out += '\\'; out += static_cast<char>(c); }
     else if (c == '\n') out += "\\n";
-    else if (c < 0x20 || c >= 0x7F) { char buf[8]; std::snprintf(buf, sizeof buf, "\\%03o", c); out += buf; }
+    else if (c < 0x20 || c >= 0x7F) { char buf[8]; (void)std::snprintf(buf, sizeof buf, "\\%03o", c); out += buf; }
     else out += static_cast<char>(c);
   }
   return out + "\"";

@@ -19,10 +19,10 @@ constexpr INT kLzHandleBase = 0x400;
 constexpr int kMaxLzFiles = 16;
 
 struct LzFile {
-  bool used;
   int fd;
+  szdd::Header header;  // of a compressed file
+  bool used;
   bool compressed;
-  szdd::Header header;
 };
 
 std::mutex g_lz_mutex;
@@ -94,7 +94,7 @@ INT WINAPI LZOpenFileA(LPSTR path, LPOFSTRUCT record, WORD style) {
     if (record != nullptr) record->nErrCode = static_cast<WORD>(error);
     return -1;
   }
-  LzFile file = {true, fd, false, {}};
+  LzFile file = {fd, {}, true, false};
   if (!(style & OF_CREATE)) {
     std::uint8_t bytes[szdd::kHeaderSize];
     ssize_t n;

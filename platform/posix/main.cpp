@@ -6,7 +6,7 @@
 
 int main() {
   // A terminal that goes away while the launcher writes to it must not end the run midway.
-  std::signal(SIGPIPE, SIG_IGN);
+  (void)std::signal(SIGPIPE, SIG_IGN);
   static char command_line[] = "";
   WinMain(reinterpret_cast<HINSTANCE>(1), nullptr, command_line, 1);
   return 0;

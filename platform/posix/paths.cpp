@@ -61,7 +61,8 @@ DWORD ResolvePath(const char* windows_path, char* out, std::size_t size) {
   }
   DIR* dir = opendir(directory);
   if (dir == nullptr) return ERROR_SUCCESS;
-  while (const dirent* entry = readdir(dir)) {
+  // readdir is safe here: the stream is this call's own.
+  while (const dirent* entry = readdir(dir)) {  // NOLINT(concurrency-mt-unsafe)
     if (EqualIgnoringAsciiCase(entry->d_name, name)) {
       // Same length by construction, so the name fits where the old one was.
       std::memcpy(const_cast<char*>(name), entry->d_name, std::strlen(entry->d_name));

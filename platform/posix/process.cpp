@@ -60,7 +60,9 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
 
 DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
   std::string directory = "/tmp";
-  if (const char* tmpdir = std::getenv("TMPDIR"); tmpdir != nullptr && tmpdir[0] != '\0') directory = tmpdir;
+  // The process never changes its environment, so reading it from any thread is safe.
+  const char* tmpdir = std::getenv("TMPDIR");  // NOLINT(concurrency-mt-unsafe)
+  if (tmpdir != nullptr && tmpdir[0] != '\0') directory = tmpdir;
   if (directory[0] != '/') {
     char cwd[kPathMax];
     if (getcwd(cwd, sizeof cwd) != nullptr) directory = std::string(cwd) + "/" + directory;
@@ -97,14 +99,15 @@ bool LocateProgram(const std::string& program, std::string* posix_path) {
     return true;
   }
   std::string search = ".:";
-  if (const char* path = std::getenv("PATH")) search += path;
+  if (const char* path = std::getenv("PATH")) search += path;  // NOLINT(concurrency-mt-unsafe): see GetTempPathA
   std::size_t start = 0;
   while (start <= search.size()) {
     std::size_t end = search.find(':', start);
     if (end == std::string::npos) end = search.size();
     std::string directory = search.substr(start, end - start);
     if (directory.empty()) directory = ".";
-    std::string candidate = directory + "\\" + program;
+    std::string candidate = directory;
+    candidate.append("\\").append(program);
     if (ResolvePath(candidate.c_str(), mapped, sizeof mapped) == ERROR_SUCCESS && stat(mapped, &st) == 0 &&
         S_ISREG(st.st_mode)) {
       *posix_path = mapped;

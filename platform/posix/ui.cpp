@@ -296,6 +296,9 @@ LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int control, UINT message, WPARA
   }
   bool done = false;
   LRESULT result = 0;
+  // The dialog's thread sets `done` (and the queue forgets the message) before this call
+  // returns, so the addresses never outlive their variables.
+  // cppcheck-suppress danglingLifetime
   g_queue.push_back({message, wparam, lparam, control, true, &done, &result});
   g_dialog_wakeup.notify_all();
   g_dialog_wakeup.wait(lock, [&] { return done; });

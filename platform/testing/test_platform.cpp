@@ -540,7 +540,7 @@ const std::vector<std::uint8_t>* TestPlatform::CustomResource(int id, bool* miss
   return it == resources_.end() ? nullptr : &it->second;
 }
 
-void TestPlatform::SetLeadBytePredicate(BOOL(WINAPI* is_lead)(BYTE)) { is_lead_ = is_lead; }
+void TestPlatform::SetLeadBytePredicate(LeadByteFunction is_lead) { is_lead_ = is_lead; }
 
 void TestPlatform::StartProcesses(bool start) { start_processes_ = start; }
 

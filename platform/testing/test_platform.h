@@ -45,6 +45,9 @@ enum class Op {
 
 const char* OpName(Op op);
 
+// The code-page rule a test may impose: whether a byte opens a double-byte character.
+using LeadByteFunction = BOOL(WINAPI*)(BYTE);
+
 enum class Fault {
   kFail,      // the call fails (a null or invalid result, FALSE, a negative LZ code)
   kShort,     // a read or write does half of what was asked and reports success; LZCopy stops short
@@ -111,7 +114,7 @@ class TestPlatform {
   void SetTempPath(const std::string& windows_path);
   void SetCustomResource(int id, const std::vector<std::uint8_t>& bytes);
   void RemoveCustomResource(int id);
-  void SetLeadBytePredicate(BOOL(WINAPI* is_lead)(BYTE));
+  void SetLeadBytePredicate(LeadByteFunction is_lead);
 
   // Processes: recorded, and started through the wrapped table only when asked to.
   void StartProcesses(bool start);
@@ -154,7 +157,7 @@ class TestPlatform {
   const std::string* temp_path() const { return has_temp_path_ ? &temp_path_ : nullptr; }
   // A stand-in resource: null when none was set; `missing` when it was removed.
   const std::vector<std::uint8_t>* CustomResource(int id, bool* missing) const;
-  BOOL(WINAPI* lead_byte_predicate() const)(BYTE) { return is_lead_; }
+  LeadByteFunction lead_byte_predicate() const { return is_lead_; }
 
  private:
   struct FaultPlan {
@@ -191,7 +194,7 @@ class TestPlatform {
   std::map<int, bool> removed_resources_;
   std::map<HANDLE, std::string> handles_;
   std::map<INT, bool> lz_handles_;
-  BOOL(WINAPI* is_lead_)(BYTE) = nullptr;
+  LeadByteFunction is_lead_ = nullptr;
   TestPlatform* previous_ = nullptr;
   int running_threads_ = 0;
   std::condition_variable threads_done_;  // the platform this one was installed over, restored after it

@@ -42,7 +42,7 @@ TEST(TextRules, ReplaceFileNameNeverWritesBeyondItsText) {
   char path[260];
   const std::string long_dir = "C:\\" + std::string(250, 'd') + "\\";  // 254 bytes
   for (const auto& [name, fits] : {std::pair<std::string, bool>{"Disk2", true}, {"Disk10", false}}) {
-    std::snprintf(path, sizeof path, "%sq", long_dir.c_str());
+    (void)std::snprintf(path, sizeof path, "%sq", long_dir.c_str());
     EXPECT_EQ(ReplaceFileNameIn(path, sizeof path, name.c_str(), IsLeadByteNone), fits) << name;
     EXPECT_EQ(std::string(path), fits ? long_dir + name : long_dir + "q");
   }
