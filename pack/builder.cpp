@@ -179,15 +179,20 @@ std::vector<std::filesystem::path> WriteSetFiles(const ComposedSet& set, const s
                                                  const std::string& launcher_name, unsigned mode, bool force) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  bool created = false;
-  const fs::file_status status = fs::status(directory, ec);
-  if (fs::exists(status)) {
-    if (!fs::is_directory(status)) throw PackError(directory.string() + ": exists and is not a directory");
-  } else {
-    if (!fs::create_directory(directory, ec) || ec)
-      throw PackError(directory.string() + ": cannot create the directory: " + ec.message());
-    created = true;
+  // The directories this call creates, outermost first, to be removed again on failure.
+  std::vector<fs::path> created;
+  for (fs::path missing = directory; !missing.empty() && !fs::exists(fs::symlink_status(missing, ec));
+       missing = missing.parent_path()) {
+    created.insert(created.begin(), missing);
+    if (missing == missing.parent_path()) break;
   }
+  for (const fs::path& dir : created) {
+    if (!fs::create_directory(dir, ec) || ec) {
+      for (auto it = created.rbegin(); it != created.rend(); ++it) fs::remove(*it, ec);
+      throw PackError(directory.string() + ": cannot create the directory: " + ec.message());
+    }
+  }
+  if (!fs::is_directory(directory, ec)) throw PackError(directory.string() + ": exists and is not a directory");
 
   const std::vector<fs::path> existing = CheckOutputDirectory(directory, launcher_name, force);
 
@@ -207,9 +212,9 @@ std::vector<std::filesystem::path> WriteSetFiles(const ComposedSet& set, const s
       written.push_back(file->final_path());
     }
   } catch (...) {
-    if (created) {
+    if (!created.empty()) {
       for (const fs::path& path : written) fs::remove(path, ec);
-      fs::remove(directory, ec);
+      for (auto it = created.rbegin(); it != created.rend(); ++it) fs::remove(*it, ec);
     }
     throw;
   }
