@@ -54,7 +54,7 @@ std::string NameInCodePage(const std::filesystem::path& path, CodePage code_page
 }  // namespace
 
 std::int32_t CheckEntries(std::vector<PackEntry>* entries, CodePage code_page) {
-  std::uint64_t total = 0;
+  std::vector<std::uint64_t> sizes;
   for (std::size_t i = 0; i < entries->size(); ++i) {
     const PackEntry& entry = (*entries)[i];
     const std::string problem = EntryNameProblem(entry.name, code_page);
@@ -72,12 +72,20 @@ std::int32_t CheckEntries(std::vector<PackEntry>* entries, CodePage code_page) {
     if (entry.data.size() > kMaxSetTotal)
       throw PackError(entry.source + ": " + std::to_string(entry.data.size()) +
                       " bytes of data, more than an entry's signed 32-bit size can hold");
-    total += entry.data.size();
+    sizes.push_back(entry.data.size());
   }
-  if (total > kMaxSetTotal)
-    throw PackError("the set's data comes to " + std::to_string(total) +
-                    " bytes, past the signed 32-bit range of the set total (2147483647)");
+  const std::int32_t total = CheckSetTotal(sizes);
   std::stable_partition(entries->begin(), entries->end(), [](const PackEntry& e) { return e.data.empty(); });
+  return total;
+}
+
+std::int32_t CheckSetTotal(const std::vector<std::uint64_t>& data_sizes) {
+  std::uint64_t total = 0;
+  for (std::uint64_t size : data_sizes) {
+    total += size;
+    if (size > kMaxSetTotal || total > kMaxSetTotal)
+      throw PackError("the set's data passes the signed 32-bit range of the set total (2147483647 bytes)");
+  }
   return static_cast<std::int32_t>(total);
 }
 
@@ -134,10 +142,9 @@ ComposedSet ComposeSet(Bytes stub, const std::string& version, const std::vector
   std::string error;
 
   ComposedSet set;
-  std::uint64_t total = 0;
-  for (const PackEntry& entry : entries) total += entry.data.size();
-  if (total > kMaxSetTotal) throw PackError("the set's data is past the signed 32-bit range of the set total");
-  set.set_total = static_cast<std::int32_t>(total);
+  std::vector<std::uint64_t> sizes;
+  for (const PackEntry& entry : entries) sizes.push_back(entry.data.size());
+  set.set_total = CheckSetTotal(sizes);
   set.volumes = PlanVolumes(stub.size(), entries, disk_size);
 
   const std::uint32_t offset = static_cast<std::uint32_t>(stub.size());

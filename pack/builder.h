@@ -32,6 +32,10 @@ struct PackEntry {
 // Throws PackError naming the first entry at fault.
 std::int32_t CheckEntries(std::vector<PackEntry>* entries, CodePage code_page);
 
+// The set total of entries of these data sizes. Throws PackError when it passes the signed
+// 32-bit range the launcher counts it in.
+std::int32_t CheckSetTotal(const std::vector<std::uint64_t>& data_sizes);
+
 // Places the entries, in order, on volumes of at most `disk_size` bytes: volume 1 is the
 // launcher file (the stub, then the set total and entries), each following volume a file of
 // its own starting with the set total. An entry that does not fit goes to the next volume;
