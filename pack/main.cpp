@@ -167,12 +167,14 @@ int Build(int argc, char** argv) {
     result = pack::BuildSet(options, &progress);
   }
   const pack::CodePage code_page = pack::CodePageOf(result.stub_kind);
+  int width = 0;
+  for (const fs::path& file : result.files) width = std::max(width, static_cast<int>(file.string().size()));
   for (std::size_t v = 0; v < result.layout.volumes.size(); ++v) {
     const fs::path& file = v == 0 ? result.files.front() : result.files[v];
     std::string names;
     for (std::size_t index : result.layout.volumes[v]) names += " " + pack::ToUtf8(result.entries[index].name, code_page);
     if (names.empty()) names = " (the set total alone)";
-    std::printf("%-24s volume %zu  %10ju bytes %s\n", file.string().c_str(), v + 1, SizeOf(file), names.c_str());
+    std::printf("%-*s  volume %zu  %9ju bytes %s\n", width, file.string().c_str(), v + 1, SizeOf(file), names.c_str());
   }
   std::printf("set total %d bytes in %zu entries on %zu volume%s\n", result.layout.set_total, result.entries.size(),
               result.layout.volumes.size(), result.layout.volumes.size() == 1 ? "" : "s");

@@ -17,6 +17,8 @@ int main() {
     if (!in) return std::nullopt;
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   });
-  std::printf("== %s ==\n%s", report.title.c_str(), report.text.c_str());
+  // A blank line first: the launcher that started this program may still have its progress
+  // bar as the terminal's current line.
+  std::printf("\n== %s ==\n%s", report.title.c_str(), report.text.c_str());
   return report.ok ? 0 : 1;
 }
