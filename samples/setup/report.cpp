@@ -67,7 +67,7 @@ std::string Padded(const std::string& text, std::size_t width) {
 // One line about a file of the set: found, and expanding to the whole length its header
 // announces when it is compressed.
 bool DescribeFile(const std::string& shipped, const std::string& expanded, const ReadBeside& read, std::string* line) {
-  *line = "  " + Padded(shipped, 13) + "-> " + Padded(expanded, 13);
+  *line = "  " + Padded(shipped, 12) + "→ " + Padded(expanded, 12);
   const std::optional<std::string> data = read(shipped);
   if (!data) {
     *line += "見つかりません\n";
@@ -76,7 +76,7 @@ bool DescribeFile(const std::string& shipped, const std::string& expanded, const
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(data->data());
   szdd::Header header;
   if (!szdd::ParseHeader(bytes, data->size(), &header)) {
-    *line += std::to_string(data->size()) + " バイト (圧縮なし)  OK\n";
+    *line += std::to_string(data->size()) + " バイト (圧縮なし) OK\n";
     return true;
   }
   std::vector<std::uint8_t> out;
@@ -86,7 +86,7 @@ bool DescribeFile(const std::string& shipped, const std::string& expanded, const
              " バイト)\n";
     return false;
   }
-  *line += std::to_string(out.size()) + " バイトに展開  OK\n";
+  *line += std::to_string(out.size()) + " バイト OK\n";
   return true;
 }
 
@@ -122,8 +122,8 @@ Report MakeReport(const std::string& program, const ReadBeside& read) {
   if (files.empty()) text += "  (一覧がありません)\n";
 
   report.ok = all_found && !files.empty();
-  text += report.ok ? "\n引き継ぎは正常です。" : "\n引き継ぎに問題があります。";
-  text += "ここでインストールが始まります (サンプルのため何もしません)。\n";
+  text += report.ok ? "\n引き継ぎは正常です。\n" : "\n引き継ぎに問題があります。\n";
+  text += "(サンプルのため、インストールは行いません。)\n";
   return report;
 }
 

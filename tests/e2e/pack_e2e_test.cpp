@@ -52,8 +52,8 @@ TEST_F(PackEndToEnd, BuiltSetIsVerifiedExtractedAndHandedToTheSampleSetupProgram
   const std::string& report = run.out;
   EXPECT_NE(report.find("起動されたプログラム: " + ws_.Path("tmp/qmrsetup.exe").string()), std::string::npos) << report;
   EXPECT_NE(report.find("POP3Server = pop.example.jp\n  SMTPServer = smtp.example.jp\n"), std::string::npos) << report;
-  EXPECT_NE(report.find("readme.tx_   -> readme.txt   " + std::to_string(std::filesystem::file_size(kSamples / "readme.txt")) +
-                        " バイトに展開  OK"),
+  EXPECT_NE(report.find("readme.tx_  → readme.txt  " + std::to_string(std::filesystem::file_size(kSamples / "readme.txt")) +
+                        " バイト OK"),
             std::string::npos)
       << report;
   EXPECT_NE(report.find("引き継ぎは正常です。"), std::string::npos) << report;
