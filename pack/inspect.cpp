@@ -192,7 +192,7 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
   std::int64_t data_bytes = 0;
   std::int32_t set_total = 0;
   int last_read = 0;
-  bool stopped = false;
+  bool complete = false;  // every volume up to the set total was read whole
   VolumeFile current = std::move(first);
   struct Located {
     int volume;
@@ -200,7 +200,7 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
   };
   std::vector<Located> located;
   std::vector<Bytes> volume_bytes;  // kept for expanding the setup files
-  for (int number = 1; number <= kMostVolumes && !stopped; ++number) {
+  for (int number = 1; number <= kMostVolumes; ++number) {
     if (number > 1) {
       const auto path = FindVolumeFile(launcher.parent_path(), number);
       if (!path) {
@@ -262,14 +262,16 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
     volume_bytes.push_back(std::move(current.bytes));
     if (!reading.damage.empty()) {
       error(where + ": " + reading.damage + "; the launcher fails there");
-      stopped = true;
       break;
     }
     // The launcher looks for a following volume only while the data falls short of the total.
-    if (data_bytes >= set_total) break;
+    if (data_bytes >= set_total) {
+      complete = true;
+      break;
+    }
   }
 
-  if (last_read > 0 && !stopped) {
+  if (complete) {
     v.facts.push_back("set total: " + std::to_string(set_total) + " bytes; the entries' data: " +
                       std::to_string(data_bytes) + " bytes in " + Count(names.size(), "entry") + " on " +
                       Count(static_cast<std::size_t>(last_read), "volume"));
@@ -277,21 +279,18 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
       error("the entries' data sizes add up to " + std::to_string(data_bytes) + " bytes, more than the set total " +
             std::to_string(set_total));
     // A volume beyond the last one read: the launcher never opens it.
-    const int next = last_read + 1;
-    if (data_bytes >= set_total) {
-      if (const auto path = FindVolumeFile(launcher.parent_path(), next)) {
-        VolumeReading extra;
-        try {
-          extra = ReadVolume(ReadWholeFile(*path), 0);
-        } catch (const PackError&) {
-        }
-        if (extra.has_set_total && extra.set_total == set_total && !extra.entries.empty())
-          error(path->filename().string() + " is never read: the set total is reached on volume " +
-                std::to_string(last_read) + ", so its " + std::to_string(extra.entries.size()) +
-                " entries are not extracted");
-        else
-          warning(path->filename().string() + " lies beside the launcher but is not part of this set");
+    if (const auto path = FindVolumeFile(launcher.parent_path(), last_read + 1)) {
+      VolumeReading extra;
+      try {
+        extra = ReadVolume(ReadWholeFile(*path), 0);
+      } catch (const PackError&) {
       }
+      if (extra.has_set_total && extra.set_total == set_total && !extra.entries.empty())
+        error(path->filename().string() + " is never read: the set total is reached on volume " +
+              std::to_string(last_read) + ", so the launcher never extracts its " +
+              Count(extra.entries.size(), "entry"));
+      else
+        warning(path->filename().string() + " lies beside the launcher but is not part of this set");
     }
   }
 
@@ -303,7 +302,7 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
     for (const Located& item : located)
       if (SameFileName(item.entry.name, name, code_page)) found = &item;
     if (found == nullptr) {
-      if (!stopped && last_read > 0) error(std::string("the set has no ") + name + " (" + role + ")");
+      if (complete) error(std::string("the set has no ") + name + " (" + role + ")");
       continue;
     }
     const Bytes& file = volume_bytes[static_cast<std::size_t>(found->volume - 1)];
