@@ -1,0 +1,322 @@
+// Making a set: entries, volume layout, the stamped launcher, and the files written whole.
+#include "pack/builder.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "extract/payload.h"
+#include "pack/files.h"
+#include "pack/inspect.h"
+#include "pack/stub.h"
+#include "szdd/szdd.h"
+
+namespace pack {
+
+namespace {
+
+constexpr std::uint64_t kMaxSetTotal = std::numeric_limits<std::int32_t>::max();
+
+std::string Quoted(const std::string& name, CodePage code_page) { return "\"" + ToUtf8(name, code_page) + "\""; }
+
+std::uint64_t RecordSize(const PackEntry& entry) { return EntryRecordSize(entry.name.size(), entry.data.size()); }
+
+// "Disk<n>" in any letter case, n >= 2: a volume file the launcher would find.
+bool IsVolumeFileName(const std::string& name) {
+  if (name.size() < 5 || !SameFileName(name.substr(0, 4), "Disk", CodePage::kUtf8)) return false;
+  for (std::size_t i = 4; i < name.size(); ++i)
+    if (name[i] < '0' || name[i] > '9') return false;
+  return name[4] != '0' && !(name.size() == 5 && name[4] == '1');
+}
+
+std::string VolumeFileName(std::size_t number) { return "Disk" + std::to_string(number); }
+
+Bytes Compress(const Bytes& data, std::uint8_t missing_char) {
+  szdd::CompressOptions options;
+  options.missing_char = missing_char;
+  return szdd::CompressBuffer(data.data(), data.size(), options);
+}
+
+// The entry name of a distributor's file, in the stub's code page.
+std::string NameInCodePage(const std::filesystem::path& path, CodePage code_page) {
+  const std::string name = path.filename().string();
+  std::string converted;
+  if (!FromUtf8(name, code_page, &converted))
+    throw PackError(path.string() + ": its name cannot be written in " + CodePageName(code_page) +
+                    (code_page == CodePage::kCp932 ? ", the Windows launcher's code page" : ""));
+  return converted;
+}
+
+}  // namespace
+
+std::int32_t CheckEntries(std::vector<PackEntry>* entries, CodePage code_page) {
+  std::vector<std::uint64_t> sizes;
+  for (std::size_t i = 0; i < entries->size(); ++i) {
+    const PackEntry& entry = (*entries)[i];
+    const std::string problem = EntryNameProblem(entry.name, code_page);
+    if (!problem.empty())
+      throw PackError(entry.source + ": the entry name " + Quoted(entry.name, code_page) + " " + problem +
+                      "; the launcher would refuse it");
+    for (const char* expanded : {payload::kSetupInfoExpanded, payload::kSetupProgramExpanded})
+      if (SameFileName(entry.name, expanded, code_page))
+        throw PackError(entry.source + ": the entry name " + Quoted(entry.name, code_page) +
+                        " is the name the launcher expands a setup file to");
+    for (std::size_t j = 0; j < i; ++j)
+      if (SameFileName(entry.name, (*entries)[j].name, code_page))
+        throw PackError(entry.source + ": the entry name " + Quoted(entry.name, code_page) + " is also the name of " +
+                        (*entries)[j].source + "'s entry");
+    if (entry.data.size() > kMaxSetTotal)
+      throw PackError(entry.source + ": " + std::to_string(entry.data.size()) +
+                      " bytes of data, more than an entry's signed 32-bit size can hold");
+    sizes.push_back(entry.data.size());
+  }
+  const std::int32_t total = CheckSetTotal(sizes);
+  std::stable_partition(entries->begin(), entries->end(), [](const PackEntry& e) { return e.data.empty(); });
+  return total;
+}
+
+std::int32_t CheckSetTotal(const std::vector<std::uint64_t>& data_sizes) {
+  std::uint64_t total = 0;
+  for (std::uint64_t size : data_sizes) {
+    total += size;
+    if (size > kMaxSetTotal || total > kMaxSetTotal)
+      throw PackError("the set's data passes the signed 32-bit range of the set total (2147483647 bytes)");
+  }
+  return static_cast<std::int32_t>(total);
+}
+
+std::vector<std::vector<std::size_t>> PlanVolumes(std::uint64_t stub_size, const std::vector<PackEntry>& entries,
+                                                  std::uint64_t disk_size) {
+  if (stub_size + payload::kSetTotalSize > disk_size)
+    throw PackError("the launcher stub (" + std::to_string(stub_size) + " bytes) and the set total do not fit a disk of " +
+                    std::to_string(disk_size) + " bytes (--disk-size)");
+  const std::uint64_t disk_room = disk_size - payload::kSetTotalSize;
+  std::vector<std::vector<std::size_t>> volumes(1);
+  std::uint64_t room = disk_size - stub_size - payload::kSetTotalSize;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::uint64_t size = RecordSize(entries[i]);
+    if (size > disk_room)
+      throw PackError(entries[i].source + ": its entry takes " + std::to_string(size) +
+                      " bytes, more than a disk of " + std::to_string(disk_size) + " bytes holds after the set total");
+    if (size > room) {
+      volumes.emplace_back();
+      room = disk_room;
+    }
+    volumes.back().push_back(i);
+    room -= size;
+  }
+  return volumes;
+}
+
+StubInfo CheckStub(const Bytes& stub) {
+  StubInfo info;
+  std::string error;
+  if (!InspectStub(stub, &info, &error)) throw PackError(error);
+  if (stub.size() > info.image_size)
+    throw PackError("already carries " + std::to_string(stub.size() - info.image_size) +
+                    " bytes after its executable image (a set?); pack a launcher as it was built");
+  if (stub.size() > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+    throw PackError("is too large for the launcher's signed 32-bit payload offset");
+  return info;
+}
+
+void CheckVersion(const std::string& version, CodePage code_page) {
+  if (version.size() >= payload::kVersionResourceSize)
+    throw PackError("the version text \"" + ToUtf8(version, code_page) + "\" is " + std::to_string(version.size()) +
+                    " bytes; the launcher holds at most " + std::to_string(payload::kVersionResourceSize - 1));
+}
+
+ComposedSet ComposeSet(Bytes stub, const std::string& version, const std::vector<PackEntry>& entries,
+                       std::uint64_t disk_size) {
+  StubInfo info;
+  try {
+    info = CheckStub(stub);
+  } catch (const PackError& e) {
+    throw PackError(std::string("the stub: ") + e.what());
+  }
+  CheckVersion(version, CodePageOf(info.kind));
+  std::string error;
+
+  ComposedSet set;
+  std::vector<std::uint64_t> sizes;
+  for (const PackEntry& entry : entries) sizes.push_back(entry.data.size());
+  set.set_total = CheckSetTotal(sizes);
+  set.volumes = PlanVolumes(stub.size(), entries, disk_size);
+
+  const std::uint32_t offset = static_cast<std::uint32_t>(stub.size());
+  if (!StampStub(&stub, offset, version, &error)) throw PackError("cannot stamp the stub: " + error);
+  set.launcher = std::move(stub);
+  for (std::size_t v = 0; v < set.volumes.size(); ++v) {
+    Bytes* volume = &set.launcher;
+    if (v > 0) volume = &set.disks.emplace_back();
+    AppendLE32(volume, static_cast<std::uint32_t>(set.set_total));
+    for (std::size_t index : set.volumes[v]) {
+      const PackEntry& entry = entries[index];
+      AppendEntry(volume, entry.name, entry.filetime, entry.data);
+    }
+  }
+  return set;
+}
+
+std::vector<std::filesystem::path> CheckOutputDirectory(const std::filesystem::path& directory,
+                                                        const std::string& launcher_name, bool force) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  std::vector<fs::path> existing;
+  const fs::file_status status = fs::status(directory, ec);
+  if (!fs::exists(status)) return existing;
+  if (!fs::is_directory(status)) throw PackError(directory.string() + ": exists and is not a directory");
+  for (const fs::directory_entry& item : fs::directory_iterator(directory, ec)) {
+    const std::string name = item.path().filename().string();
+    if (name == launcher_name || IsVolumeFileName(name)) existing.push_back(item.path());
+  }
+  if (ec) throw PackError(directory.string() + ": cannot read the directory: " + ec.message());
+  std::sort(existing.begin(), existing.end());
+  if (!existing.empty() && !force)
+    throw PackError(directory.string() + ": already holds a set (" + existing.front().filename().string() +
+                    "); use --force to replace it");
+  return existing;
+}
+
+std::vector<std::filesystem::path> WriteSetFiles(const ComposedSet& set, const std::filesystem::path& directory,
+                                                 const std::string& launcher_name, unsigned mode, bool force) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  // The directories this call creates, outermost first, to be removed again on failure.
+  std::vector<fs::path> created;
+  for (fs::path missing = directory; !missing.empty() && !fs::exists(fs::symlink_status(missing, ec));
+       missing = missing.parent_path()) {
+    created.insert(created.begin(), missing);
+    if (missing == missing.parent_path()) break;
+  }
+  for (const fs::path& dir : created) {
+    if (!fs::create_directory(dir, ec) || ec) {
+      for (auto it = created.rbegin(); it != created.rend(); ++it) fs::remove(*it, ec);
+      throw PackError(directory.string() + ": cannot create the directory: " + ec.message());
+    }
+  }
+  if (!fs::is_directory(directory, ec)) throw PackError(directory.string() + ": exists and is not a directory");
+
+  const std::vector<fs::path> existing = CheckOutputDirectory(directory, launcher_name, force);
+
+  std::vector<fs::path> written;
+  try {
+    // Disk2, Disk3, ... first and the launcher last: the set's entry point appears only once
+    // every volume it asks for is in place.
+    std::vector<std::unique_ptr<StagedFile>> staged;
+    for (std::size_t d = 0; d < set.disks.size(); ++d) {
+      staged.push_back(std::make_unique<StagedFile>(directory / VolumeFileName(d + 2)));
+      staged.back()->WriteAll(set.disks[d], 0644);
+    }
+    staged.push_back(std::make_unique<StagedFile>(directory / launcher_name));
+    staged.back()->WriteAll(set.launcher, mode);
+    for (auto& file : staged) {
+      file->Commit();
+      written.push_back(file->final_path());
+    }
+  } catch (...) {
+    if (!created.empty()) {
+      for (const fs::path& path : written) fs::remove(path, ec);
+      for (auto it = created.rbegin(); it != created.rend(); ++it) fs::remove(*it, ec);
+    }
+    throw;
+  }
+  // Volume files of a replaced set that this one does not have, in any letter case: the
+  // launcher would take them for this set's.
+  for (const fs::path& old : existing) {
+    if (std::find(written.begin(), written.end(), old) == written.end()) fs::remove(old, ec);
+  }
+  std::rotate(written.begin(), written.end() - 1, written.end());
+  return written;
+}
+
+std::vector<PackEntry> PrepareEntries(const BuildOptions& options, CodePage code_page, Progress* progress) {
+  struct Source {
+    std::filesystem::path path;
+    std::string name;
+    bool compress;
+    std::uint8_t missing_char;
+  };
+  std::vector<Source> sources = {
+      {options.setup_info, payload::kSetupInfoCompressed, true, 'f'},
+      {options.setup_program, payload::kSetupProgramCompressed, true, 'e'},
+  };
+  for (const std::filesystem::path& file : options.files) {
+    const std::string name = NameInCodePage(file, code_page);
+    if (options.store) {
+      sources.push_back({file, name, false, 0});
+    } else {
+      const CompressedName shipped = ShippedCompressedName(name, code_page);
+      sources.push_back({file, shipped.name, true, shipped.missing_char});
+    }
+  }
+  std::vector<PackEntry> entries;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const Source& source = sources[i];
+    if (progress != nullptr)
+      progress->Step(i, sources.size(), (source.compress ? "compressing " : "reading ") + source.path.string());
+    PackEntry entry;
+    entry.name = source.name;
+    entry.source = source.path.string();
+    entry.filetime = LastWriteTime(source.path);
+    entry.data = ReadWholeFile(source.path);
+    if (source.compress) entry.data = Compress(entry.data, source.missing_char);
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+BuildResult BuildSet(const BuildOptions& options, Progress* progress) {
+  Bytes stub = ReadWholeFile(options.stub);
+  StubInfo info;
+  try {
+    info = CheckStub(stub);
+  } catch (const PackError& e) {
+    throw PackError(options.stub.string() + ": " + e.what());
+  }
+  const CodePage code_page = CodePageOf(info.kind);
+  std::string version = info.version;
+  if (options.version && !FromUtf8(*options.version, code_page, &version))
+    throw PackError("the version text \"" + *options.version + "\" cannot be written in " + CodePageName(code_page));
+  CheckVersion(version, code_page);
+
+  const std::string launcher_name = options.stub.filename().string();
+  CheckOutputDirectory(options.out_dir, launcher_name, options.force);
+
+  BuildResult result;
+  result.stub_kind = info.kind;
+  result.entries = PrepareEntries(options, code_page, progress);
+  CheckEntries(&result.entries, code_page);
+  if (progress != nullptr) progress->Step(1, 2, "laying out the volumes");
+  ComposedSet set = ComposeSet(std::move(stub), version, result.entries, options.disk_size);
+  std::size_t written_bytes = set.launcher.size();
+  for (const Bytes& disk : set.disks) written_bytes += disk.size();
+  if (progress != nullptr) progress->Step(2, 2, "writing " + std::to_string(written_bytes) + " bytes");
+  result.files = WriteSetFiles(set, options.out_dir, launcher_name,
+                               PermissionBits(options.stub) & 0777, options.force);
+
+  std::vector<std::string> names;
+  for (PackEntry& entry : result.entries) {
+    names.push_back(entry.name);
+    result.entry_sizes.push_back(entry.data.size());
+    entry.data = Bytes();
+  }
+  const std::string temp_dir = TypicalTempDir(info.kind);
+  const CleanupFit fit = FitCleanupList(temp_dir, names);
+  if (!fit.fits())
+    result.warnings.push_back("with the temporary directory " + temp_dir +
+                              " the entries' paths exceed the launcher's limits (clean-up list margin " +
+                              std::to_string(fit.margin) + " bytes, longest path " + std::to_string(fit.longest_path) +
+                              " bytes); the set extracts only where the temporary directory has at most " +
+                              std::to_string(fit.longest_temp_dir) + " bytes");
+  set.launcher = Bytes();
+  set.disks.assign(set.disks.size(), Bytes());
+  result.layout = std::move(set);
+  return result;
+}
+
+}  // namespace pack

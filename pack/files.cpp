@@ -1,0 +1,111 @@
+// Files for the packer, over POSIX descriptors held by RAII objects.
+#include "pack/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "pack/names.h"
+
+namespace pack {
+
+namespace {
+
+// A file descriptor, closed when it goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void Fail(const std::filesystem::path& path, const std::string& what) {
+  throw PackError(path.string() + ": " + what);
+}
+
+std::string Reason(int error) { return std::strerror(error); }
+
+struct stat StatOf(const std::filesystem::path& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) Fail(path, Reason(errno));
+  return st;
+}
+
+}  // namespace
+
+Bytes ReadWholeFile(const std::filesystem::path& path) {
+  Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) Fail(path, Reason(errno));
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) Fail(path, Reason(errno));
+  if (S_ISDIR(st.st_mode)) Fail(path, "is a directory");
+  if (!S_ISREG(st.st_mode)) Fail(path, "is not a regular file");
+  Bytes bytes(static_cast<std::size_t>(st.st_size));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = read(fd.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail(path, Reason(errno));
+    if (n == 0) Fail(path, "changed while it was read");
+    done += static_cast<std::size_t>(n);
+  }
+  return bytes;
+}
+
+std::uint64_t LastWriteTime(const std::filesystem::path& path) {
+  const struct stat st = StatOf(path);
+  return FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+}
+
+unsigned PermissionBits(const std::filesystem::path& path) { return StatOf(path).st_mode & 07777; }
+
+StagedFile::StagedFile(std::filesystem::path final_path) : final_path_(std::move(final_path)) {
+  std::string pattern =
+      (final_path_.parent_path() / ("." + final_path_.filename().string() + ".qmrpack-XXXXXX")).string();
+  fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd_ < 0) Fail(final_path_, "cannot create a temporary file beside it: " + Reason(errno));
+  temporary_path_ = pattern;
+}
+
+StagedFile::~StagedFile() {
+  if (fd_ >= 0) close(fd_);
+  if (!committed_) unlink(temporary_path_.c_str());
+}
+
+void StagedFile::WriteAll(const Bytes& bytes, unsigned mode) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Fail(final_path_, "cannot write: " + Reason(n < 0 ? errno : ENOSPC));
+    done += static_cast<std::size_t>(n);
+  }
+  if (fchmod(fd_, static_cast<mode_t>(mode)) != 0) Fail(final_path_, "cannot set its permissions: " + Reason(errno));
+  if (fsync(fd_) != 0) Fail(final_path_, "cannot write: " + Reason(errno));
+  const int fd = fd_;
+  fd_ = -1;
+  if (close(fd) != 0) Fail(final_path_, "cannot write: " + Reason(errno));
+}
+
+void StagedFile::Commit() {
+  if (rename(temporary_path_.c_str(), final_path_.c_str()) != 0) Fail(final_path_, "cannot rename into place: " + Reason(errno));
+  committed_ = true;
+}
+
+void WriteFileWhole(const std::filesystem::path& path, const Bytes& bytes, unsigned mode) {
+  StagedFile file(path);
+  file.WriteAll(bytes, mode);
+  file.Commit();
+}
+
+}  // namespace pack

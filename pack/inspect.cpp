@@ -1,0 +1,364 @@
+// Reading sets back: listing volumes and checking a whole set as the launcher reads it.
+#include "pack/inspect.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+#include "extract/payload.h"
+#include "pack/files.h"
+#include "szdd/szdd.h"
+
+namespace pack {
+
+namespace {
+
+// LZ32 opens a path of at most 127 bytes (its open-file record's field, with the NUL).
+constexpr std::size_t kLzPathLimit = 127;
+constexpr std::size_t kPathLimit = payload::kTextSize - 1;
+constexpr int kMostVolumes = 9999;
+
+bool IsSetupFileName(const std::string& name, CodePage code_page) {
+  return SameFileName(name, payload::kSetupInfoCompressed, code_page) ||
+         SameFileName(name, payload::kSetupProgramCompressed, code_page);
+}
+
+// The number of a "Disk<n>" file name (any letter case), or 0.
+int VolumeNumberOf(const std::string& name) {
+  if (name.size() < 5 || name.size() > 8 || !SameFileName(name.substr(0, 4), "Disk", CodePage::kUtf8)) return 0;
+  int number = 0;
+  for (std::size_t i = 4; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    number = number * 10 + (name[i] - '0');
+  }
+  return number >= 2 ? number : 0;
+}
+
+// The volume file the launcher opens for volume `number`: the exact name, else the same name
+// in another letter case (as the launcher's file layer finds it).
+std::optional<std::filesystem::path> FindVolumeFile(const std::filesystem::path& directory, int number) {
+  const std::string name = "Disk" + std::to_string(number);
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(directory / name, ec)) return directory / name;
+  for (const auto& item : std::filesystem::directory_iterator(directory, ec)) {
+    const std::string other = item.path().filename().string();
+    if (SameFileName(other, name, CodePage::kUtf8) && item.is_regular_file(ec)) return item.path();
+  }
+  return std::nullopt;
+}
+
+bool LooksLikeExecutable(const Bytes& bytes) {
+  return (bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z') ||
+         (bytes.size() >= 4 && bytes[0] == 0x7F && bytes[1] == 'E' && bytes[2] == 'L' && bytes[3] == 'F');
+}
+
+std::string Count(std::size_t n, const std::string& noun) {
+  if (n == 1) return "1 " + noun;
+  if (noun.back() == 'y') return std::to_string(n) + " " + noun.substr(0, noun.size() - 1) + "ies";
+  return std::to_string(n) + " " + noun + "s";
+}
+
+std::string Quoted(const std::string& name, CodePage code_page) { return "\"" + ToUtf8(name, code_page) + "\""; }
+
+// A volume of the set as verify reads it: its file and where it starts.
+struct VolumeFile {
+  std::string label;  // "volume 1 (launcher)" or "Disk2"
+  Bytes bytes;
+  std::size_t start = 0;
+};
+
+}  // namespace
+
+std::string TypicalTempDir(StubKind kind) {
+  return kind == StubKind::kWindows ? "C:\\Documents and Settings\\Administrator\\Local Settings\\Temp\\" : "Z:\\tmp\\";
+}
+
+bool CleanupFit::fits() const { return static_cast<long>(temp_dir_bytes) <= longest_temp_dir; }
+
+CleanupFit FitCleanupList(const std::string& temp_dir, const std::vector<std::string>& names) {
+  CleanupFit fit;
+  const std::size_t count = names.size();
+  std::size_t name_bytes = 0;  // the names and their NULs
+  long longest_temp_dir = std::numeric_limits<long>::max();
+  for (const std::string& name : names) {
+    name_bytes += name.size() + 1;
+    fit.longest_path = std::max(fit.longest_path, temp_dir.size() + name.size());
+    longest_temp_dir = std::min(longest_temp_dir, static_cast<long>(kPathLimit) - static_cast<long>(name.size()));
+    if (IsSetupFileName(name, CodePage::kUtf8))
+      longest_temp_dir = std::min(longest_temp_dir, static_cast<long>(kLzPathLimit) - static_cast<long>(name.size()));
+  }
+  fit.list_bytes = count * temp_dir.size() + name_bytes + 1;
+  fit.margin = static_cast<long>(payload::kCleanupListSize) - static_cast<long>(fit.list_bytes);
+  if (count > 0) {
+    const long by_list = (static_cast<long>(payload::kCleanupListSize) - 1 - static_cast<long>(name_bytes)) /
+                         static_cast<long>(count);
+    longest_temp_dir = std::min(longest_temp_dir, by_list);
+  }
+  fit.longest_temp_dir = count > 0 ? longest_temp_dir : static_cast<long>(kPathLimit);
+  fit.temp_dir_bytes = temp_dir.size();
+  return fit;
+}
+
+ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page) {
+  ListedFile listed;
+  listed.path = path;
+  const Bytes bytes = ReadWholeFile(path);
+  std::string error;
+  std::size_t start = 0;
+  if (InspectStub(bytes, &listed.stub, &error)) {
+    listed.is_launcher = true;
+    listed.volume = 1;
+    if (listed.stub.payload_offset == payload::kUnstampedOffset)
+      throw PackError(path.string() + ": a launcher with no set (its payload offset is not stamped)");
+    start = listed.stub.payload_offset;
+  } else {
+    listed.volume = VolumeNumberOf(path.filename().string());
+    if (listed.volume == 0 && LooksLikeExecutable(bytes)) throw PackError(path.string() + ": " + error);
+  }
+  listed.reading = ReadVolume(bytes, start);
+
+  CodePage shown = CodePage::kUtf8;
+  if (code_page != nullptr) {
+    shown = *code_page;
+  } else if (listed.is_launcher) {
+    shown = CodePageOf(listed.stub.kind);
+  } else {
+    for (const VolumeEntry& entry : listed.reading.entries)
+      if (!IsValidUtf8(entry.name)) shown = CodePage::kCp932;
+  }
+  for (const VolumeEntry& entry : listed.reading.entries) {
+    ListedEntry item;
+    item.entry = entry;
+    item.display_name = ToUtf8(entry.name, shown);
+    const std::size_t available = bytes.size() - std::min(bytes.size(), entry.data_position);
+    const std::size_t size = entry.size < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(entry.size), available);
+    szdd::Header header;
+    if (size > 0 && szdd::ParseHeader(&bytes[entry.data_position], size, &header)) {
+      item.szdd = true;
+      item.expanded_size = header.expanded_length;
+    }
+    listed.entries.push_back(item);
+  }
+  return listed;
+}
+
+bool Verification::sound() const {
+  return std::none_of(findings.begin(), findings.end(), [](const Finding& f) { return f.error; });
+}
+
+Verification VerifySet(const std::filesystem::path& launcher, const std::string& temp_dir_option) {
+  Verification v;
+  auto error = [&v](const std::string& text) { v.findings.push_back({true, text}); };
+  auto warning = [&v](const std::string& text) { v.findings.push_back({false, text}); };
+
+  VolumeFile first;
+  first.label = "volume 1";
+  try {
+    first.bytes = ReadWholeFile(launcher);
+  } catch (const PackError& e) {
+    error(e.what());
+    return v;
+  }
+  StubInfo stub;
+  std::string reason;
+  if (!InspectStub(first.bytes, &stub, &reason)) {
+    error(launcher.string() + ": " + reason);
+    return v;
+  }
+  const CodePage code_page = CodePageOf(stub.kind);
+  v.facts.push_back("launcher: " + launcher.string() + " (" + (stub.kind == StubKind::kWindows ? "Windows" : "Linux") +
+                    "), version \"" + ToUtf8(stub.version, code_page) + "\", names in " + CodePageName(code_page));
+  if (stub.version.empty()) warning("the version text is empty: the prompts show \"Version\" with nothing after it");
+
+  // The payload offset: the launcher seeks to it as a signed 32-bit value.
+  if (stub.payload_offset == payload::kUnstampedOffset) {
+    error("the payload offset (resource 104) is not stamped: the launcher carries no set");
+    return v;
+  }
+  if (stub.payload_offset > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+    error("the payload offset " + std::to_string(stub.payload_offset) +
+          " is negative as the launcher reads it: its seek to volume 1 fails");
+    return v;
+  }
+  if (stub.payload_offset != stub.image_size)
+    error("the payload offset " + std::to_string(stub.payload_offset) +
+          " is not where the launcher's executable image ends (" + std::to_string(stub.image_size) +
+          "), where volume 1 starts");
+  first.start = stub.payload_offset;
+
+  // The volumes, in the order and as far as the launcher reads them.
+  std::vector<std::string> names;
+  std::int64_t data_bytes = 0;
+  std::int32_t set_total = 0;
+  int last_read = 0;
+  bool complete = false;  // every volume up to the set total was read whole
+  VolumeFile current = std::move(first);
+  struct Located {
+    int volume;
+    VolumeEntry entry;
+  };
+  std::vector<Located> located;
+  std::vector<Bytes> volume_bytes;  // kept for expanding the setup files
+  for (int number = 1; number <= kMostVolumes; ++number) {
+    if (number > 1) {
+      const auto path = FindVolumeFile(launcher.parent_path(), number);
+      if (!path) {
+        error("Disk" + std::to_string(number) + " is missing beside the launcher: after volume " +
+              std::to_string(number - 1) + " the entries hold " + std::to_string(data_bytes) + " of the set total's " +
+              std::to_string(set_total) + " bytes, so the launcher asks for it");
+        break;
+      }
+      current = VolumeFile();
+      current.label = path->filename().string();
+      try {
+        current.bytes = ReadWholeFile(*path);
+      } catch (const PackError& e) {
+        error(e.what());
+        break;
+      }
+    }
+    const VolumeReading reading = ReadVolume(current.bytes, current.start);
+    const std::string where = number == 1 ? "volume 1 (in the launcher at " + std::to_string(current.start) + ")"
+                                          : "volume " + std::to_string(number) + " (" + current.label + ")";
+    if (!reading.has_set_total) {
+      error(where + ": " + reading.damage);
+      break;
+    }
+    if (number == 1) {
+      set_total = reading.set_total;
+      if (set_total < 0) {
+        error("the set total " + std::to_string(set_total) + " is negative");
+        break;
+      }
+    } else if (reading.set_total != set_total) {
+      error(where + " starts with the set total " + std::to_string(reading.set_total) + ", not the set's " +
+            std::to_string(set_total) + ": the launcher takes it for a disk of another set and asks for " +
+            current.label + " again");
+      break;
+    }
+    last_read = number;
+    std::int64_t volume_data = 0;
+    for (std::size_t i = 0; i < reading.entries.size(); ++i) {
+      const VolumeEntry& entry = reading.entries[i];
+      const std::string entry_where = where + ", entry " + std::to_string(i + 1) + " " + Quoted(entry.name, code_page);
+      if (!entry.name_terminated)
+        error(entry_where + ": the counted name bytes do not end with its NUL (or hold another before it)");
+      const std::string problem = EntryNameProblem(entry.name, code_page);
+      if (!problem.empty()) error(entry_where + ": the name " + problem + "; the launcher refuses it");
+      for (const char* expanded : {payload::kSetupInfoExpanded, payload::kSetupProgramExpanded})
+        if (SameFileName(entry.name, expanded, code_page))
+          warning(entry_where + ": the launcher replaces this file with the expanded setup file");
+      for (const std::string& seen : names)
+        if (SameFileName(seen, entry.name, code_page))
+          error(entry_where + ": a second entry of this name, which overwrites the first");
+      names.push_back(entry.name);
+      located.push_back({number, entry});
+      if (entry.size > 0) volume_data += entry.size;
+    }
+    data_bytes += volume_data;
+    v.facts.push_back(where + ": " + Count(reading.entries.size(), "entry") + ", " +
+                      std::to_string(volume_data) + " bytes of data");
+    volume_bytes.push_back(std::move(current.bytes));
+    if (!reading.damage.empty()) {
+      error(where + ": " + reading.damage + "; the launcher fails there");
+      break;
+    }
+    // The launcher looks for a following volume only while the data falls short of the total.
+    if (data_bytes >= set_total) {
+      complete = true;
+      break;
+    }
+  }
+
+  if (complete) {
+    v.facts.push_back("set total: " + std::to_string(set_total) + " bytes; the entries' data: " +
+                      std::to_string(data_bytes) + " bytes in " + Count(names.size(), "entry") + " on " +
+                      Count(static_cast<std::size_t>(last_read), "volume"));
+    if (data_bytes > set_total)
+      error("the entries' data sizes add up to " + std::to_string(data_bytes) + " bytes, more than the set total " +
+            std::to_string(set_total));
+    // A volume beyond the last one read: the launcher never opens it.
+    if (const auto path = FindVolumeFile(launcher.parent_path(), last_read + 1)) {
+      VolumeReading extra;
+      try {
+        extra = ReadVolume(ReadWholeFile(*path), 0);
+      } catch (const PackError&) {
+      }
+      if (extra.has_set_total && extra.set_total == set_total && !extra.entries.empty())
+        error(path->filename().string() + " is never read: the set total is reached on volume " +
+              std::to_string(last_read) + ", so the launcher never extracts its " +
+              Count(extra.entries.size(), "entry"));
+      else
+        warning(path->filename().string() + " lies beside the launcher but is not part of this set");
+    }
+  }
+
+  // The setup files: present, and expanding to the whole length their headers announce.
+  std::vector<std::string> expanded_facts;
+  for (const auto& [name, role] : {std::pair{payload::kSetupInfoCompressed, "the setup information file"},
+                                   std::pair{payload::kSetupProgramCompressed, "the setup program"}}) {
+    const Located* found = nullptr;
+    for (const Located& item : located)
+      if (SameFileName(item.entry.name, name, code_page)) found = &item;
+    if (found == nullptr) {
+      if (complete) error(std::string("the set has no ") + name + " (" + role + ")");
+      continue;
+    }
+    const Bytes& file = volume_bytes[static_cast<std::size_t>(found->volume - 1)];
+    const std::size_t available = file.size() - std::min(file.size(), found->entry.data_position);
+    const std::size_t size =
+        found->entry.size < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(found->entry.size), available);
+    const std::uint8_t* data = size > 0 ? &file[found->entry.data_position] : nullptr;
+    szdd::Header header;
+    if (!szdd::ParseHeader(data, size, &header)) {
+      warning(std::string(name) + " (" + role + ") is not compressed: the launcher copies it as it is");
+      continue;
+    }
+    Bytes expanded;
+    const szdd::ExpandResult result = szdd::ExpandBuffer(data, size, &expanded);
+    if (result.status != szdd::Status::kOk) {
+      error(std::string(name) + " (" + role + ") does not expand: " +
+            (result.status == szdd::Status::kNotSzdd ? "unknown compression mode"
+                                                     : "its data ends after " + std::to_string(result.written) +
+                                                           " of the " + std::to_string(header.expanded_length) +
+                                                           " bytes its header announces"));
+      continue;
+    }
+    expanded_facts.push_back(std::string(name) + " expands to " + std::to_string(expanded.size()) + " bytes");
+    if (std::strcmp(name, payload::kSetupProgramCompressed) == 0) {
+      const bool windows_program = expanded.size() >= 2 && expanded[0] == 'M' && expanded[1] == 'Z';
+      const bool linux_program = LooksLikeExecutable(expanded) || (expanded.size() >= 2 && expanded[0] == '#' &&
+                                                                    expanded[1] == '!');
+      if (stub.kind == StubKind::kWindows && !windows_program)
+        warning("the setup program is not a Windows executable (no \"MZ\"): Windows cannot start it");
+      if (stub.kind == StubKind::kLinux && !linux_program)
+        warning("the setup program is neither an ELF executable nor a script: the system cannot start it");
+    }
+  }
+  if (!expanded_facts.empty()) {
+    std::string line = "setup files:";
+    for (std::size_t i = 0; i < expanded_facts.size(); ++i) line += (i ? "; " : " ") + expanded_facts[i];
+    v.facts.push_back(line);
+  }
+
+  // The clean-up list, for a temporary directory as the launcher's users have it.
+  if (!names.empty()) {
+    const std::string temp_dir = temp_dir_option.empty() ? TypicalTempDir(stub.kind) : temp_dir_option;
+    const CleanupFit fit = FitCleanupList(temp_dir, names);
+    const std::string line = "clean-up list: " + std::to_string(names.size()) + " paths take " +
+                             std::to_string(fit.list_bytes) + " of " + std::to_string(payload::kCleanupListSize) +
+                             " bytes with the temporary directory " + temp_dir + " (margin " +
+                             std::to_string(fit.margin) + " bytes); temporary directories of up to " +
+                             std::to_string(fit.longest_temp_dir) + " bytes fit";
+    v.facts.push_back(line);
+    if (!fit.fits())
+      warning("with the temporary directory " + temp_dir + " (" + std::to_string(temp_dir.size()) +
+              " bytes) the launcher cannot extract this set: it fits temporary directories of up to " +
+              std::to_string(fit.longest_temp_dir) + " bytes (clean-up list margin " + std::to_string(fit.margin) +
+              " bytes, longest path " + std::to_string(fit.longest_path) + " bytes)");
+  }
+  return v;
+}
+
+}  // namespace pack

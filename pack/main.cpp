@@ -1,0 +1,379 @@
+// qmrpack: makes, lists and checks launcher sets, and compresses and expands SZDD files.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "extract/payload.h"
+#include "pack/builder.h"
+#include "pack/files.h"
+#include "pack/inspect.h"
+#include "szdd/szdd.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using pack::PackError;
+
+const char kUsage[] =
+    "Usage: qmrpack COMMAND [OPTION]... [ARGUMENT]...\n"
+    "Makes, lists and checks sets for the Quillmoor setup launcher.\n"
+    "\n"
+    "  qmrpack build --stub STUB --out DIR --setup PROGRAM --setup-info INF\n"
+    "                [--version TEXT] [--disk-size BYTES] [--store] [--force] [FILE]...\n"
+    "      Makes a set: DIR/<STUB's name>, the launcher carrying volume 1, then DIR/Disk2,\n"
+    "      DIR/Disk3, ... as the volumes fill. PROGRAM and INF go in compressed as\n"
+    "      qmrsetup.ex_ and qmrsetup.in_; each FILE compressed under its shipped name\n"
+    "      (readme.txt -> readme.tx_), or as it is with --store. --disk-size bounds the\n"
+    "      launcher file and each volume (default 1457664, a 1.44 MB floppy). --version\n"
+    "      sets the version text the prompts show (default: the stub's). --force replaces\n"
+    "      a set already in DIR.\n"
+    "  qmrpack list [--json] FILE...\n"
+    "      Lists the entries of launchers and volume files: volume, name, size, time\n"
+    "      (UTC) and, for SZDD data, the expanded size.\n"
+    "  qmrpack verify [--temp-dir PATH] LAUNCHER\n"
+    "      Checks the whole set as the launcher reads it (with Disk2, Disk3, ... beside\n"
+    "      it). Exits 0 only for a sound set. PATH is the Windows form of a temporary\n"
+    "      directory to check the launcher's path limits against.\n"
+    "  qmrpack compress [--force] IN [OUT]\n"
+    "      Compresses IN into SZDD (OUT defaults to IN with '_' appended).\n"
+    "  qmrpack expand [--force] IN [OUT]\n"
+    "      Expands an SZDD file (OUT defaults to the name its header restores).\n"
+    "  qmrpack help\n"
+    "\n"
+    "Exit status: 0 on success, 1 on failure or an unsound set, 2 on a usage error.\n";
+
+// A usage error: told in one line with a pointer to the usage text, exit status 2.
+struct UsageError {
+  std::string text;
+};
+
+// The command line of one command: its options (with their values) and its other arguments.
+struct Arguments {
+  std::map<std::string, std::string> values;
+  std::map<std::string, bool> flags;
+  std::vector<std::string> files;
+
+  bool flag(const std::string& name) const { return flags.count(name) != 0; }
+  std::optional<std::string> value(const std::string& name) const {
+    const auto it = values.find(name);
+    if (it == values.end()) return std::nullopt;
+    return it->second;
+  }
+  std::string required(const std::string& command, const std::string& name) const {
+    const auto v = value(name);
+    if (!v) throw UsageError{command + ": --" + name + " is missing"};
+    return *v;
+  }
+};
+
+Arguments ParseArguments(const std::string& command, int argc, char** argv, int first,
+                         const std::vector<std::string>& valued, const std::vector<std::string>& flagged) {
+  Arguments args;
+  bool options_done = false;
+  for (int i = first; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (options_done || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+      args.files.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_done = true;
+      continue;
+    }
+    std::string name = arg.substr(2);
+    std::optional<std::string> inline_value;
+    if (const std::size_t eq = name.find('='); eq != std::string::npos) {
+      inline_value = name.substr(eq + 1);
+      name.resize(eq);
+    }
+    if (std::find(valued.begin(), valued.end(), name) != valued.end()) {
+      if (!inline_value) {
+        if (i + 1 >= argc) throw UsageError{command + ": --" + name + " needs a value"};
+        inline_value = argv[++i];
+      }
+      if (args.values.count(name) != 0) throw UsageError{command + ": --" + name + " is given twice"};
+      args.values[name] = *inline_value;
+    } else if (std::find(flagged.begin(), flagged.end(), name) != flagged.end() && !inline_value) {
+      args.flags[name] = true;
+    } else {
+      throw UsageError{command + ": unknown option " + arg};
+    }
+  }
+  return args;
+}
+
+std::uint64_t ParseDiskSize(const std::string& text) {
+  std::uint64_t value = 0;
+  if (text.empty() || text.size() > 12) throw UsageError{"build: --disk-size takes a number of bytes"};
+  for (char c : text) {
+    if (c < '0' || c > '9') throw UsageError{"build: --disk-size takes a number of bytes, not \"" + text + "\""};
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (value == 0) throw UsageError{"build: --disk-size must be more than 0"};
+  return value;
+}
+
+// Shows each step of a long pack in place on a terminal; prints nothing elsewhere.
+class TerminalProgress : public pack::Progress {
+ public:
+  TerminalProgress() : on_terminal_(isatty(STDERR_FILENO) == 1) {}
+  ~TerminalProgress() override { Clear(); }
+  void Step(std::size_t done, std::size_t total, const std::string& what) override {
+    if (!on_terminal_) return;
+    std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", done + 1 > total ? total : done + 1, total, what.c_str());
+    std::fflush(stderr);
+    shown_ = true;
+  }
+  void Clear() {
+    if (shown_) std::fprintf(stderr, "\r\033[K");
+    shown_ = false;
+  }
+
+ private:
+  bool on_terminal_;
+  bool shown_ = false;
+};
+
+std::uintmax_t SizeOf(const fs::path& path) {
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(path, ec);
+  return ec ? 0 : size;
+}
+
+int Build(int argc, char** argv) {
+  const Arguments args = ParseArguments("build", argc, argv, 2, {"stub", "out", "setup", "setup-info", "version", "disk-size"},
+                                        {"store", "force"});
+  pack::BuildOptions options;
+  options.stub = args.required("build", "stub");
+  options.out_dir = args.required("build", "out");
+  options.setup_program = args.required("build", "setup");
+  options.setup_info = args.required("build", "setup-info");
+  options.version = args.value("version");
+  if (const auto size = args.value("disk-size")) options.disk_size = ParseDiskSize(*size);
+  options.store = args.flag("store");
+  options.force = args.flag("force");
+  for (const std::string& file : args.files) options.files.emplace_back(file);
+
+  pack::BuildResult result;
+  {
+    TerminalProgress progress;
+    result = pack::BuildSet(options, &progress);
+  }
+  const pack::CodePage code_page = pack::CodePageOf(result.stub_kind);
+  int width = 0;
+  for (const fs::path& file : result.files) width = std::max(width, static_cast<int>(file.string().size()));
+  for (std::size_t v = 0; v < result.layout.volumes.size(); ++v) {
+    const fs::path& file = v == 0 ? result.files.front() : result.files[v];
+    std::string names;
+    for (std::size_t index : result.layout.volumes[v]) names += " " + pack::ToUtf8(result.entries[index].name, code_page);
+    if (names.empty()) names = " (the set total alone)";
+    std::printf("%-*s  volume %zu  %9ju bytes %s\n", width, file.string().c_str(), v + 1, SizeOf(file), names.c_str());
+  }
+  std::printf("set total %d bytes in %zu entries on %zu volume%s\n", result.layout.set_total, result.entries.size(),
+              result.layout.volumes.size(), result.layout.volumes.size() == 1 ? "" : "s");
+  for (const std::string& warning : result.warnings) std::fprintf(stderr, "qmrpack: warning: %s\n", warning.c_str());
+  return 0;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+int List(int argc, char** argv) {
+  const Arguments args = ParseArguments("list", argc, argv, 2, {}, {"json"});
+  if (args.files.empty()) throw UsageError{"list: no file given"};
+  std::vector<pack::ListedFile> listed;
+  std::optional<pack::CodePage> code_page;
+  // A launcher among the files tells the code page of every volume's names.
+  for (const std::string& file : args.files) {
+    listed.push_back(pack::ListFile(file, nullptr));
+    if (listed.back().is_launcher && !code_page) code_page = pack::CodePageOf(listed.back().stub.kind);
+  }
+  if (code_page) {
+    for (pack::ListedFile& item : listed)
+      if (!item.is_launcher) item = pack::ListFile(item.path, &*code_page);
+  }
+  bool damaged = false;
+  for (const pack::ListedFile& item : listed) damaged = damaged || !item.reading.damage.empty();
+
+  if (args.flag("json")) {
+    std::string out = "{\"files\": [";
+    for (std::size_t f = 0; f < listed.size(); ++f) {
+      const pack::ListedFile& item = listed[f];
+      out += f ? ",\n  " : "\n  ";
+      out += "{\"file\": " + JsonString(item.path.string());
+      out += ", \"kind\": " + std::string(item.is_launcher ? "\"launcher\"" : "\"volume\"");
+      if (item.is_launcher) {
+        out += ", \"stub\": " + std::string(item.stub.kind == pack::StubKind::kWindows ? "\"windows\"" : "\"linux\"");
+        out += ", \"version\": " + JsonString(pack::ToUtf8(item.stub.version, pack::CodePageOf(item.stub.kind)));
+        out += ", \"payload_offset\": " + std::to_string(item.stub.payload_offset);
+      }
+      out += ", \"volume\": " + (item.volume ? std::to_string(item.volume) : "null");
+      out += ", \"set_total\": " + (item.reading.has_set_total ? std::to_string(item.reading.set_total) : "null");
+      out += ", \"damage\": " + (item.reading.damage.empty() ? "null" : JsonString(item.reading.damage));
+      out += ", \"entries\": [";
+      for (std::size_t e = 0; e < item.entries.size(); ++e) {
+        const pack::ListedEntry& entry = item.entries[e];
+        out += e ? ",\n    " : "\n    ";
+        out += "{\"volume\": " + (item.volume ? std::to_string(item.volume) : "null");
+        out += ", \"name\": " + JsonString(entry.display_name);
+        out += ", \"size\": " + std::to_string(entry.entry.size);
+        out += ", \"time\": " + JsonString(pack::IsoTime(entry.entry.filetime));
+        out += ", \"filetime\": " + std::to_string(entry.entry.filetime);
+        out += ", \"szdd\": " + std::string(entry.szdd ? "true" : "false");
+        out += ", \"expanded_size\": " + (entry.szdd ? std::to_string(entry.expanded_size) : "null") + "}";
+      }
+      out += item.entries.empty() ? "]}" : "\n  ]}";
+    }
+    out += "\n]}\n";
+    std::fputs(out.c_str(), stdout);
+    return damaged ? 1 : 0;
+  }
+
+  for (const pack::ListedFile& item : listed) {
+    std::string head = item.path.string() + ": ";
+    if (item.is_launcher)
+      head += std::string("launcher (") + (item.stub.kind == pack::StubKind::kWindows ? "Windows" : "Linux") +
+              "), version " + pack::ToUtf8(item.stub.version, pack::CodePageOf(item.stub.kind)) +
+              ", volume 1 at offset " + std::to_string(item.stub.payload_offset);
+    else
+      head += item.volume ? "volume " + std::to_string(item.volume) : std::string("volume file");
+    if (item.reading.has_set_total) head += ", set total " + std::to_string(item.reading.set_total);
+    std::printf("%s\n", head.c_str());
+    std::size_t width = 4;
+    for (const pack::ListedEntry& entry : item.entries) width = std::max(width, entry.display_name.size());
+    std::printf("  %-6s  %-*s  %10s  %-20s  %s\n", "volume", static_cast<int>(width), "name", "size", "time (UTC)",
+                "data");
+    for (const pack::ListedEntry& entry : item.entries) {
+      const std::string volume = item.volume ? std::to_string(item.volume) : "?";
+      const std::string data = entry.szdd ? "SZDD, expands to " + std::to_string(entry.expanded_size) : "stored";
+      std::printf("  %-6s  %-*s  %10d  %-20s  %s\n", volume.c_str(), static_cast<int>(width),
+                  entry.display_name.c_str(), entry.entry.size, pack::IsoTime(entry.entry.filetime).c_str(),
+                  data.c_str());
+    }
+    if (!item.reading.damage.empty()) std::printf("  damaged: %s\n", item.reading.damage.c_str());
+  }
+  return damaged ? 1 : 0;
+}
+
+int Verify(int argc, char** argv) {
+  const Arguments args = ParseArguments("verify", argc, argv, 2, {"temp-dir"}, {});
+  if (args.files.size() != 1) throw UsageError{"verify: give one launcher"};
+  std::string temp_dir = args.value("temp-dir").value_or("");
+  if (!temp_dir.empty() && temp_dir.back() != '\\') temp_dir += '\\';
+  const pack::Verification v = pack::VerifySet(args.files.front(), temp_dir);
+  for (const std::string& fact : v.facts) std::printf("%s\n", fact.c_str());
+  int errors = 0, warnings = 0;
+  for (const pack::Finding& finding : v.findings) {
+    std::printf("%s: %s\n", finding.error ? "error" : "warning", finding.text.c_str());
+    ++(finding.error ? errors : warnings);
+  }
+  const std::string warned = warnings ? " (" + std::to_string(warnings) + " warning" + (warnings > 1 ? "s" : "") + ")" : "";
+  if (errors == 0) {
+    std::printf("sound: the launcher can extract this set%s\n", warned.c_str());
+    return 0;
+  }
+  std::printf("unsound: %d error%s%s\n", errors, errors > 1 ? "s" : "", warned.c_str());
+  return 1;
+}
+
+// The output path of compress and expand: OUT when given, else `derived` beside IN.
+fs::path OutputPath(const Arguments& args, const std::string& derived) {
+  if (args.files.size() == 2) return args.files[1];
+  return fs::path(args.files[0]).parent_path() / derived;
+}
+
+void RefuseExisting(const fs::path& out, bool force) {
+  std::error_code ec;
+  if (!force && fs::exists(fs::symlink_status(out, ec)))
+    throw PackError(out.string() + ": already exists; use --force to replace it");
+}
+
+int Compress(int argc, char** argv) {
+  const Arguments args = ParseArguments("compress", argc, argv, 2, {}, {"force"});
+  if (args.files.empty() || args.files.size() > 2) throw UsageError{"compress: give IN and, optionally, OUT"};
+  const fs::path in = args.files[0];
+  std::uint8_t missing_char = 0;
+  const std::string derived = szdd::CompressedName(in.filename().string(), &missing_char);
+  if (args.files.size() == 1 && derived.empty())
+    throw PackError(in.string() + ": its name already ends in '_'; give OUT");
+  const fs::path out = OutputPath(args, derived);
+  // Under its shipped name ("setup.ex_"), the header records the character the '_' stands for.
+  const pack::CompressedName shipped = pack::ShippedCompressedName(in.filename().string(), pack::CodePage::kUtf8);
+  if (out.filename().string() == shipped.name) missing_char = shipped.missing_char;
+  RefuseExisting(out, args.flag("force"));
+  const pack::Bytes data = pack::ReadWholeFile(in);
+  szdd::CompressOptions options;
+  options.missing_char = missing_char;
+  pack::WriteFileWhole(out, szdd::CompressBuffer(data.data(), data.size(), options));
+  return 0;
+}
+
+int Expand(int argc, char** argv) {
+  const Arguments args = ParseArguments("expand", argc, argv, 2, {}, {"force"});
+  if (args.files.empty() || args.files.size() > 2) throw UsageError{"expand: give IN and, optionally, OUT"};
+  const fs::path in = args.files[0];
+  const pack::Bytes data = pack::ReadWholeFile(in);
+  szdd::Header header;
+  if (!szdd::ParseHeader(data.data(), data.size(), &header)) throw PackError(in.string() + ": not an SZDD file");
+  const std::string derived = pack::ExpandedFileName(in.filename().string(), header.missing_char);
+  if (args.files.size() == 1 && derived.empty())
+    throw PackError(in.string() + ": its name does not end in '_', so it does not tell the expanded name; give OUT");
+  const fs::path out = OutputPath(args, derived);
+  RefuseExisting(out, args.flag("force"));
+  pack::Bytes expanded;
+  const szdd::ExpandResult result = szdd::ExpandBuffer(data.data(), data.size(), &expanded);
+  if (result.status == szdd::Status::kNotSzdd) throw PackError(in.string() + ": unknown SZDD compression mode");
+  if (result.status != szdd::Status::kOk)
+    throw PackError(in.string() + ": truncated: its data ends after " + std::to_string(result.written) + " of the " +
+                    std::to_string(header.expanded_length) + " bytes its header announces");
+  pack::WriteFileWhole(out, expanded);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string command = argc > 1 ? argv[1] : "";
+  try {
+    if (command == "build") return Build(argc, argv);
+    if (command == "list") return List(argc, argv);
+    if (command == "verify") return Verify(argc, argv);
+    if (command == "compress") return Compress(argc, argv);
+    if (command == "expand") return Expand(argc, argv);
+    if (command == "help" || command == "--help" || command == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    throw UsageError{command.empty() ? "no command given" : "unknown command \"" + command + "\""};
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "qmrpack: %s (qmrpack help shows the usage)\n", e.text.c_str());
+    return 2;
+  } catch (const PackError& e) {
+    std::fprintf(stderr, "qmrpack: %s\n", e.what());
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qmrpack: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,218 @@
+// Entry names: code-page conversion through iconv, the launcher's name rule with its reasons,
+// and the shipped names of compressed files.
+#include "pack/names.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "extract/payload.h"
+
+namespace pack {
+
+namespace {
+
+// An iconv conversion descriptor, closed when it goes.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) throw PackError(std::string("no conversion from ") + from + " to " + to);
+  }
+  ~Converter() { iconv_close(cd_); }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  // Converts the whole text. When `replace` is given, each input byte that does not convert
+  // is skipped and `replace` written instead; without it such a byte fails the conversion.
+  bool Convert(const std::string& in, std::string* out, const char* replace) {
+    out->clear();
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    std::vector<char> buffer(in.size() * 4 + 16);
+    char* source = const_cast<char*>(in.data());
+    std::size_t source_left = in.size();
+    while (source_left > 0) {
+      char* target = buffer.data();
+      std::size_t target_left = buffer.size();
+      const std::size_t done = iconv(cd_, &source, &source_left, &target, &target_left);
+      out->append(buffer.data(), static_cast<std::size_t>(target - buffer.data()));
+      if (done != static_cast<std::size_t>(-1)) break;
+      if (errno == E2BIG) continue;
+      if (replace == nullptr) return false;
+      out->append(replace);
+      ++source;
+      --source_left;
+    }
+    return true;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+std::size_t CharLength(const std::string& text, std::size_t at, LeadBytePredicate is_lead) {
+  return is_lead(static_cast<BYTE>(text[at])) && at + 1 < text.size() ? 2 : 1;
+}
+
+char FoldAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The reason IsPlainFileName refuses a name, told in the system's terms.
+std::string PlainNameProblem(const std::string& name, CodePage code_page) {
+  const LeadBytePredicate is_lead = LeadBytesOf(code_page);
+  std::size_t last = 0;
+  for (std::size_t at = 0; at < name.size(); at += CharLength(name, at, is_lead)) {
+    last = at;
+    if (CharLength(name, at, is_lead) == 2) continue;
+    const auto c = static_cast<unsigned char>(name[at]);
+    if (c == '\\' || c == '/' || c == ':') return "has a directory part";
+    if (c < 0x20) return "holds a control character";
+    if (c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|')
+      return std::string("holds '") + static_cast<char>(c) + "', which Windows file names cannot";
+  }
+  if (CharLength(name, last, is_lead) == 1 && (name[last] == '.' || name[last] == ' '))
+    return "ends in a dot or a space, which Windows strips";
+  return "is a device name";
+}
+
+}  // namespace
+
+CodePage CodePageOf(StubKind kind) { return kind == StubKind::kWindows ? CodePage::kCp932 : CodePage::kUtf8; }
+
+const char* CodePageName(CodePage code_page) { return code_page == CodePage::kCp932 ? "code page 932" : "UTF-8"; }
+
+LeadBytePredicate LeadBytesOf(CodePage code_page) {
+  return code_page == CodePage::kCp932 ? IsLeadByteCp932 : IsLeadByteNone;
+}
+
+bool IsValidUtf8(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t extra;
+    std::uint32_t code;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      extra = 1, code = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      extra = 2, code = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      extra = 3, code = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + extra >= text.size()) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      const auto t = static_cast<unsigned char>(text[i + k]);
+      if ((t & 0xC0) != 0x80) return false;
+      code = code << 6 | (t & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF.
+    if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
+        (code >= 0xD800 && code <= 0xDFFF))
+      return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+bool FromUtf8(const std::string& utf8, CodePage code_page, std::string* out) {
+  if (!IsValidUtf8(utf8)) return false;
+  if (code_page == CodePage::kUtf8) {
+    *out = utf8;
+    return true;
+  }
+  Converter converter("CP932", "UTF-8");
+  return converter.Convert(utf8, out, nullptr);
+}
+
+std::string ToUtf8(const std::string& text, CodePage code_page) {
+  std::string out;
+  if (code_page == CodePage::kUtf8) {
+    if (IsValidUtf8(text)) return text;
+    // Keep what decodes; mark each byte that does not.
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      std::size_t n = 1;
+      for (std::size_t k = 4; k > 1; --k) {
+        if (i + k <= text.size() && IsValidUtf8(text.substr(i, k))) {
+          n = k;
+          break;
+        }
+      }
+      if (n == 1 && static_cast<unsigned char>(text[i]) >= 0x80) {
+        out += "\xEF\xBF\xBD";
+      } else {
+        out.append(text, i, n);
+      }
+      i += n - 1;
+    }
+    return out;
+  }
+  Converter converter("UTF-8", "CP932");
+  converter.Convert(text, &out, "\xEF\xBF\xBD");
+  return out;
+}
+
+std::string EntryNameProblem(const std::string& name, CodePage code_page) {
+  if (name.empty()) return "is empty";
+  const std::size_t longest = payload::kMaxNameLength - 1;  // the length byte counts the NUL
+  if (name.size() > longest)
+    return "is " + std::to_string(name.size()) + " bytes long; an entry name holds at most " +
+           std::to_string(longest);
+  if (name.find('\0') != std::string::npos) return "holds a NUL byte";
+  if (code_page == CodePage::kUtf8 && !IsValidUtf8(name)) return "is not valid UTF-8";
+  if (IsPlainFileName(name.c_str(), LeadBytesOf(code_page))) return "";
+  return PlainNameProblem(name, code_page);
+}
+
+bool SameFileName(const std::string& a, const std::string& b, CodePage code_page) {
+  if (a.size() != b.size()) return false;
+  const LeadBytePredicate is_lead = LeadBytesOf(code_page);
+  for (std::size_t at = 0; at < a.size();) {
+    const std::size_t n = CharLength(a, at, is_lead);
+    if (n == 2) {
+      if (a.compare(at, 2, b, at, 2) != 0) return false;
+    } else if (FoldAscii(a[at]) != FoldAscii(b[at])) {
+      return false;
+    }
+    at += n;
+  }
+  return true;
+}
+
+CompressedName ShippedCompressedName(const std::string& name, CodePage code_page) {
+  const LeadBytePredicate is_lead = LeadBytesOf(code_page);
+  std::size_t dot = std::string::npos;
+  std::size_t last_char = 0;
+  for (std::size_t at = 0; at < name.size(); at += CharLength(name, at, is_lead)) {
+    if (dot == std::string::npos && name[at] == '.') dot = at;
+    last_char = at;
+  }
+  CompressedName result;
+  if (dot == std::string::npos) {
+    result.name = name + "._";
+    return result;
+  }
+  const std::size_t extension_length = name.size() - dot - 1;
+  const auto last = static_cast<unsigned char>(name[last_char]);
+  const bool single_byte = last_char + 1 == name.size() && last < 0x80;
+  if (extension_length < 3 || !single_byte) {
+    result.name = name + "_";
+    return result;
+  }
+  result.name = name.substr(0, name.size() - 1) + "_";
+  result.missing_char = last;
+  return result;
+}
+
+std::string ExpandedFileName(const std::string& compressed, std::uint8_t missing_char) {
+  if (compressed.empty() || compressed.back() != '_') return "";
+  std::string name = compressed.substr(0, compressed.size() - 1);
+  if (missing_char != 0) name += static_cast<char>(missing_char);
+  if (!name.empty() && name.back() == '.') name.pop_back();
+  return name;
+}
+
+}  // namespace pack

@@ -1,0 +1,125 @@
+// qmrpack as a distributor runs it: a set built from the real Linux launcher and the sample
+// setup program, extracted by the real launcher; the command's answers to bad input.
+#include <gtest/gtest.h>
+
+#include "command.h"
+#include "support/workspace.h"
+#include "szdd/szdd.h"
+
+namespace qmrtest {
+namespace {
+
+const std::string kPack = QMR_QMRPACK_PATH;
+const std::filesystem::path kSamples = QMR_SAMPLES_DIR;
+
+std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+class PackEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { std::filesystem::create_directories(ws_.Path("tmp")); }
+
+  // qmrpack build of the sample set from the Linux launcher; volume 1 has room for the setup
+  // information file only, so the rest goes to Disk2.
+  CommandResult Build(std::vector<std::string> extra = {}) {
+    const auto stub_size = std::filesystem::file_size(QMR_LAUNCHER_PATH);
+    std::vector<std::string> argv = {kPack, "build", "--stub", QMR_LAUNCHER_PATH, "--out", ws_.Path("set").string(),
+                                     "--setup", QMR_SAMPLE_SETUP_PATH, "--setup-info",
+                                     (kSamples / "qmrsetup.inf").string(), "--disk-size",
+                                     std::to_string(stub_size + 2000)};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    for (const char* file : {"readme.txt", "folders.dat"}) argv.push_back((kSamples / file).string());
+    return RunCommand(argv);
+  }
+
+  Workspace ws_;
+};
+
+TEST_F(PackEndToEnd, BuiltSetIsVerifiedExtractedAndHandedToTheSampleSetupProgram) {
+  const CommandResult build = Build();
+  ASSERT_EQ(build.exit_code, 0) << build.err;
+  EXPECT_EQ(FileNames(ws_.Path("set")), (std::vector<std::string>{"Disk2", "qmrsfx"}));
+  const CommandResult verify = RunCommand({kPack, "verify", ws_.Path("set/qmrsfx").string()});
+  EXPECT_EQ(verify.exit_code, 0) << verify.out;
+  EXPECT_NE(verify.out.find("sound: the launcher can extract this set"), std::string::npos) << verify.out;
+
+  WriteText(ws_.Path("set/qmrpresets.ini"), "[Account]\r\nPOP3Server=pop.example.jp\r\nSMTPServer=smtp.example.jp\r\n");
+  // Standard output is the sample setup program's: the launcher exits, the program reports.
+  const CommandResult run =
+      RunCommand({ws_.Path("set/qmrsfx").string()}, "y\n", {{"TMPDIR", ws_.Path("tmp").string()}}, ws_.root());
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.err.find("[error]"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("100%"), std::string::npos) << run.err;
+  const std::string& report = run.out;
+  EXPECT_NE(report.find("起動されたプログラム: " + ws_.Path("tmp/qmrsetup.exe").string()), std::string::npos) << report;
+  EXPECT_NE(report.find("POP3Server = pop.example.jp\n  SMTPServer = smtp.example.jp\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("readme.tx_  → readme.txt  " + std::to_string(std::filesystem::file_size(kSamples / "readme.txt")) +
+                        " バイト OK"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("引き継ぎは正常です。"), std::string::npos) << report;
+
+  EXPECT_EQ(FileNames(ws_.Path("tmp")),
+            (std::vector<std::string>{"folders.da_", "qmrsetup.exe", "qmrsetup.inf", "readme.tx_"}));
+  const Bytes shipped = ReadBytes(ws_.Path("tmp/folders.da_"));
+  Bytes expanded;
+  ASSERT_EQ(szdd::ExpandBuffer(shipped.data(), shipped.size(), &expanded).status, szdd::Status::kOk);
+  EXPECT_EQ(expanded, ReadBytes(kSamples / "folders.dat"));
+  EXPECT_EQ(shipped[9], 't');  // the header restores "folders.dat"
+  EXPECT_EQ(LastWriteFileTime(ws_.Path("tmp/folders.da_")), LastWriteFileTime(kSamples / "folders.dat"));
+  EXPECT_EQ(ReadBytes(ws_.Path("tmp/qmrsetup.exe")), ReadBytes(QMR_SAMPLE_SETUP_PATH));
+}
+
+TEST_F(PackEndToEnd, ListShowsEveryVolumeAndVerifyNamesDamage) {
+  ASSERT_EQ(Build().exit_code, 0);
+  const CommandResult json =
+      RunCommand({kPack, "list", "--json", ws_.Path("set/qmrsfx").string(), ws_.Path("set/Disk2").string()});
+  EXPECT_EQ(json.exit_code, 0);
+  for (const char* part : {"\"kind\": \"launcher\"", "\"stub\": \"linux\"", "\"volume\": 2, \"name\": \"readme.tx_\"",
+                           "\"szdd\": true, \"expanded_size\": 324}"})
+    EXPECT_NE(json.out.find(part), std::string::npos) << part << "\n" << json.out;
+
+  Bytes disk2 = ReadBytes(ws_.Path("set/Disk2"));
+  disk2.resize(disk2.size() - 1);
+  WriteBytes(ws_.Path("set/Disk2"), disk2);
+  const CommandResult verify = RunCommand({kPack, "verify", ws_.Path("set/qmrsfx").string()});
+  EXPECT_EQ(verify.exit_code, 1);
+  EXPECT_NE(verify.out.find("error: volume 2 (Disk2): the volume ends inside the data of entry 3"), std::string::npos)
+      << verify.out;
+  EXPECT_NE(verify.out.find("unsound: 1 error"), std::string::npos) << verify.out;
+  EXPECT_EQ(RunCommand({kPack, "list", ws_.Path("set/Disk2").string()}).exit_code, 1);
+}
+
+TEST_F(PackEndToEnd, BadInputGetsOneLineAndLeavesNoOutput) {
+  const std::string readme = (kSamples / "readme.txt").string();
+  WriteText(ws_.Path("con.txt"), "device");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{ws_.Path("missing.txt").string()}, "missing.txt: No such file or directory"},
+      {{ws_.Path("con.txt").string()}, "\"con.tx_\" is a device name; the launcher would refuse it"},
+      {{"--disk-size", "1000"}, "do not fit a disk of 1000 bytes"},
+      {{"--version", "far-too-long-version"}, "the launcher holds at most 15"},
+  };
+  for (const auto& [arguments, message] : cases) {
+    std::vector<std::string> argv = {kPack,   "build", "--stub", QMR_LAUNCHER_PATH, "--out", ws_.Path("out/set").string(),
+                                     "--setup", readme, "--setup-info", readme};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const CommandResult result = RunCommand(argv);
+    EXPECT_EQ(result.exit_code, 1) << message;
+    EXPECT_EQ(Lines(result.err), 1u) << result.err;
+    EXPECT_EQ(result.err.rfind("qmrpack: ", 0), 0u) << result.err;
+    EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    EXPECT_FALSE(std::filesystem::exists(ws_.Path("out"))) << message;
+  }
+  const CommandResult usage = RunCommand({kPack, "build", "--stub"});
+  EXPECT_EQ(usage.exit_code, 2);
+  EXPECT_EQ(usage.err, "qmrpack: build: --stub needs a value (qmrpack help shows the usage)\n");
+
+  ASSERT_EQ(Build().exit_code, 0);
+  const CommandResult again = Build({"--version", "2.0"});
+  EXPECT_EQ(again.exit_code, 1);
+  EXPECT_NE(again.err.find("already holds a set (Disk2); use --force to replace it"), std::string::npos) << again.err;
+  EXPECT_EQ(Build({"--version", "2.0", "--force"}).exit_code, 0);
+  EXPECT_NE(RunCommand({kPack, "list", ws_.Path("set/qmrsfx").string()}).out.find("version 2.0"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qmrtest

@@ -1,0 +1,501 @@
+// The packer library: entry names in the stubs' code pages, the volume layout, stamped
+// launchers, sets written to disk, and list/verify on sound sets and on each kind of damage.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <limits>
+
+#include "extract/payload.h"
+#include "pack/builder.h"
+#include "pack/files.h"
+#include "pack/inspect.h"
+#include "support/workspace.h"
+#include "szdd/szdd.h"
+
+namespace qmrtest {
+namespace {
+
+using pack::CodePage;
+using pack::PackEntry;
+using pack::PackError;
+
+void Put16(Bytes* f, std::size_t at, std::uint16_t v) {
+  for (int i = 0; i < 2; ++i) (*f)[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void Put32(Bytes* f, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) (*f)[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void Put64(Bytes* f, std::size_t at, std::uint64_t v) {
+  Put32(f, at, static_cast<std::uint32_t>(v));
+  Put32(f, at + 4, static_cast<std::uint32_t>(v >> 32));
+}
+
+// A minimal Linux stub: an ELF header, the section-name table, `code` bytes of a code section
+// and the resource record, unstamped, with version 1.13a.
+Bytes ElfStub(std::size_t code = 0) {
+  const std::string names = std::string("\0.shstrtab\0.qmrrsrc\0.text\0", 26);
+  const std::size_t names_at = 64, record_at = 96, code_at = 128, table_at = code_at + code;
+  Bytes f(table_at + 4 * 64);
+  f[0] = 0x7F, f[1] = 'E', f[2] = 'L', f[3] = 'F', f[4] = 2, f[5] = 1;
+  Put64(&f, 0x28, table_at);
+  Put16(&f, 0x3A, 64), Put16(&f, 0x3C, 4), Put16(&f, 0x3E, 1);
+  std::copy(names.begin(), names.end(), f.begin() + names_at);
+  std::copy(payload::kElfRecordTag, payload::kElfRecordTag + 8, f.begin() + record_at);
+  Put32(&f, record_at + 8, payload::kUnstampedOffset);
+  std::memcpy(&f[record_at + 12], "1.13a", 5);
+  auto section = [&](int i, std::uint32_t name, std::uint32_t type, std::uint64_t at, std::uint64_t size) {
+    const std::size_t h = table_at + 64 * i;
+    Put32(&f, h, name), Put32(&f, h + 4, type), Put64(&f, h + 0x18, at), Put64(&f, h + 0x20, size);
+  };
+  section(1, 1, 3, names_at, names.size());
+  section(2, 11, 1, record_at, payload::kElfRecordSize);
+  section(3, 20, 1, code_at, code);
+  return f;
+}
+
+// A minimal Windows stub: a PE32+ image whose one section holds the resource directory with
+// CUSTOMDATA 104 (FF FF FF FF) and 105 ("1.13a").
+Bytes PeStub() {
+  Bytes f(1024);
+  f[0] = 'M', f[1] = 'Z';
+  Put32(&f, 60, 64);
+  std::memcpy(&f[64], "PE\0\0", 4);
+  const std::size_t optional = 64 + 24, section_table = optional + 240, base = 512;
+  Put16(&f, 64 + 6, 1), Put16(&f, 64 + 20, 240), Put16(&f, optional, 0x20B);
+  Put32(&f, optional + 108, 16);
+  Put32(&f, optional + 112 + 16, 0x1000), Put32(&f, optional + 112 + 20, 180);
+  std::memcpy(&f[section_table], ".rsrc", 5);
+  Put32(&f, section_table + 8, 180), Put32(&f, section_table + 12, 0x1000);
+  Put32(&f, section_table + 16, 512), Put32(&f, section_table + 20, base);
+  auto directory = [&](std::size_t at, int named, int ids) { Put16(&f, base + at + 12, named), Put16(&f, base + at + 14, ids); };
+  auto entry = [&](std::size_t at, std::uint32_t key, std::uint32_t target) { Put32(&f, base + at, key), Put32(&f, base + at + 4, target); };
+  directory(0, 1, 0), entry(16, 0x80000000u | 136, 0x80000000u | 24);
+  directory(24, 0, 2), entry(40, 104, 0x80000000u | 56), entry(48, 105, 0x80000000u | 80);
+  directory(56, 0, 1), entry(72, 0x411, 104);
+  directory(80, 0, 1), entry(96, 0x411, 120);
+  Put32(&f, base + 104, 0x1000 + 160), Put32(&f, base + 108, 4);
+  Put32(&f, base + 120, 0x1000 + 164), Put32(&f, base + 124, 16);
+  Put16(&f, base + 136, 10);
+  for (int i = 0; i < 10; ++i) Put16(&f, base + 138 + 2 * i, static_cast<std::uint16_t>("CUSTOMDATA"[i]));
+  Put32(&f, base + 160, payload::kUnstampedOffset);
+  std::memcpy(&f[base + 164], "1.13a", 5);
+  return f;
+}
+
+PackEntry Entry(const std::string& name, Bytes data, std::uint64_t time = 126254943067891234ULL) {
+  return PackEntry{name, "src/" + name, time, std::move(data)};
+}
+
+Bytes Szdd(const std::string& text) {
+  return szdd::CompressBuffer(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+// The entries of a small sound set: both setup files and two more.
+std::vector<PackEntry> SoundEntries() {
+  return {Entry(payload::kSetupInfoCompressed, Szdd("[Account]\r\nPOP3Server=\r\n")),
+          Entry(payload::kSetupProgramCompressed, Szdd("#!/bin/sh\necho setup\n")),
+          Entry("readme.tx_", Szdd(std::string(300, 'r'))), Entry("data.bin", RandomBytes(200, 1))};
+}
+
+template <typename F>
+std::string ErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const PackError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+// ---- Names ----
+
+TEST(PackNames, ShippedCompressedNamesExpandBackToTheOriginal) {
+  struct Case {
+    std::string name, shipped;
+    char missing;
+  };
+  const Case cases[] = {{"qmrsetup.exe", "qmrsetup.ex_", 'e'}, {"readme.txt", "readme.tx_", 't'},
+                        {"a.c", "a.c_", 0},                    {"README", "README._", 0},
+                        {"x.tar.gz", "x.tar.g_", 'z'},         {"\x90\xe0\x96\xbe.\x83\x65\x83\x4c", "\x90\xe0\x96\xbe.\x83\x65\x83\x4c_", 0}};
+  for (const Case& c : cases) {
+    const pack::CompressedName shipped = pack::ShippedCompressedName(c.name, CodePage::kCp932);
+    EXPECT_EQ(shipped.name, c.shipped) << c.name;
+    EXPECT_EQ(shipped.missing_char, static_cast<std::uint8_t>(c.missing)) << c.name;
+    EXPECT_EQ(pack::ExpandedFileName(shipped.name, shipped.missing_char), c.name);
+  }
+  EXPECT_EQ(pack::ExpandedFileName("a.txt_", 0), "a.txt");  // what mscompress writes
+  EXPECT_EQ(pack::ExpandedFileName("readme.txt", 0), "");
+}
+
+TEST(PackNames, NamesAreConvertedToTheStubsCodePageOrRefused) {
+  std::string cp932;
+  ASSERT_TRUE(pack::FromUtf8("ソフト.txt", CodePage::kCp932, &cp932));
+  EXPECT_EQ(cp932, "\x83\x5C\x83\x74\x83\x67.txt");  // ソ ends in 0x5C, a backslash byte
+  EXPECT_EQ(pack::ToUtf8(cp932, CodePage::kCp932), "ソフト.txt");
+  EXPECT_FALSE(pack::FromUtf8("한국.txt", CodePage::kCp932, &cp932));
+  EXPECT_FALSE(pack::FromUtf8("bad\xff.txt", CodePage::kUtf8, &cp932));
+  EXPECT_FALSE(pack::IsValidUtf8("\xc0\xaf"));  // an overlong '/'
+  EXPECT_EQ(pack::ToUtf8("a\xff", CodePage::kUtf8), "a\xEF\xBF\xBD");
+}
+
+TEST(PackNames, TheLauncherRuleDecidesWhichNamesAreRefused) {
+  for (const char* good : {"readme.txt", "qmrsetup.ex_", "a b.c", "con1.txt"}) {
+    EXPECT_EQ(pack::EntryNameProblem(good, CodePage::kCp932), "") << good;
+    EXPECT_EQ(pack::EntryNameProblem(good, CodePage::kUtf8), "") << good;
+  }
+  // The trail byte 0x5C is part of a character in code page 932, a backslash in UTF-8.
+  EXPECT_EQ(pack::EntryNameProblem("\x83\x5C.txt", CodePage::kCp932), "");
+  EXPECT_NE(pack::EntryNameProblem("\x83\x5C.txt", CodePage::kUtf8), "");
+  const std::pair<std::string, std::string> bad[] = {
+      {"..\\evil.txt", "directory part"}, {"dir/x", "directory part"}, {"c:x", "directory part"},
+      {"a?b", "'?'"},                     {"tab\there", "control"},     {"x.", "dot or a space"},
+      {"x ", "dot or a space"},           {"CON", "device"},            {"nul.txt", "device"},
+      {"", "empty"},                      {std::string(255, 'a'), "at most 254"}};
+  for (const auto& [name, reason] : bad)
+    EXPECT_NE(pack::EntryNameProblem(name, CodePage::kCp932).find(reason), std::string::npos) << name;
+  EXPECT_EQ(pack::EntryNameProblem(std::string(254, 'a'), CodePage::kCp932), "");
+}
+
+TEST(PackNames, SameFileNameFoldsAsciiLettersButNeverATrailByte) {
+  EXPECT_TRUE(pack::SameFileName("README.TX_", "readme.tx_", CodePage::kCp932));
+  EXPECT_FALSE(pack::SameFileName("\x82\x61", "\x82\x41", CodePage::kCp932));  // two different characters
+  EXPECT_TRUE(pack::SameFileName("\x82\x61", "\x82\x61", CodePage::kCp932));
+}
+
+// ---- Entries and layout ----
+
+TEST(PackEntries, RefusesNamesTheLauncherRejectsOrThatCollide) {
+  auto check = [](std::vector<PackEntry> entries) { return ErrorOf([&] { pack::CheckEntries(&entries, CodePage::kUtf8); }); };
+  EXPECT_NE(check({Entry("a\\b.txt", {1})}).find("src/a\\b.txt: the entry name \"a\\b.txt\" has a directory part"),
+            std::string::npos);
+  EXPECT_NE(check({Entry("readme.tx_", {1}), Entry("README.TX_", {2})}).find("also the name of src/readme.tx_"),
+            std::string::npos);
+  EXPECT_NE(check({Entry("QMRSETUP.INF", {1})}).find("expands a setup file to"), std::string::npos);
+}
+
+TEST(PackEntries, TheSetTotalStaysWithinTheSigned32BitRange) {
+  constexpr std::uint64_t kMax = std::numeric_limits<std::int32_t>::max();
+  EXPECT_EQ(pack::CheckSetTotal({kMax - 1, 1}), std::numeric_limits<std::int32_t>::max());
+  EXPECT_THROW(pack::CheckSetTotal({kMax, 1}), PackError);
+  EXPECT_THROW(pack::CheckSetTotal({kMax + 1}), PackError);
+}
+
+TEST(PackEntries, EntriesWithoutDataGoFirstSoEveryVolumeIsRead) {
+  std::vector<PackEntry> entries = {Entry("a", {1}), Entry("empty1", {}), Entry("b", {2}), Entry("empty2", {})};
+  EXPECT_EQ(pack::CheckEntries(&entries, CodePage::kUtf8), 2);
+  std::vector<std::string> names;
+  for (const PackEntry& e : entries) names.push_back(e.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"empty1", "empty2", "a", "b"}));
+}
+
+// Entries named "a" take 15 bytes besides their data.
+std::vector<PackEntry> Sized(const std::vector<std::size_t>& data_sizes) {
+  std::vector<PackEntry> entries;
+  for (std::size_t size : data_sizes) entries.push_back(Entry("a", Bytes(size, 7)));
+  return entries;
+}
+
+TEST(PackLayout, FillsVolumesInOrderAndNeverSplitsAnEntry) {
+  // Volume 1 has 200 - 100 - 4 = 96 bytes of room, each following volume 196.
+  const auto volumes = pack::PlanVolumes(100, Sized({60, 6, 1, 165, 1}), 200);
+  EXPECT_EQ(volumes, (std::vector<std::vector<std::size_t>>{{0, 1}, {2, 3}, {4}}));
+}
+
+TEST(PackLayout, VolumeOneHoldsTheSetTotalAloneWhenTheStubLeavesNoRoom) {
+  EXPECT_EQ(pack::PlanVolumes(180, Sized({10, 10}), 200), (std::vector<std::vector<std::size_t>>{{}, {0, 1}}));
+  const Bytes stub = ElfStub(400);
+  const pack::ComposedSet set = pack::ComposeSet(stub, "1.13a", SoundEntries(), stub.size() + 10);
+  EXPECT_EQ(set.launcher.size(), stub.size() + payload::kSetTotalSize);
+  ASSERT_EQ(set.disks.size(), 1u);
+  EXPECT_EQ(pack::ReadVolume(set.disks[0], 0).entries.size(), 4u);
+}
+
+TEST(PackLayout, RefusesAStubThatFillsTheDiskAndAnEntryLargerThanADisk) {
+  EXPECT_NE(ErrorOf([] { pack::PlanVolumes(197, {}, 200); }).find("do not fit a disk of 200 bytes"), std::string::npos);
+  EXPECT_NO_THROW(pack::PlanVolumes(100, Sized({181}), 200));
+  EXPECT_NE(ErrorOf([] { pack::PlanVolumes(100, Sized({182}), 200); }).find("src/a: its entry takes 197 bytes"),
+            std::string::npos);
+}
+
+TEST(PackCompose, TheLauncherIsStampedAndEveryVolumeReadsBackAsWritten) {
+  for (const Bytes& stub : {ElfStub(64), PeStub()}) {
+    const std::vector<PackEntry> entries = SoundEntries();
+    const std::uint64_t disk = stub.size() + 200;
+    const pack::ComposedSet set = pack::ComposeSet(stub, "2.0", entries, disk);
+    pack::StubInfo info;
+    std::string error;
+    ASSERT_TRUE(pack::InspectStub(set.launcher, &info, &error)) << error;
+    EXPECT_EQ(info.payload_offset, stub.size());
+    EXPECT_EQ(info.version, "2.0");
+    std::vector<const PackEntry*> seen;
+    for (std::size_t v = 0; v <= set.disks.size(); ++v) {
+      const Bytes& file = v == 0 ? set.launcher : set.disks[v - 1];
+      EXPECT_LE(file.size(), disk);
+      const pack::VolumeReading reading = pack::ReadVolume(file, v == 0 ? stub.size() : 0);
+      EXPECT_EQ(reading.set_total, set.set_total);
+      EXPECT_EQ(reading.damage, "");
+      for (const pack::VolumeEntry& e : reading.entries) {
+        const PackEntry& expected = entries[seen.size()];
+        EXPECT_EQ(e.name, expected.name);
+        EXPECT_EQ(e.filetime, expected.filetime);
+        EXPECT_EQ(Bytes(file.begin() + e.data_position, file.begin() + e.data_position + e.size), expected.data);
+        seen.push_back(&expected);
+      }
+    }
+    EXPECT_EQ(seen.size(), entries.size());
+    EXPECT_GE(set.disks.size(), 1u);
+  }
+}
+
+TEST(PackCompose, RefusesStubsThatAreNotLaunchersOrCarryDataAndLongVersions) {
+  Bytes carrying = ElfStub();
+  carrying.push_back(0);
+  EXPECT_NE(ErrorOf([&] { pack::ComposeSet(carrying, "1", {}, 1 << 20); }).find("already carries 1 bytes"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf([] { pack::ComposeSet(Bytes(100, 'x'), "1", {}, 1 << 20); }).find("not a"), std::string::npos);
+  EXPECT_NE(ErrorOf([] { pack::ComposeSet(PeStub(), std::string(16, 'v'), {}, 1 << 20); }).find("at most 15"),
+            std::string::npos);
+}
+
+// ---- Sets on disk ----
+
+class PackFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteBytes(ws_.Path("in/qmrsfx"), ElfStub(1000));
+    chmod(ws_.Path("in/qmrsfx").c_str(), 0750);
+    WriteBytes(ws_.Path("in/qmrsfx.exe"), PeStub());
+    WriteText(ws_.Path("in/setup.inf"), "[Account]\r\nPOP3Server=\r\n");
+    WriteText(ws_.Path("in/setup.sh"), "#!/bin/sh\necho setup\n");
+    WriteText(ws_.Path("in/readme.txt"), std::string(2000, 'r'));
+    WriteBytes(ws_.Path("in/data.bin"), RandomBytes(3000, 2));
+    options_.stub = ws_.Path("in/qmrsfx");
+    options_.out_dir = ws_.Path("out");
+    options_.setup_program = ws_.Path("in/setup.sh");
+    options_.setup_info = ws_.Path("in/setup.inf");
+    options_.files = {ws_.Path("in/readme.txt"), ws_.Path("in/data.bin")};
+    options_.disk_size = kStubSize + 3000;
+  }
+
+  const std::size_t kStubSize = ElfStub(1000).size();
+
+  pack::BuildResult Build() { return pack::BuildSet(options_, nullptr); }
+  std::vector<std::string> VerifyErrors(const std::string& launcher = "out/qmrsfx") {
+    std::vector<std::string> errors;
+    for (const pack::Finding& f : pack::VerifySet(ws_.Path(launcher), "").findings)
+      if (f.error) errors.push_back(f.text);
+    return errors;
+  }
+  // Rewrites a volume file through a change of its bytes.
+  template <typename F>
+  void Damage(const std::string& file, F&& change) {
+    Bytes bytes = ReadBytes(ws_.Path(file));
+    change(&bytes);
+    WriteBytes(ws_.Path(file), bytes);
+  }
+
+  Workspace ws_;
+  pack::BuildOptions options_;
+};
+
+TEST_F(PackFiles, BuildWritesExactlyTheLauncherAndItsVolumesWithTheSourcesTimes) {
+  const pack::BuildResult result = Build();
+  EXPECT_EQ(FileNames(ws_.Path("out")), (std::vector<std::string>{"Disk2", "qmrsfx"}));
+  struct stat st;
+  ASSERT_EQ(stat(ws_.Path("out/qmrsfx").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0750u);
+  const pack::ListedFile disk2 = pack::ListFile(ws_.Path("out/Disk2"), nullptr);
+  ASSERT_FALSE(disk2.entries.empty());
+  EXPECT_EQ(disk2.volume, 2);
+  EXPECT_EQ(disk2.entries.back().display_name, "data.bi_");
+  EXPECT_TRUE(disk2.entries.back().szdd);
+  EXPECT_EQ(disk2.entries.back().expanded_size, 3000u);
+  EXPECT_EQ(disk2.entries.back().entry.filetime, LastWriteFileTime(ws_.Path("in/data.bin")));
+  EXPECT_TRUE(VerifyErrors().empty());
+
+  options_.store = true;
+  options_.force = true;
+  Build();
+  const pack::ListedFile stored = pack::ListFile(ws_.Path("out/Disk2"), nullptr);
+  EXPECT_EQ(stored.entries.back().display_name, "data.bin");
+  EXPECT_FALSE(stored.entries.back().szdd);
+}
+
+TEST_F(PackFiles, AWindowsStubGetsCp932NamesAndRefusesNamesItCannotWrite) {
+  options_.stub = ws_.Path("in/qmrsfx.exe");
+  options_.disk_size = pack::kFloppyDiskSize;
+  WriteText(ws_.Path("in/ソフト.txt"), "soft");
+  options_.files = {ws_.Path("in/ソフト.txt")};
+  Build();
+  const pack::ListedFile launcher = pack::ListFile(ws_.Path("out/qmrsfx.exe"), nullptr);
+  ASSERT_EQ(launcher.entries.size(), 3u);
+  EXPECT_EQ(launcher.entries[2].entry.name, "\x83\x5C\x83\x74\x83\x67.tx_");
+  EXPECT_EQ(launcher.entries[2].display_name, "ソフト.tx_");
+  EXPECT_TRUE(VerifyErrors("out/qmrsfx.exe").empty());
+
+  WriteText(ws_.Path("in/한국.txt"), "k");
+  options_.files = {ws_.Path("in/한국.txt")};
+  options_.out_dir = ws_.Path("other/out");
+  EXPECT_NE(ErrorOf([&] { Build(); }).find("cannot be written in code page 932"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(ws_.Path("other")));
+}
+
+TEST_F(PackFiles, ARefusedBuildLeavesNothingBehindAndAnExistingSetUntouched) {
+  options_.files.push_back(ws_.Path("in/missing.txt"));
+  EXPECT_NE(ErrorOf([&] { Build(); }).find("missing.txt: No such file"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(ws_.Path("out")));
+
+  options_.files.pop_back();
+  Build();
+  const Bytes before = ReadBytes(ws_.Path("out/qmrsfx"));
+  options_.version = "9.9";
+  EXPECT_NE(ErrorOf([&] { Build(); }).find("already holds a set"), std::string::npos);
+  EXPECT_EQ(ReadBytes(ws_.Path("out/qmrsfx")), before);
+}
+
+TEST_F(PackFiles, ForceReplacesASetAndDeletesVolumesTheNewSetDoesNotHave) {
+  // Stored: the 2,000-byte readme fits volume 1, the two 3,000-byte files need a volume each.
+  options_.store = true;
+  WriteBytes(ws_.Path("in/more.bin"), RandomBytes(3000, 3));
+  options_.files.push_back(ws_.Path("in/more.bin"));
+  options_.disk_size = kStubSize + 3100;
+  Build();
+  ASSERT_TRUE(std::filesystem::exists(ws_.Path("out/Disk3")));
+  WriteText(ws_.Path("out/disk4"), "stale");
+  WriteText(ws_.Path("out/qmrpresets.ini"), "[Account]\r\n");
+  options_.disk_size = pack::kFloppyDiskSize;
+  options_.force = true;
+  Build();
+  EXPECT_EQ(FileNames(ws_.Path("out")), (std::vector<std::string>{"qmrpresets.ini", "qmrsfx"}));
+}
+
+TEST_F(PackFiles, AFailedWriteLeavesNoTemporaryFileAndNoLauncher) {
+  std::filesystem::create_directories(ws_.Path("out/Disk2"));  // the rename onto it fails
+  options_.force = true;
+  EXPECT_NE(ErrorOf([&] { Build(); }).find("cannot rename into place"), std::string::npos);
+  std::vector<std::string> left;
+  for (const auto& item : std::filesystem::directory_iterator(ws_.Path("out")))
+    left.push_back(item.path().filename().string());
+  EXPECT_EQ(left, (std::vector<std::string>{"Disk2"}));
+}
+
+// ---- verify on damage ----
+
+TEST_F(PackFiles, VerifyFailsATruncatedVolume) {
+  Build();
+  Damage("out/Disk2", [](Bytes* b) { b->resize(b->size() - 10); });
+  const auto errors = VerifyErrors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("volume 2 (Disk2): the volume ends inside the data of entry"), std::string::npos);
+}
+
+TEST_F(PackFiles, VerifyFailsADisk2OfAnotherSet) {
+  // Only the setup information file on volume 1: the rest, the setup program too, is never read.
+  const std::vector<PackEntry> entries = SoundEntries();
+  const pack::ComposedSet set = pack::ComposeSet(
+      ElfStub(), "1.13a", entries, ElfStub().size() + 4 + pack::EntryRecordSize(12, entries[0].data.size()));
+  pack::WriteSetFiles(set, ws_.Path("out"), "qmrsfx", 0755, false);
+  Damage("out/Disk2", [](Bytes* b) { (*b)[0] ^= 1; });
+  const auto errors = VerifyErrors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("starts with the set total"), std::string::npos);
+}
+
+TEST_F(PackFiles, VerifyFailsAMissingDisk2) {
+  Build();
+  std::filesystem::remove(ws_.Path("out/Disk2"));
+  const auto errors = VerifyErrors();
+  ASSERT_FALSE(errors.empty());
+  EXPECT_NE(errors[0].find("Disk2 is missing"), std::string::npos);
+}
+
+TEST_F(PackFiles, VerifyFailsABadOffset) {
+  Build();
+  Damage("out/qmrsfx", [this](Bytes* b) {
+    std::string error;
+    pack::StampStub(b, static_cast<std::uint32_t>(kStubSize + 1), "1.13a", &error);
+  });
+  const auto errors = VerifyErrors();
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(errors[0], "the payload offset " + std::to_string(kStubSize + 1) +
+                           " is not where the launcher's executable image ends (" + std::to_string(kStubSize) +
+                           "), where volume 1 starts");
+  Damage("out/qmrsfx", [](Bytes* b) {
+    std::string error;
+    pack::StampStub(b, payload::kUnstampedOffset, "1.13a", &error);
+  });
+  EXPECT_NE(VerifyErrors().at(0).find("not stamped"), std::string::npos);
+}
+
+// Writes a composed set of these entries (not checked by the packer) as out/qmrsfx.
+void WriteComposed(const Workspace& ws, const std::vector<PackEntry>& entries, std::uint64_t disk_size = 1 << 20) {
+  const pack::ComposedSet set = pack::ComposeSet(ElfStub(), "1.13a", entries, disk_size);
+  pack::WriteSetFiles(set, ws.Path("out"), "qmrsfx", 0755, true);
+}
+
+TEST_F(PackFiles, VerifyFailsAMissingSetupFile) {
+  std::vector<PackEntry> entries = SoundEntries();
+  entries.erase(entries.begin() + 1);
+  WriteComposed(ws_, entries);
+  EXPECT_EQ(VerifyErrors(), (std::vector<std::string>{"the set has no qmrsetup.ex_ (the setup program)"}));
+}
+
+TEST_F(PackFiles, VerifyFailsANameWithADirectoryPart) {
+  std::vector<PackEntry> entries = SoundEntries();
+  entries.push_back(Entry("..\\evil.txt", {1, 2, 3}));
+  WriteComposed(ws_, entries);
+  const auto errors = VerifyErrors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("entry 5 \"..\\evil.txt\": the name has a directory part"), std::string::npos);
+}
+
+TEST_F(PackFiles, VerifyFailsASetupFileThatDoesNotExpandWhole) {
+  std::vector<PackEntry> entries = SoundEntries();
+  entries[0].data.resize(entries[0].data.size() - 3);
+  WriteComposed(ws_, entries);
+  const auto errors = VerifyErrors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("qmrsetup.in_ (the setup information file) does not expand"), std::string::npos);
+}
+
+TEST_F(PackFiles, VerifyFailsAVolumeTheLauncherNeverReads) {
+  std::vector<PackEntry> entries = SoundEntries();
+  std::uint64_t records = 0;
+  for (const PackEntry& e : entries) records += pack::EntryRecordSize(e.name.size(), e.data.size());
+  entries.push_back(Entry("late.txt", {}));  // past the set total, on a volume of its own
+  const pack::ComposedSet set = pack::ComposeSet(ElfStub(), "1.13a", entries, ElfStub().size() + 4 + records);
+  pack::WriteSetFiles(set, ws_.Path("out"), "qmrsfx", 0755, false);
+  ASSERT_EQ(set.volumes.back(), (std::vector<std::size_t>{4}));
+  const auto errors = VerifyErrors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("is never read"), std::string::npos);
+}
+
+TEST_F(PackFiles, VerifyWarnsWithTheMarginWhenPathsOutgrowTheCleanupList) {
+  std::vector<PackEntry> entries = SoundEntries();
+  for (int i = 0; i < 100; ++i) entries.push_back(Entry(std::string(80, 'n') + std::to_string(i), {1}));
+  WriteComposed(ws_, entries);
+  const pack::Verification v = pack::VerifySet(ws_.Path("out/qmrsfx"), "C:\\Temp\\");
+  EXPECT_TRUE(v.sound());
+  ASSERT_EQ(v.findings.size(), 1u);
+  // 104 paths of 8 + name bytes and a NUL each, and the final empty string.
+  EXPECT_NE(v.findings[0].text.find("clean-up list margin -"), std::string::npos) << v.findings[0].text;
+}
+
+TEST(PackCleanup, TheLongestTemporaryDirectoryIsBoundByEachLimit) {
+  const pack::CleanupFit small = pack::FitCleanupList("C:\\T\\", {"a", "bb"});
+  EXPECT_EQ(small.list_bytes, 7u + 8u + 1u);
+  EXPECT_EQ(small.margin, 8192 - 16);
+  EXPECT_EQ(small.longest_temp_dir, 257);  // a path of 259 bytes with "bb"
+  EXPECT_EQ(pack::FitCleanupList("C:\\T\\", {"qmrsetup.in_"}).longest_temp_dir, 127 - 12);  // LZ32's path field
+  // 100 names of 10 bytes: 100 * (L + 11) + 1 <= 8192 gives L <= 70.
+  const std::vector<std::string> names(100, "0123456789");
+  EXPECT_EQ(pack::FitCleanupList("C:\\T\\", names).longest_temp_dir, 70);
+  EXPECT_TRUE(pack::FitCleanupList(std::string(70, 't'), names).fits());
+  EXPECT_EQ(pack::FitCleanupList(std::string(70, 't'), names).margin, 91);
+  EXPECT_FALSE(pack::FitCleanupList(std::string(71, 't'), names).fits());
+}
+
+}  // namespace
+}  // namespace qmrtest
