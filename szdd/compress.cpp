@@ -345,14 +345,6 @@ std::vector<std::uint8_t> CompressBuffer(const std::uint8_t* data, std::size_t s
 std::string CompressedName(const std::string& name, std::uint8_t* missing_char) {
   if (missing_char != nullptr) *missing_char = 0;
   if (name.empty() || name.back() == '_') return {};
-  const std::size_t base = name.find_last_of("/\\");
-  const std::size_t start = base == std::string::npos ? 0 : base + 1;
-  const std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot < start || dot == start) return name + "._";  // no extension
-  if (name.size() - dot - 1 == 3) {
-    if (missing_char != nullptr) *missing_char = static_cast<std::uint8_t>(name.back());
-    return name.substr(0, name.size() - 1) + '_';
-  }
   return name + '_';
 }
 

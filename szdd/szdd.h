@@ -64,12 +64,11 @@ struct CompressOptions {
 std::vector<std::uint8_t> CompressBuffer(const std::uint8_t* data, std::size_t size,
                                          const CompressOptions& options = {});
 
-// The name a compressed file is shipped under, as the installation sets carry them: the last
-// character of a three-character extension is replaced by '_' and recorded in `missing_char`
-// ("setup.exe" -> "setup.ex_", 'e'); a shorter extension gets '_' appended ("a.c" -> "a.c_",
-// "ab." -> "ab._"); a name without an extension gets "._" ("README" -> "README._"). In both of
-// those nothing is replaced and `missing_char` is 0. A name already ending in '_', or an empty
-// one, has no compressed name: the result is empty. Only the last path component counts.
+// The compressed name of a file as the classic `mscompress` tool forms it: "_" appended to the
+// whole name, whatever its extension ("setup.exe" -> "setup.exe_", "a.c" -> "a.c_",
+// "README" -> "README_", "x.tar.gz" -> "x.tar.gz_"); `msexpand` strips it again. The tool
+// refuses a name that already ends in '_', and so does this: the result is then empty (as
+// for an empty name). Nothing is replaced, so `missing_char` (if given) is set to 0.
 std::string CompressedName(const std::string& name, std::uint8_t* missing_char);
 
 }  // namespace szdd
