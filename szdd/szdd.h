@@ -68,7 +68,8 @@ std::vector<std::uint8_t> CompressBuffer(const std::uint8_t* data, std::size_t s
 // whole name, whatever its extension ("setup.exe" -> "setup.exe_", "a.c" -> "a.c_",
 // "README" -> "README_", "x.tar.gz" -> "x.tar.gz_"); `msexpand` strips it again. The tool
 // refuses a name that already ends in '_', and so does this: the result is then empty (as
-// for an empty name). Nothing is replaced, so `missing_char` (if given) is set to 0.
+// for an empty name). Nothing is replaced, so `missing_char` (if given) is set to 0. (The
+// names files have inside an installation set, "setup.ex_", are the packer's: see pack/names.h.)
 std::string CompressedName(const std::string& name, std::uint8_t* missing_char);
 
 }  // namespace szdd
