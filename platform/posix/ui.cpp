@@ -157,8 +157,10 @@ void DrawProgress(int position) {
     std::string line = "\r[" + std::string(static_cast<std::size_t>(filled), '#') +
                        std::string(static_cast<std::size_t>(kBarCells - filled), '-') + "] ";
     line += std::to_string(percent) + "%";
+    // A full bar ends its line: the setup program, started next, writes on a line of its own.
+    if (percent == 100) line += "\n";
     WriteAll(STDERR_FILENO, line);
-    g_bar_on_line = true;
+    g_bar_on_line = percent < 100;
   } else if (percent / 10 > g_reported_tenth) {
     g_reported_tenth = percent / 10;
     WriteAll(STDERR_FILENO, std::to_string(g_reported_tenth * 10) + "%\n");
