@@ -1,5 +1,6 @@
 // qmrpack as a distributor runs it: a set built from the real Linux launcher and the sample
 // setup program, extracted by the real launcher; the command's answers to bad input.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "command.h"
@@ -18,10 +19,14 @@ class PackEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override { std::filesystem::create_directories(ws_.Path("tmp")); }
 
-  // qmrpack build of the sample set from the Linux launcher; volume 1 has room for the setup
-  // information file only, so the rest goes to Disk2.
+  // qmrpack build of the sample set from the Linux launcher, in volumes too small to hold
+  // the whole set, so it goes on to Disk2.
   CommandResult Build(std::vector<std::string> extra = {}) {
-    const auto stub_size = std::filesystem::file_size(QMR_LAUNCHER_PATH);
+    // Each disk holds the larger of the launcher and the compressed setup program, and 2000
+    // bytes more: volume 1 then has room for the setup information file only.
+    const std::string compressed = ws_.Path("setup.ex_").string();
+    RunCommand({kPack, "compress", "--force", QMR_SAMPLE_SETUP_PATH, compressed});
+    const auto stub_size = std::max(std::filesystem::file_size(QMR_LAUNCHER_PATH), std::filesystem::file_size(compressed));
     std::vector<std::string> argv = {kPack, "build", "--stub", QMR_LAUNCHER_PATH, "--out", ws_.Path("set").string(),
                                      "--setup", QMR_SAMPLE_SETUP_PATH, "--setup-info",
                                      (kSamples / "qmrsetup.inf").string(), "--disk-size",
