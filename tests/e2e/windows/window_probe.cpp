@@ -1,0 +1,201 @@
+// The Wine tests' window probe: reads the visible windows of the session as an inspection tool
+// reads them on Windows (class, owner, style, geometry, the text of every control, a progress
+// bar's position), and measures a dialog font's base units, printing UTF-8 lines.
+//
+//   qmrprobe windows            every visible top-level window with a title, topmost first
+//   qmrprobe units FACE POINTS  the dialog base units of that font, as a dialog template gets them
+#include <windows.h>
+#include <commctrl.h>
+#include <stdlib.h>
+
+namespace {
+
+HANDLE g_out;
+
+void Write(const char* text) {
+  DWORD written = 0;
+  WriteFile(g_out, text, static_cast<DWORD>(lstrlenA(text)), &written, nullptr);
+}
+
+void WriteNumber(long long value) {
+  char text[32];
+  wsprintfA(text, "%I64d", value);
+  Write(text);
+}
+
+void WriteHex(ULONG_PTR value) {
+  char text[32];
+  wsprintfA(text, "0x%I64x", static_cast<unsigned long long>(value));
+  Write(text);
+}
+
+// Writes a text as UTF-8 with backslash, newline, carriage return and tab escaped, so every
+// field stays on its line.
+void WriteEscaped(const wchar_t* text) {
+  static char utf8[16384];
+  static wchar_t escaped[8192];
+  int n = 0;
+  for (const wchar_t* p = text; *p != L'\0' && n < 8000; ++p) {
+    switch (*p) {
+      case L'\\': escaped[n++] = L'\\'; escaped[n++] = L'\\'; break;
+      case L'\n': escaped[n++] = L'\\'; escaped[n++] = L'n'; break;
+      case L'\r': escaped[n++] = L'\\'; escaped[n++] = L'r'; break;
+      case L'\t': escaped[n++] = L'\\'; escaped[n++] = L't'; break;
+      default: escaped[n++] = *p;
+    }
+  }
+  escaped[n] = L'\0';
+  if (WideCharToMultiByte(CP_UTF8, 0, escaped, -1, utf8, sizeof utf8, nullptr, nullptr) > 0) Write(utf8);
+}
+
+void WriteRect(const char* name, const RECT& rect) {
+  Write(" ");
+  Write(name);
+  Write("=");
+  WriteNumber(rect.left);
+  Write(",");
+  WriteNumber(rect.top);
+  Write(",");
+  WriteNumber(rect.right);
+  Write(",");
+  WriteNumber(rect.bottom);
+}
+
+void WriteWindowText(HWND window) {
+  static wchar_t text[4096];
+  text[0] = L'\0';
+  GetWindowTextW(window, text, 4096);
+  Write(" text=");
+  WriteEscaped(text);
+}
+
+BOOL CALLBACK WriteChild(HWND child, LPARAM parent_param) {
+  const HWND parent = reinterpret_cast<HWND>(parent_param);
+  if (GetParent(child) != parent) return TRUE;  // grandchildren belong to their own parent
+  wchar_t class_name[256];
+  GetClassNameW(child, class_name, 256);
+  RECT rect;
+  GetWindowRect(child, &rect);
+  MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&rect), 2);
+  const LONG style = GetWindowLongW(child, GWL_STYLE);
+  Write("child hwnd=");
+  WriteHex(reinterpret_cast<ULONG_PTR>(child));
+  Write(" id=");
+  WriteNumber(GetDlgCtrlID(child));
+  Write(" class=");
+  WriteEscaped(class_name);
+  Write(" style=");
+  WriteHex(static_cast<ULONG>(style));
+  Write(" visible=");
+  WriteNumber(IsWindowVisible(child) ? 1 : 0);
+  WriteRect("rect", rect);
+  if (lstrcmpiW(class_name, L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON) {
+    // The icon a static control shows: the handle is the owner's, only its presence is read.
+    Write(" icon=");
+    WriteNumber(SendMessageW(child, STM_GETICON, 0, 0) != 0 ? 1 : 0);
+  }
+  if (lstrcmpiW(class_name, PROGRESS_CLASSW) == 0) {
+    PBRANGE range = {};
+    const LRESULT position = SendMessageW(child, PBM_GETPOS, 0, 0);
+    range.iLow = static_cast<int>(SendMessageW(child, PBM_GETRANGE, TRUE, 0));
+    range.iHigh = static_cast<int>(SendMessageW(child, PBM_GETRANGE, FALSE, 0));
+    Write(" position=");
+    WriteNumber(position);
+    Write(" range=");
+    WriteNumber(range.iLow);
+    Write(",");
+    WriteNumber(range.iHigh);
+  }
+  WriteWindowText(child);
+  Write("\n");
+  return TRUE;
+}
+
+BOOL CALLBACK WriteTopLevel(HWND window, LPARAM) {
+  if (!IsWindowVisible(window) || GetWindowTextLengthW(window) == 0) return TRUE;
+  wchar_t class_name[256];
+  GetClassNameW(window, class_name, 256);
+  RECT rect, client;
+  GetWindowRect(window, &rect);
+  GetClientRect(window, &client);
+  POINT origin = {0, 0};
+  ClientToScreen(window, &origin);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  Write("window hwnd=");
+  WriteHex(reinterpret_cast<ULONG_PTR>(window));
+  // The X window Wine shows it in, so the tests can match what they see on the X server.
+  Write(" x11=");
+  WriteHex(reinterpret_cast<ULONG_PTR>(GetPropA(window, "__wine_x11_whole_window")));
+  Write(" class=");
+  WriteEscaped(class_name);
+  Write(" owner=");
+  WriteHex(reinterpret_cast<ULONG_PTR>(GetWindow(window, GW_OWNER)));
+  Write(" process=");
+  WriteNumber(process);
+  Write(" style=");
+  WriteHex(static_cast<ULONG>(GetWindowLongW(window, GWL_STYLE)));
+  Write(" enabled=");
+  WriteNumber(IsWindowEnabled(window) ? 1 : 0);
+  Write(" foreground=");
+  WriteNumber(GetForegroundWindow() == window ? 1 : 0);
+  WriteRect("rect", rect);
+  Write(" client=");
+  WriteNumber(origin.x);
+  Write(",");
+  WriteNumber(origin.y);
+  Write(",");
+  WriteNumber(client.right);
+  Write(",");
+  WriteNumber(client.bottom);
+  WriteWindowText(window);
+  Write("\n");
+  EnumChildWindows(window, WriteChild, reinterpret_cast<LPARAM>(window));
+  Write("end\n");
+  return TRUE;
+}
+
+// The dialog base units of a template font: the font is made from the point size at the
+// screen's resolution; the horizontal unit is the average width of the 52 Latin letters,
+// rounded, and the vertical unit the font's height.
+int WriteUnits(const wchar_t* face, int points) {
+  HDC screen = GetDC(nullptr);
+  const int height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
+  HFONT font = CreateFontW(height, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
+                           PROOF_QUALITY, FF_DONTCARE, face);
+  if (font == nullptr) return 1;
+  HGDIOBJ previous = SelectObject(screen, font);
+  static const wchar_t kLetters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  SIZE extent = {};
+  GetTextExtentPoint32W(screen, kLetters, 52, &extent);
+  TEXTMETRICW metrics = {};
+  GetTextMetricsW(screen, &metrics);
+  const LONG unit_width = (extent.cx / 26 + 1) / 2;
+  const LONG unit_height = metrics.tmHeight;
+  wchar_t chosen[LF_FACESIZE] = L"";
+  GetTextFaceW(screen, LF_FACESIZE, chosen);
+  SelectObject(screen, previous);
+  DeleteObject(font);
+  ReleaseDC(nullptr, screen);
+  Write("units ");
+  WriteNumber(unit_width);
+  Write(" ");
+  WriteNumber(unit_height);
+  Write(" face=");
+  WriteEscaped(chosen);
+  Write("\n");
+  return unit_width > 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  g_out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (argc == 2 && lstrcmpW(argv[1], L"windows") == 0) {
+    EnumWindows(WriteTopLevel, 0);
+    return 0;
+  }
+  if (argc == 4 && lstrcmpW(argv[1], L"units") == 0) return WriteUnits(argv[2], _wtoi(argv[3]));
+  Write("usage: qmrprobe windows | qmrprobe units FACE POINTS\n");
+  return 2;
+}
