@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "pack/names.h"
 
@@ -33,7 +34,7 @@ class Descriptor {
   throw PackError(path.string() + ": " + what);
 }
 
-std::string Reason(int error) { return std::strerror(error); }
+std::string Reason(int error) { return std::generic_category().message(error); }
 
 struct stat StatOf(const std::filesystem::path& path) {
   struct stat st;

@@ -174,6 +174,7 @@ int Build(int argc, char** argv) {
     std::string names;
     for (std::size_t index : result.layout.volumes[v]) names += " " + pack::ToUtf8(result.entries[index].name, code_page);
     if (names.empty()) names = " (the set total alone)";
+    // cppcheck-suppress invalidPrintfArgType_uint ; SizeOf gives std::uintmax_t, which %ju takes
     std::printf("%-*s  volume %zu  %9ju bytes %s\n", width, file.string().c_str(), v + 1, SizeOf(file), names.c_str());
   }
   std::printf("set total %d bytes in %zu entries on %zu volume%s\n", result.layout.set_total, result.entries.size(),
