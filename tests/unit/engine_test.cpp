@@ -242,6 +242,8 @@ TEST_F(EngineTest, EveryInjectedFailureEndsCleanly) {
       {Op::kWriteFile, Fault::kShort, false},  {Op::kWriteFile, Fault::kDiskFull, false},
       {Op::kSetFileTime, Fault::kFail, true},  {Op::kLzOpenFile, Fault::kFail, false},
       {Op::kLzCopy, Fault::kFail, false},      {Op::kLzCopy, Fault::kShort, false},
+      {Op::kLzCopy, Fault::kDiskFull, false},  {Op::kSetFilePointer, Fault::kFail, false},
+      {Op::kGetFileSize, Fault::kFail, true},  {Op::kDeleteFile, Fault::kFail, true},
       {Op::kCreateProcess, Fault::kFail, false}, {Op::kWriteProfileString, Fault::kFail, true},
   };
   const std::vector<VolumeSpec> set = {{{"a", RandomBytes(20000, 1)}, SetupInfoEntry()},
