@@ -11,7 +11,7 @@
 
 #include "extract/payload.h"
 #include "pack/files.h"
-#include "pack/inspect.h"
+#include "pack/reading.h"
 #include "pack/stub.h"
 #include "szdd/szdd.h"
 

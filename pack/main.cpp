@@ -13,7 +13,7 @@
 #include "extract/payload.h"
 #include "pack/builder.h"
 #include "pack/files.h"
-#include "pack/inspect.h"
+#include "pack/reading.h"
 #include "szdd/szdd.h"
 
 namespace {

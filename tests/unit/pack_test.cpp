@@ -9,7 +9,7 @@
 #include "extract/payload.h"
 #include "pack/builder.h"
 #include "pack/files.h"
-#include "pack/inspect.h"
+#include "pack/reading.h"
 #include "support/workspace.h"
 #include "szdd/szdd.h"
 

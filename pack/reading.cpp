@@ -1,5 +1,5 @@
 // Reading sets back: listing volumes and checking a whole set as the launcher reads it.
-#include "pack/inspect.h"
+#include "pack/reading.h"
 
 #include <algorithm>
 #include <cstring>
