@@ -42,10 +42,15 @@ namespace fs = std::filesystem;
 using pack::Bytes;
 using pack::CodePage;
 
+// The private directory the set is written to; removed when the run ends normally.
 const fs::path& Directory() {
   static const fs::path* directory = [] {
     std::string pattern = (fs::temp_directory_path() / "qmrfuzzpack-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    std::atexit([] {
+      std::error_code ignored;
+      fs::remove_all(Directory(), ignored);
+    });
     return new fs::path(pattern);
   }();
   return *directory;
