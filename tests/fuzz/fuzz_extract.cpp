@@ -37,8 +37,16 @@ struct Sandbox {
   }
 };
 
+// The private directory of the run; removed when the run ends normally.
 Sandbox& Box() {
-  static Sandbox* box = new Sandbox();
+  static Sandbox* box = [] {
+    auto* made = new Sandbox();
+    std::atexit([] {
+      std::error_code ignored;
+      fs::remove_all(Box().root, ignored);
+    });
+    return made;
+  }();
   return *box;
 }
 
