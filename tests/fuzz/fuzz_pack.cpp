@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "extract/payload.h"
-#include "minimal_stubs.h"
+#include "support/minimal_stubs.h"
 #include "pack/files.h"
 #include "pack/inspect.h"
 #include "szdd/szdd.h"
@@ -171,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     at += length;
   }
   if (!whole_launcher) {
-    files[0] = windows ? fuzzstub::PeStub() : fuzzstub::ElfStub();
+    files[0] = windows ? qmrtest::PeStub() : qmrtest::ElfStub();
     std::string error;
     Check(pack::StampStub(&files[0], static_cast<std::uint32_t>(files[0].size()), "1.13a", &error));
   }

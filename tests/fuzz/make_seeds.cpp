@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "minimal_stubs.h"
+#include "support/minimal_stubs.h"
 #include "pack/builder.h"
 #include "support/set_builder.h"
 #include "szdd/szdd.h"
@@ -52,7 +52,7 @@ Bytes PackInput(std::uint8_t flags, const Bytes& launcher, const std::vector<Byt
   for (const Bytes& disk : disks) input.insert(input.end(), disk.begin(), disk.end());
   std::size_t skip = 0;
   if ((flags & kWholeLauncher) == 0)
-    skip = (flags & kWindowsStub) != 0 ? fuzzstub::PeStub().size() : fuzzstub::ElfStub().size();
+    skip = (flags & kWindowsStub) != 0 ? qmrtest::PeStub().size() : qmrtest::ElfStub().size();
   input.insert(input.end(), launcher.begin() + static_cast<std::ptrdiff_t>(skip), launcher.end());
   return input;
 }
@@ -68,7 +68,7 @@ void SavePackSeeds(const fs::path& dir, const Bytes& info, const Bytes& program,
       PackEntry("qmrsetup.in_", info), PackEntry("qmrsetup.ex_", program),
       PackEntry("readme.tx_", Compress(std::string(200, 'r'))), PackEntry("data.bin", data),
       PackEntry("more.bin", qmrtest::RandomBytes(data.size(), 2))};
-  const Bytes elf = fuzzstub::ElfStub(), pe = fuzzstub::PeStub();
+  const Bytes elf = qmrtest::ElfStub(), pe = qmrtest::PeStub();
   const pack::ComposedSet one = pack::ComposeSet(elf, "1.13a", entries, 1 << 20);
   Save(dir, "linux-one-volume", PackInput(0, one.launcher, one.disks));
   Save(dir, "linux-one-volume-whole", PackInput(kWholeLauncher, one.launcher, one.disks));
@@ -131,7 +131,7 @@ void SavePackSeeds(const fs::path& dir, const Bytes& info, const Bytes& program,
   pack::StampStub(&moved, static_cast<std::uint32_t>(elf.size() + 1), "1.13a", &error);
   Save(dir, "offset-past-the-image", PackInput(kWholeLauncher, moved, {}));
   Bytes pe_damaged = windows.launcher;
-  fuzzstub::Put32(&pe_damaged, 512 + 104, 0x7FFFFFF0u);  // resource 104's data far outside the file
+  qmrtest::Put32(&pe_damaged, 512 + 104, 0x7FFFFFF0u);  // resource 104's data far outside the file
   Save(dir, "windows-resource-outside", PackInput(kWholeLauncher, pe_damaged, windows.disks));
 }
 
