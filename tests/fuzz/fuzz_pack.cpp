@@ -33,7 +33,7 @@
 #include "extract/payload.h"
 #include "support/minimal_stubs.h"
 #include "pack/files.h"
-#include "pack/inspect.h"
+#include "pack/reading.h"
 #include "szdd/szdd.h"
 
 namespace {
