@@ -108,9 +108,9 @@ TEST(PosixReadAhead, PiecesOfEverySizeComeOutAsTheFileHoldsThem) {
   WriteBytes(ws.Path("volume"), content);
   HANDLE file = OpenForReading(ws.Path("volume"));
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  // As the loop reads: a byte, a name, a time and a size, then the data in chunks; and pieces
-  // as large as a block or more, which go straight to the caller once the buffer is spent.
-  const DWORD pieces[] = {1, 12, 8, 4, 16384, 16383, 1, 300000, 131072, 0, 16385, 5};
+  // As the loop reads: a byte, a name, a time and a size, then the data in chunks; small
+  // pieces come out of the buffer, large ones take what it holds and read the rest directly.
+  const DWORD pieces[] = {1, 12, 8, 4, 16384, 4095, 4096, 16383, 1, 300000, 65536, 0, 16385, 5, 70000};
   Bytes seen;
   for (std::size_t i = 0; seen.size() < content.size(); ++i) {
     const Bytes piece = Read(file, pieces[i % std::size(pieces)]);
