@@ -285,21 +285,22 @@ class Compressor {
 
 std::vector<std::uint8_t> CompressBuffer(const std::uint8_t* data, std::size_t size,
                                          const CompressOptions& options) {
-  std::vector<std::uint8_t> out;
   // The header records the length in 32 bits; nothing longer can be represented.
-  if (size > std::numeric_limits<std::uint32_t>::max()) return out;
+  if (size > std::numeric_limits<std::uint32_t>::max()) return {};
   Header header;
   header.missing_char = options.missing_char;
   header.expanded_length = static_cast<std::uint32_t>(size);
-  out.resize(kHeaderSize + size + (size + 7) / 8);
-  WriteHeader(header, out.data());
+  // Written into memory of the worst-case size, left uninitialised so that only the part
+  // written is ever touched, then copied out at its real size: filling the worst case with
+  // zeros first, page by page, cost more than the copy.
+  std::unique_ptr<std::uint8_t[]> scratch(new std::uint8_t[kHeaderSize + size + (size + 7) / 8]);
+  WriteHeader(header, scratch.get());
+  BitWriter writer(scratch.get() + kHeaderSize);
   if (size != 0) {
-    BitWriter writer(out.data() + kHeaderSize);
     auto compressor = std::make_unique<Compressor>();
     compressor->Run(data, size, &writer);
-    out.resize(static_cast<std::size_t>(writer.end() - out.data()));
   }
-  return out;
+  return std::vector<std::uint8_t>(scratch.get(), writer.end());
 }
 
 std::string CompressedName(const std::string& name, std::uint8_t* missing_char) {
