@@ -1,6 +1,7 @@
 // Our SZDD codec as a command for the benchmarks: compresses or expands one file into another
 // (/dev/null included), through read(2) and write(2) as the Linux launcher's LZ32 does.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,21 +49,15 @@ class FdSink : public szdd::Sink {
   int fd_;
 };
 
-// Reads a whole file into `out`, sized once from the file's size.
-bool ReadWhole(int fd, std::vector<std::uint8_t>* out) {
+// Maps a whole file for reading, its pages entered at once. Null (and *size 0) for an empty
+// file; MAP_FAILED on failure.
+const std::uint8_t* MapWhole(int fd, std::size_t* size) {
   struct stat st;
-  if (fstat(fd, &st) != 0) return false;
-  out->resize(static_cast<std::size_t>(st.st_size));
-  std::size_t done = 0;
-  while (done < out->size()) {
-    const ssize_t n = read(fd, out->data() + done, out->size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  out->resize(done);
-  return true;
+  *size = 0;
+  if (fstat(fd, &st) != 0) return static_cast<const std::uint8_t*>(MAP_FAILED);
+  *size = static_cast<std::size_t>(st.st_size);
+  if (*size == 0) return nullptr;
+  return static_cast<const std::uint8_t*>(mmap(nullptr, *size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0));
 }
 
 int Usage() {
@@ -87,12 +82,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (compress) {
-    std::vector<std::uint8_t> data;
-    if (!ReadWhole(in, &data)) {
+    std::size_t size = 0;
+    const std::uint8_t* data = MapWhole(in, &size);
+    if (data == MAP_FAILED) {
       std::perror(argv[2]);
       return 1;
     }
-    const std::vector<std::uint8_t> packed = szdd::CompressBuffer(data.data(), data.size());
+    const std::vector<std::uint8_t> packed = szdd::CompressBuffer(data, size);
     if (packed.empty() || !FdSink::WriteAll(out, packed.data(), packed.size())) {
       std::fprintf(stderr, "%s: cannot write\n", argv[3]);
       return 1;
