@@ -239,9 +239,9 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read_count
       done += n;
       continue;
     }
-    // The buffer is empty. What is left of a large request goes straight to the caller;
-    // anything shorter is served from a new block.
-    if (count - done >= kDirectReadSize) {
+    // The buffer is empty. The rest of a large request goes straight to the caller, however
+    // little is left of it; a small request is served from a new block.
+    if (count >= kDirectReadSize) {
       const ssize_t n = ReadFully(slot->fd, out + done, count - done);
       if (n < 0) {
         SetError(ReadErrorFromErrno(errno));
