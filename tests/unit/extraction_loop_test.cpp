@@ -19,9 +19,17 @@
 
 // ---- Counting heap allocations ----
 //
-// Every allocation of the process is seen: under AddressSanitizer through its allocator's
-// hooks, otherwise by standing in for the C library's allocation functions (operator new and
-// the C library itself allocate through them). Only those made while counting are counted.
+// Every allocation of the process is seen: under a sanitizer through its allocator's hooks,
+// otherwise by standing in for the C library's allocation functions (operator new and the C
+// library itself allocate through them). Only those made while counting are counted.
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QMR_SANITIZER_ALLOCATOR 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define QMR_SANITIZER_ALLOCATOR 1
+#endif
+#endif
 
 namespace {
 std::atomic<bool> g_counting{false};
@@ -32,7 +40,7 @@ void NoteAllocation() {
 }
 }  // namespace
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(QMR_SANITIZER_ALLOCATOR)
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, std::size_t),
                                                           void (*free_hook)(const volatile void*));
 namespace {
