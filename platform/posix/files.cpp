@@ -1,4 +1,22 @@
 // POSIX layer, files: Windows file handles over POSIX descriptors.
+//
+// The launcher reads its volumes in small pieces: a byte for each entry's name length, then
+// the name, the time and the size, then the data 16 KiB at a time. A handle opened for reading
+// only therefore has a buffer from a small fixed pool: a read of less than kDirectReadSize is
+// served from it, refilled by one read(2) of kReadAheadSize, so that an entry's header costs
+// one system call instead of four; a larger read takes what the buffer still holds and reads
+// the rest straight into the caller's memory, so the data is copied once, as the launcher's
+// write needs it. A handle opened while every buffer is taken reads directly. Writes are never
+// held back: each WriteFile is written, and its failure known, before it returns.
+//
+// Measured on the launcher's extraction of a 256 MiB set from the system's cache on two
+// processors: taking the data through the buffer too (a second copy) instead of directly, or
+// in blocks of 16 KiB to 1 MiB, made no difference within the noise; a reader thread filling
+// a ring of blocks ahead of the handle saved about a tenth of the time when the second
+// processor was free, for a third more processor time spent handing blocks between threads.
+//
+// Each handle's state is guarded by its own lock, so that a handle may be used from any
+// thread; the table's lock guards only which slots and buffers are in use.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,6 +24,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 
 #include "platform/posix/layer.h"
@@ -20,35 +39,102 @@ constexpr std::uintptr_t kFileHandleBase = 0x10000;
 constexpr int kMaxFiles = 256;
 constexpr std::uintptr_t kPseudoHandleBase = 0x40000;
 
+constexpr std::size_t kReadAheadSize = 64 * 1024;
+constexpr std::size_t kDirectReadSize = 4096;
+// The launcher reads one volume at a time; the pool leaves room for a few more readers.
+constexpr int kReadAheadBuffers = 4;
+constexpr int kNoBuffer = -1;
+
 struct FileSlot {
-  bool used;
+  std::mutex lock;   // held for each operation on the handle
+  bool used;         // changed only with both the table's lock and `lock` held
   int fd;
+  int buffer;        // index into g_read_ahead, or kNoBuffer
+  // The bytes of the buffer not yet handed out: [next, end). The descriptor's position is
+  // `end - next` bytes past the handle's.
+  std::uint32_t next;
+  std::uint32_t end;
 };
 
-std::mutex g_slots_mutex;
+std::mutex g_table_mutex;
 FileSlot g_slots[kMaxFiles];
+unsigned char g_read_ahead[kReadAheadBuffers][kReadAheadSize];
+bool g_read_ahead_taken[kReadAheadBuffers];
 std::atomic<std::uintptr_t> g_next_pseudo{0};
 
 HANDLE HandleOf(int slot) { return reinterpret_cast<HANDLE>(kFileHandleBase + static_cast<std::uintptr_t>(slot)); }
 
-// The descriptor of an open file handle, or -1.
-int FdOf(HANDLE handle) {
+FileSlot* SlotOf(HANDLE handle) {
   const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  if (value < kFileHandleBase || value >= kFileHandleBase + kMaxFiles) return -1;
-  std::lock_guard<std::mutex> lock(g_slots_mutex);
-  const FileSlot& slot = g_slots[value - kFileHandleBase];
-  return slot.used ? slot.fd : -1;
+  if (value < kFileHandleBase || value >= kFileHandleBase + kMaxFiles) return nullptr;
+  return &g_slots[value - kFileHandleBase];
 }
 
-HANDLE AddFile(int fd) {
-  std::lock_guard<std::mutex> lock(g_slots_mutex);
-  for (int i = 0; i < kMaxFiles; ++i) {
-    if (!g_slots[i].used) {
-      g_slots[i] = {true, fd};
-      return HandleOf(i);
+// An open handle's slot, locked for one operation: null (and unlocked) for a handle that is
+// not open.
+class OpenSlot {
+ public:
+  explicit OpenSlot(HANDLE handle) : slot_(SlotOf(handle)) {
+    if (slot_ == nullptr) return;
+    slot_->lock.lock();
+    if (!slot_->used) {
+      slot_->lock.unlock();
+      slot_ = nullptr;
     }
   }
+  ~OpenSlot() {
+    if (slot_ != nullptr) slot_->lock.unlock();
+  }
+  OpenSlot(const OpenSlot&) = delete;
+  OpenSlot& operator=(const OpenSlot&) = delete;
+
+  FileSlot* operator->() const { return slot_; }
+  explicit operator bool() const { return slot_ != nullptr; }
+
+ private:
+  FileSlot* slot_;
+};
+
+// Enters an open descriptor into the table, with a read-ahead buffer when asked for and one is
+// free. INVALID_HANDLE_VALUE when the table is full.
+HANDLE AddFile(int fd, bool read_ahead) {
+  std::lock_guard<std::mutex> table(g_table_mutex);
+  for (int i = 0; i < kMaxFiles; ++i) {
+    FileSlot& slot = g_slots[i];
+    if (slot.used) continue;
+    int buffer = kNoBuffer;
+    for (int b = 0; read_ahead && b < kReadAheadBuffers && buffer == kNoBuffer; ++b) {
+      if (!g_read_ahead_taken[b]) buffer = b;
+    }
+    if (buffer != kNoBuffer) g_read_ahead_taken[buffer] = true;
+    std::lock_guard<std::mutex> lock(slot.lock);
+    slot.used = true;
+    slot.fd = fd;
+    slot.buffer = buffer;
+    slot.next = 0;
+    slot.end = 0;
+    return HandleOf(i);
+  }
   return INVALID_HANDLE_VALUE;
+}
+
+// read(2) until `count` bytes or the end of the file. The count read, or -1 (errno set).
+ssize_t ReadFully(int fd, unsigned char* out, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = read(fd, out + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+DWORD ReadErrorFromErrno(int error) {
+  return ErrorFromErrno(error) == ERROR_ACCESS_DENIED ? ERROR_READ_FAULT : ErrorFromErrno(error);
 }
 
 constexpr std::int64_t kUnixEpochAsFileTime = 116444736000000000LL;  // 1970-01-01 in 100 ns since 1601
@@ -113,7 +199,10 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
     SetError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE handle = AddFile(fd);
+  const bool read_only = read && !write;
+  // Volumes are read from start to end: let the system read further ahead of us as well.
+  if (read_only) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  HANDLE handle = AddFile(fd, read_only);
   if (handle == INVALID_HANDLE_VALUE) {
     close(fd);
     SetError(ERROR_TOO_MANY_OPEN_FILES);
@@ -125,22 +214,53 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read_count, LPOVERLAPPED) {
   *read_count = 0;
-  const int fd = FdOf(file);
-  if (fd < 0) {
+  OpenSlot slot(file);
+  if (!slot) {
     SetError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   auto* out = static_cast<unsigned char*>(buffer);
+  if (slot->buffer == kNoBuffer) {
+    const ssize_t n = ReadFully(slot->fd, out, count);
+    if (n < 0) {
+      SetError(ReadErrorFromErrno(errno));
+      return FALSE;
+    }
+    *read_count = static_cast<DWORD>(n);
+    return TRUE;
+  }
+  unsigned char* const ahead = g_read_ahead[slot->buffer];
   DWORD done = 0;
   while (done < count) {
-    const ssize_t n = read(fd, out + done, count - done);
+    if (slot->next != slot->end) {
+      const DWORD n = count - done < slot->end - slot->next ? count - done : slot->end - slot->next;
+      std::memcpy(out + done, ahead + slot->next, n);
+      slot->next += n;
+      done += n;
+      continue;
+    }
+    // The buffer is empty. The rest of a large request goes straight to the caller, however
+    // little is left of it; a small request is served from a new block.
+    if (count >= kDirectReadSize) {
+      const ssize_t n = ReadFully(slot->fd, out + done, count - done);
+      if (n < 0) {
+        SetError(ReadErrorFromErrno(errno));
+        return FALSE;
+      }
+      done += static_cast<DWORD>(n);
+      break;
+    }
+    ssize_t n;
+    do {
+      n = read(slot->fd, ahead, kReadAheadSize);
+    } while (n < 0 && errno == EINTR);
     if (n < 0) {
-      if (errno == EINTR) continue;
-      SetError(ErrorFromErrno(errno) == ERROR_ACCESS_DENIED ? ERROR_READ_FAULT : ErrorFromErrno(errno));
+      SetError(ReadErrorFromErrno(errno));
       return FALSE;
     }
     if (n == 0) break;
-    done += static_cast<DWORD>(n);
+    slot->next = 0;
+    slot->end = static_cast<std::uint32_t>(n);
   }
   *read_count = done;
   return TRUE;
@@ -148,11 +268,12 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read_count
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED) {
   *written = 0;
-  const int fd = FdOf(file);
-  if (fd < 0) {
+  OpenSlot slot(file);
+  if (!slot) {
     SetError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  const int fd = slot->fd;
   const auto* in = static_cast<const unsigned char*>(buffer);
   DWORD done = 0;
   while (done < count) {
@@ -170,17 +291,20 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
 }
 
 DWORD WINAPI SetFilePointer(HANDLE file, LONG offset, PLONG offset_high, DWORD method) {
-  const int fd = FdOf(file);
-  if (fd < 0) {
+  OpenSlot slot(file);
+  if (!slot) {
     SetError(ERROR_INVALID_HANDLE);
     return INVALID_SET_FILE_POINTER;
   }
+  const int fd = slot->fd;
   std::int64_t distance = offset;
   if (offset_high != nullptr)
     distance = static_cast<std::int64_t>(static_cast<std::uint64_t>(static_cast<std::uint32_t>(*offset_high)) << 32 |
                                          static_cast<std::uint32_t>(offset));
   const int whence = method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : SEEK_SET;
-  const off_t base = whence == SEEK_SET ? 0 : lseek(fd, 0, whence);
+  off_t base = whence == SEEK_SET ? 0 : lseek(fd, 0, whence);
+  // The handle's position lags the descriptor's by what the read-ahead holds unread.
+  if (whence == SEEK_CUR && base >= 0) base -= static_cast<off_t>(slot->end - slot->next);
   if (base < 0 || base + distance < 0) {
     SetError(ERROR_NEGATIVE_SEEK);
     return INVALID_SET_FILE_POINTER;
@@ -190,15 +314,16 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG offset, PLONG offset_high, DWORD m
     SetError(ErrorFromErrno(errno));
     return INVALID_SET_FILE_POINTER;
   }
+  slot->next = slot->end = 0;
   if (offset_high != nullptr) *offset_high = static_cast<LONG>(static_cast<std::uint64_t>(position) >> 32);
   SetError(ERROR_SUCCESS);
   return static_cast<DWORD>(position);
 }
 
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD size_high) {
-  const int fd = FdOf(file);
+  OpenSlot slot(file);
   struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0) {
+  if (!slot || fstat(slot->fd, &st) != 0) {
     SetError(ERROR_INVALID_HANDLE);
     return INVALID_FILE_SIZE;
   }
@@ -209,11 +334,12 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD size_high) {
 }
 
 BOOL WINAPI SetFileTime(HANDLE file, const FILETIME*, const FILETIME* access, const FILETIME* last_write) {
-  const int fd = FdOf(file);
-  if (fd < 0) {
+  OpenSlot slot(file);
+  if (!slot) {
     SetError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  const int fd = slot->fd;
   // POSIX keeps no settable creation time; the access and last-write times map directly.
   timespec times[2];
   times[0].tv_nsec = UTIME_OMIT;
@@ -247,15 +373,16 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
 }  // namespace
 
 bool CloseFileHandle(HANDLE handle) {
-  const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  if (value < kFileHandleBase || value >= kFileHandleBase + kMaxFiles) return false;
+  FileSlot* slot = SlotOf(handle);
+  if (slot == nullptr) return false;
   int fd;
   {
-    std::lock_guard<std::mutex> lock(g_slots_mutex);
-    FileSlot& slot = g_slots[value - kFileHandleBase];
-    if (!slot.used) return false;
-    fd = slot.fd;
-    slot.used = false;
+    std::lock_guard<std::mutex> table(g_table_mutex);
+    std::lock_guard<std::mutex> lock(slot->lock);
+    if (!slot->used) return false;
+    fd = slot->fd;
+    if (slot->buffer != kNoBuffer) g_read_ahead_taken[slot->buffer] = false;
+    slot->used = false;
   }
   close(fd);
   return true;

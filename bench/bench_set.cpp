@@ -1,0 +1,132 @@
+// The benchmark's installation set: file sizes, names, times and bytes from one seed.
+#include "bench/bench_set.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "szdd/szdd.h"
+
+namespace qmrbench {
+
+namespace {
+
+// SplitMix64: small, fast and good enough to make bytes no compressor can shrink.
+struct Random {
+  std::uint64_t state;
+  std::uint64_t Next() {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  double Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
+};
+
+constexpr char kSetupInfo[] = "[Setup]\r\nTitle=Quillmoor\r\n\r\n[Account]\r\nPOP3Server=\r\nSMTPServer=\r\n";
+constexpr char kSetupProgram[] = "#!/bin/sh\n# The benchmark's setup program: does nothing.\nexit 0\n";
+// 2001-02-03 04:05:06 UTC, then a second per file.
+constexpr std::uint64_t kFirstTime = 126254943060000000ull;
+
+SetFile Compressed(const std::string& name, const char* text, char missing) {
+  SetFile file;
+  file.name = name;
+  szdd::CompressOptions options;
+  options.missing_char = static_cast<std::uint8_t>(missing);
+  file.contents = szdd::CompressBuffer(reinterpret_cast<const std::uint8_t*>(text), std::strlen(text), options);
+  file.size = file.contents.size();
+  return file;
+}
+
+// Sizes spread evenly on a logarithmic scale between the smallest and the largest, the two
+// extremes included, scaled so that they add up to the data total exactly.
+std::vector<std::uint64_t> DataSizes(Random& random) {
+  std::vector<double> sizes(kDataFiles);
+  sizes[0] = static_cast<double>(kLargestFile);
+  sizes[1] = static_cast<double>(kSmallestFile);
+  const double low = std::log2(static_cast<double>(kSmallestFile));
+  const double high = std::log2(static_cast<double>(kLargestFile));
+  double middle = 0;
+  for (int i = 2; i < kDataFiles; ++i) {
+    sizes[i] = std::exp2(low + (high - low) * random.Uniform());
+    middle += sizes[i];
+  }
+  const double wanted = static_cast<double>(kDataTotal - kLargestFile - kSmallestFile);
+  std::vector<std::uint64_t> out(kDataFiles);
+  std::uint64_t sum = 0;
+  for (int i = 0; i < kDataFiles; ++i) {
+    double size = i < 2 ? sizes[i] : sizes[i] * wanted / middle;
+    size = std::clamp(size, static_cast<double>(kSmallestFile), static_cast<double>(kLargestFile));
+    out[i] = static_cast<std::uint64_t>(size);
+    sum += out[i];
+  }
+  // What rounding and clamping left over goes to the largest file of the middle that can take it.
+  const auto room = [&](std::size_t i) { return sum < kDataTotal ? kLargestFile - out[i] : out[i] - kSmallestFile; };
+  const std::uint64_t missing = sum < kDataTotal ? kDataTotal - sum : sum - kDataTotal;
+  std::size_t pick = 0;
+  for (std::size_t i = 2; i < out.size(); ++i)
+    if (room(i) >= missing && (pick == 0 || out[i] > out[pick])) pick = i;
+  if (pick == 0) throw std::runtime_error("no file can take the remainder of the set's sizes");
+  out[pick] = sum < kDataTotal ? out[pick] + missing : out[pick] - missing;
+  // The order of the entries is shuffled, so that large and small files alternate.
+  for (std::size_t i = out.size() - 1; i > 0; --i) std::swap(out[i], out[random.Next() % (i + 1)]);
+  return out;
+}
+
+}  // namespace
+
+std::vector<SetFile> SetFiles(std::uint64_t seed) {
+  Random random{seed};
+  std::vector<SetFile> files;
+  files.push_back(Compressed("qmrsetup.in_", kSetupInfo, 'f'));
+  files.push_back(Compressed("qmrsetup.ex_", kSetupProgram, 'e'));
+  const std::vector<std::uint64_t> sizes = DataSizes(random);
+  for (int i = 0; i < kDataFiles; ++i) {
+    SetFile file;
+    char name[32];
+    std::snprintf(name, sizeof name, "qmrdata%02d.bin", i + 1);
+    file.name = name;
+    file.size = sizes[static_cast<std::size_t>(i)];
+    file.seed = random.Next();
+    files.push_back(std::move(file));
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) files[i].last_write = kFirstTime + i * 10000000ull;
+  return files;
+}
+
+void FillFile(const SetFile& file, std::uint8_t* out) {
+  if (!file.generated()) {
+    std::memcpy(out, file.contents.data(), file.contents.size());
+    return;
+  }
+  Random random{file.seed};
+  std::uint64_t i = 0;
+  for (; i + 8 <= file.size; i += 8) {
+    const std::uint64_t word = random.Next();
+    std::memcpy(out + i, &word, 8);
+  }
+  const std::uint64_t word = random.Next();
+  std::memcpy(out + i, &word, file.size - i);
+}
+
+std::vector<int> VolumeOfFiles(const std::vector<SetFile>& files) {
+  const std::uint64_t total = SetTotal(files);
+  std::vector<int> volumes;
+  std::uint64_t before = 0;
+  for (const SetFile& file : files) {
+    // A file goes to the volume in whose third of the bytes it starts.
+    volumes.push_back(static_cast<int>(std::min<std::uint64_t>(before * kVolumes / total, kVolumes - 1)));
+    before += file.size;
+  }
+  return volumes;
+}
+
+std::uint64_t SetTotal(const std::vector<SetFile>& files) {
+  std::uint64_t total = 0;
+  for (const SetFile& file : files) total += file.size;
+  return total;
+}
+
+}  // namespace qmrbench

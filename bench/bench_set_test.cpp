@@ -1,0 +1,64 @@
+// The benchmark's set: what the extraction figures rely on about it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+#include "bench/bench_set.h"
+#include "szdd/szdd.h"
+
+namespace qmrbench {
+namespace {
+
+std::vector<std::uint64_t> DataSizes(const std::vector<SetFile>& files) {
+  std::vector<std::uint64_t> sizes;
+  for (const SetFile& file : files)
+    if (file.generated()) sizes.push_back(file.size);
+  return sizes;
+}
+
+TEST(BenchSet, FortyFilesFromOneToSixtyFourMebibytesMakeExactlyTheTotal) {
+  const std::vector<SetFile> files = SetFiles(kDefaultSeed);
+  ASSERT_EQ(files.size(), 2u + kDataFiles);
+  EXPECT_EQ(files[0].name, "qmrsetup.in_");
+  EXPECT_EQ(files[1].name, "qmrsetup.ex_");
+  const std::vector<std::uint64_t> sizes = DataSizes(files);
+  ASSERT_EQ(sizes.size(), static_cast<std::size_t>(kDataFiles));
+  std::uint64_t total = 0;
+  for (std::uint64_t size : sizes) total += size;
+  EXPECT_EQ(total, kDataTotal);
+  EXPECT_EQ(*std::min_element(sizes.begin(), sizes.end()), kSmallestFile);
+  EXPECT_EQ(*std::max_element(sizes.begin(), sizes.end()), kLargestFile);
+  std::set<std::string> names;
+  for (const SetFile& file : files) names.insert(file.name);
+  EXPECT_EQ(names.size(), files.size()) << "every name once";
+}
+
+TEST(BenchSet, TheSeedAloneDecidesTheSet) {
+  const std::vector<SetFile> a = SetFiles(kDefaultSeed), b = SetFiles(kDefaultSeed), c = SetFiles(kDefaultSeed + 1);
+  EXPECT_EQ(DataSizes(a), DataSizes(b));
+  EXPECT_NE(DataSizes(a), DataSizes(c));
+  std::vector<std::uint8_t> first(a[2].size + 8), again(b[2].size + 8);
+  FillFile(a[2], first.data());
+  FillFile(b[2], again.data());
+  EXPECT_TRUE(std::equal(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(a[2].size), again.begin()));
+}
+
+TEST(BenchSet, FilesAreIncompressibleAndSplitOverThreeVolumesInOrder) {
+  const std::vector<SetFile> files = SetFiles(kDefaultSeed);
+  SetFile sample = files[2];
+  sample.size = 1 << 20;
+  std::vector<std::uint8_t> bytes(sample.size + 8);
+  FillFile(sample, bytes.data());
+  EXPECT_GT(szdd::CompressBuffer(bytes.data(), sample.size).size(), sample.size) << "nothing to find";
+
+  const std::vector<int> volumes = VolumeOfFiles(files);
+  ASSERT_EQ(volumes.size(), files.size());
+  EXPECT_TRUE(std::is_sorted(volumes.begin(), volumes.end()));
+  for (int v = 0; v < kVolumes; ++v)
+    EXPECT_NE(std::find(volumes.begin(), volumes.end(), v), volumes.end()) << "volume " << v + 1 << " is empty";
+}
+
+}  // namespace
+}  // namespace qmrbench

@@ -1,0 +1,712 @@
+#!/usr/bin/env python3
+"""The benchmark harness behind scripts/bench.
+
+It makes the inputs (deterministically: the installation set from a fixed seed, the SZDD inputs
+from files of Debian packages), runs every contender beside its baseline in rounds after one
+warm-up round (baseline first in even rounds, last in odd ones, so every pair is adjacent),
+and prints one table: medians, min-max, and the ratios of the pairs, round by round. The same
+table goes into docs/benchmarks.md between its two markers, with the date, the machine and the
+tool versions; the rest of that page is left as it is.
+
+Times are wall times measured around each program by qmrbench_run, except where a program
+times itself (the floor, and the programs run under Wine, whose start-up is not counted).
+"""
+
+import argparse
+import datetime
+import glob
+import hashlib
+import json
+import os
+import platform
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+
+MiB = 1 << 20
+DOC_BEGIN = "<!-- bench:begin (written by scripts/bench) -->"
+DOC_END = "<!-- bench:end -->"
+
+STUB_LIMIT = 24064  # the payload offset the design ships with
+TEXT_SOURCE = "/usr/share/mingw-w64/include"
+BINARY_SOURCE = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
+
+
+# ---- Running and timing ----
+
+class Sample:
+    def __init__(self, seconds, rss_kib=None):
+        self.seconds = seconds
+        self.rss_kib = rss_kib
+
+
+def fail(message):
+    raise SystemExit("bench: " + message)
+
+
+def run_timed(tools, command, stdin=None, stdout=None, stderr=None, setsid=False, env=None):
+    """Runs `command` under qmrbench_run; returns its Sample and exit status."""
+    argv = [os.path.join(tools, "qmrbench_run")]
+    if stdin:
+        argv += ["--stdin", stdin]
+    if stdout:
+        argv += ["--stdout", stdout]
+    if stderr:
+        argv += ["--stderr", stderr]
+    if setsid:
+        argv.append("--setsid")
+    for name, value in (env or {}).items():
+        argv += ["--env", f"{name}={value}"]
+    out = subprocess.run(argv + ["--"] + command, check=True, capture_output=True, text=True).stdout.split()
+    return Sample(float(out[0]), int(out[1])), int(out[2])
+
+
+def run_inner(command, env=None):
+    """Runs a program that times itself and prints the seconds first. Its output goes through a
+    file, not a pipe: programs it leaves running (Wine's services) would hold a pipe open."""
+    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+        code = subprocess.run(command, stdout=out, stderr=err, env=env).returncode
+        out.seek(0)
+        err.seek(0)
+        if code != 0:
+            fail(f"{' '.join(command)} failed ({code}): {err.read().strip()[-400:]}")
+        return Sample(float(out.read().split()[0]))
+
+
+class Contender:
+    """One program in a comparison: `prepare` runs untimed before each run, `run` returns a
+    Sample, `check` (untimed, after the warm-up run) raises when the output is wrong."""
+
+    def __init__(self, name, run, prepare=None, check=None, size=None):
+        self.name = name
+        self.run = run
+        self.prepare = prepare or (lambda: None)
+        self.check = check or (lambda: None)
+        self.size = size  # bytes processed, for the rate
+        self.samples = []
+
+
+def compare(baseline, contenders, rounds, log):
+    """Runs the baseline and each contender in turn: one warm-up round, then `rounds` rounds."""
+    everyone = [baseline] + contenders
+    for r in range(rounds + 1):
+        order = everyone if r % 2 == 0 else contenders[::-1] + [baseline]
+        for c in order:
+            c.prepare()
+            sample = c.run()
+            if r == 0:
+                c.check()
+            else:
+                c.samples.append(sample)
+        log.write(".")
+        log.flush()
+    log.write("\n")
+
+
+def times(c):
+    return [s.seconds for s in c.samples]
+
+
+def paired(a, b, value=lambda s: s.seconds):
+    """Ratios a/b of the samples of two contenders, round by round."""
+    return [value(x) / value(y) for x, y in zip(a.samples, b.samples)]
+
+
+# ---- Formatting ----
+
+def fmt_time(seconds):
+    return f"{seconds * 1e3:.1f} ms" if seconds < 10 else f"{seconds:.2f} s"
+
+
+def fmt_range(values, f=fmt_time):
+    return f"{f(min(values))} – {f(max(values))}"
+
+
+def fmt_ratio(values):
+    return f"{statistics.median(values):.2f}× ({min(values):.2f}–{max(values):.2f})"
+
+
+def fmt_rate(size, seconds):
+    rate = size / seconds / 1e6
+    return f"{rate / 1e3:.2f} GB/s" if rate >= 1000 else f"{rate:.1f} MB/s"
+
+
+class Table:
+    HEADER = ["Measure", "Program", "Median", "Min – max", "Rate / size", "Paired ratio, median (min–max)",
+              "Target", "Met"]
+
+    def __init__(self):
+        self.rows = []
+        self.verdicts = []
+
+    def row(self, measure, program, median="", spread="", rate="", ratio="", target="", met=None):
+        self.rows.append([measure, program, median, spread, rate, ratio, target,
+                          "" if met is None else ("yes" if met else "**no**")])
+        if met is not None:
+            self.verdicts.append((measure, target, met))
+
+    def contender(self, measure, c, ratio="", target="", met=None, rate=True):
+        t = times(c)
+        self.row(measure, c.name, fmt_time(statistics.median(t)), fmt_range(t),
+                 fmt_rate(c.size, statistics.median(t)) if rate and c.size else "", ratio, target, met)
+
+    def markdown(self):
+        lines = ["| " + " | ".join(self.HEADER) + " |", "|" + "---|" * len(self.HEADER)]
+        previous = None
+        for r in self.rows:
+            # A measure is named on its first row only.
+            lines.append("| " + " | ".join([r[0] if r[0] != previous else ""] + r[1:]) + " |")
+            previous = r[0]
+        return "\n".join(lines)
+
+
+# ---- Inputs ----
+
+def sha256_of(paths):
+    h = hashlib.sha256()
+    for p in paths:
+        h.update(p.encode())
+        with open(p, "rb") as f:
+            for block in iter(lambda: f.read(1 << 20), b""):
+                h.update(block)
+    return h.hexdigest()
+
+
+def is_pe(path):
+    with open(path, "rb") as f:
+        return f.read(2) == b"MZ"
+
+
+def build_inputs(directory, log):
+    """The 64 MiB text and binary inputs and their 8 MiB prefixes, with mscompress's output
+    of each. Reused while the sources and their compressed forms are unchanged."""
+    os.makedirs(directory, exist_ok=True)
+    headers = sorted(glob.glob(os.path.join(TEXT_SOURCE, "**", "*.h"), recursive=True))
+    binaries = sorted(p for p in glob.glob(os.path.join(BINARY_SOURCE, "**", "*"), recursive=True)
+                      if os.path.isfile(p) and is_pe(p))
+    if not headers or not binaries:
+        fail(f"the inputs need {TEXT_SOURCE} (mingw-w64-common) and {BINARY_SOURCE} (wine64)")
+
+    text = bytearray()
+    for p in headers:
+        with open(p, "rb") as f:
+            text += f.read()
+    once = bytes(text)
+    while len(text) < 64 * MiB:
+        text += once
+    binary = bytearray()
+    for p in binaries:
+        if len(binary) >= 64 * MiB:
+            break
+        with open(p, "rb") as f:
+            binary += f.read()
+    if len(binary) < 64 * MiB:
+        fail(f"the PE files under {BINARY_SOURCE} add up to less than 64 MiB")
+    contents = {"text": bytes(text[:64 * MiB]), "binary": bytes(binary[:64 * MiB])}
+    contents["text8"] = contents["text"][:8 * MiB]
+    contents["binary8"] = contents["binary"][:8 * MiB]
+
+    key = hashlib.sha256(b"".join(contents[k] for k in sorted(contents))).hexdigest()
+    key_path = os.path.join(directory, "inputs.sha256")
+    names = sorted(contents)
+    if os.path.exists(key_path) and open(key_path).read().strip() == key and \
+            all(os.path.exists(os.path.join(directory, n + "_")) for n in names):
+        log.write("inputs: reusing the inputs and mscompress's output of them\n")
+    else:
+        log.write("inputs: writing the inputs and compressing them with mscompress (about a minute)\n")
+        for n in names:
+            path = os.path.join(directory, n)
+            with open(path, "wb") as f:
+                f.write(contents[n])
+            if os.path.exists(path + "_"):
+                os.remove(path + "_")
+        # Two at a time: the machine has two cores to share.
+        pending = list(names)
+        while pending:
+            batch, pending = pending[:2], pending[2:]
+            procs = [subprocess.Popen(["mscompress", os.path.join(directory, n)]) for n in batch]
+            for p in procs:
+                if p.wait() != 0:
+                    fail("mscompress failed on the inputs")
+        with open(key_path, "w") as f:
+            f.write(key + "\n")
+    return {n: os.path.join(directory, n) for n in names}, {"headers": len(headers), "pe": len(binaries)}
+
+
+def same_file(a, b):
+    if os.path.getsize(a) != os.path.getsize(b):
+        return False
+    return subprocess.run(["cmp", "-s", a, b]).returncode == 0
+
+
+# ---- The machine ----
+
+def first_line(command):
+    try:
+        out = subprocess.run(command, capture_output=True, text=True, timeout=30)
+        text = (out.stdout + out.stderr).strip()
+        return next((line.strip() for line in text.splitlines() if line.strip()), "?")
+    except (OSError, subprocess.TimeoutExpired):
+        return "not available"
+
+
+def package_version(name):
+    out = subprocess.run(["dpkg-query", "-W", "-f=${Version}", name], capture_output=True, text=True)
+    return out.stdout.strip() if out.returncode == 0 else "not installed"
+
+
+def machine(work):
+    cpu = "?"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    memory = "?"
+    with open("/proc/meminfo") as f:
+        for line in f:
+            if line.startswith("MemTotal"):
+                memory = f"{int(line.split()[1]) / 1024 / 1024:.1f} GiB"
+    fs = first_line(["findmnt", "-n", "-o", "FSTYPE", "-T", work])
+    return {"nproc": str(os.cpu_count()), "cpu": cpu, "memory": memory, "fs": fs, "kernel": platform.release()}
+
+
+def versions():
+    seven = re.sub(r"\s*:\s*Copyright.*", "", first_line(["7zz"]))
+    return [
+        first_line(["g++", "--version"]),
+        first_line(["x86_64-w64-mingw32-g++", "--version"]) + f" (Debian {package_version('g++-mingw-w64-x86-64')})",
+        first_line(["cp", "--version"]),
+        f"{seven} (Debian 7zip {package_version('7zip')})",
+        f"mscompress and msexpand {package_version('mscompress')}",
+        f"libmspack {package_version('libmspack-dev')}",
+        f"{first_line(['wine', '--version'])}",
+        f"Google Benchmark {package_version('libbenchmark-dev')}",
+        f"inputs from mingw-w64-common {package_version('mingw-w64-common')} and libwine {package_version('libwine')}",
+    ]
+
+
+# ---- Wine ----
+
+class Wine:
+    """A private Wine prefix under /tmp for the run, removed afterwards."""
+
+    def __init__(self, log):
+        self.server = None
+        self.prefix = tempfile.mkdtemp(prefix="qmrbench-wine.", dir="/tmp")
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64")
+        log.write("wine: preparing a private prefix\n")
+        quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+        try:
+            subprocess.run(["wineboot", "-i"], env=self.env, **quiet)
+            subprocess.run(["wineserver", "-w"], env=self.env, **quiet)
+            # One server for all the runs: none of them pays for its start.
+            self.server = subprocess.Popen(["wineserver", "-p", "-f"], env=self.env, **quiet)
+        except BaseException:
+            self.close()
+            raise
+
+    @staticmethod
+    def path(posix_path):
+        return "Z:" + os.path.abspath(posix_path).replace("/", "\\")
+
+    def run_inner(self, exe, *args):
+        return run_inner(["wine", exe, *args], env=self.env)
+
+    def close(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.server is not None:
+            try:
+                self.server.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.server.kill()
+        shutil.rmtree(self.prefix, ignore_errors=True)
+
+
+# ---- The benchmarks ----
+
+def bench_extraction(a, table, log, wine):
+    tools = a.tools
+    work = os.path.join(a.work, "extract")
+    os.makedirs(work, exist_ok=True)
+    stub = os.path.join(a.build, "qmrsfx")
+    log.write("extraction: writing the 256 MiB set\n")
+    subprocess.run([os.path.join(tools, "qmrbench_set"), "--stub", stub, "--out", work], check=True,
+                   stdout=subprocess.DEVNULL)
+    files = os.path.join(work, "files")
+    names = sorted(os.listdir(files))
+    total = sum(os.path.getsize(os.path.join(files, n)) for n in names)
+    expected = sorted([n for n in names if not n.startswith("qmrsetup.")] + ["qmrsetup.exe", "qmrsetup.inf"])
+    answers = os.path.join(work, "answers")
+    with open(answers, "w") as f:
+        f.write("y\n")
+    launcher = os.path.join(work, "set", "qmrsfx")
+
+    def fresh(path, create):
+        shutil.rmtree(path, ignore_errors=True)
+        if create:
+            os.makedirs(path)
+
+    def check_copy(out, names_expected, compare_all):
+        found = sorted(os.listdir(out))
+        if found != names_expected:
+            fail(f"{out} holds {found}, not {names_expected}")
+        for n in names:
+            if n.startswith("qmrsetup."):
+                continue
+            a_path, b_path = os.path.join(files, n), os.path.join(out, n)
+            if os.path.getsize(a_path) != os.path.getsize(b_path) or (compare_all and not same_file(a_path, b_path)):
+                fail(f"{b_path} differs from {a_path}")
+
+    launcher_out = os.path.join(work, "launcher-out")
+
+    def run_launcher():
+        sample, status = run_timed(tools, [launcher], stdin=answers, stderr=os.path.join(work, "launcher.log"),
+                                   setsid=True, env={"TMPDIR": launcher_out})
+        if status != 0 or sorted(os.listdir(launcher_out)) != expected:
+            fail(f"the launcher's run failed (status {status}); see {os.path.join(work, 'launcher.log')}")
+        return sample
+
+    floor_out = os.path.join(work, "floor-out")
+
+    def run_floor():
+        seconds_file = os.path.join(work, "floor.txt")
+        _, status = run_timed(tools, [os.path.join(tools, "qmrbench_floor"), "--out", floor_out], stdout=seconds_file)
+        if status != 0:
+            fail("the floor program failed")
+        return Sample(float(open(seconds_file).read().split()[0]))
+
+    cp_out = os.path.join(work, "cp-out")
+
+    def run_cp():
+        sample, status = run_timed(tools, ["cp", "-r", files, cp_out])
+        if status != 0:
+            fail("cp -r failed")
+        return sample
+
+    floor = Contender("floor: the same files written from memory, 16 KiB per write, times set", run_floor,
+                      prepare=lambda: fresh(floor_out, False), check=lambda: check_copy(floor_out, names, True),
+                      size=total)
+    ours = Contender("`qmrsfx`, the Linux launcher (answers on standard input, no terminal)", run_launcher,
+                     prepare=lambda: fresh(launcher_out, True), check=lambda: check_copy(launcher_out, expected, True),
+                     size=total)
+    cp = Contender("`cp -r` of the same files into a fresh directory", run_cp, prepare=lambda: fresh(cp_out, False),
+                   check=lambda: check_copy(cp_out, names, False), size=total)
+    log.write(f"extraction: {a.rounds} rounds of the floor, the launcher and cp -r ")
+    compare(floor, [ours, cp], a.rounds, log)
+
+    measure = f"1. Extraction: {total / MiB:.0f} MiB in {len(names)} files, 3 volumes"
+    table.contender(measure, floor, target="the floor")
+    launcher_vs_floor = paired(ours, floor)
+    table.contender(measure, ours, ratio="launcher / floor " + fmt_ratio(launcher_vs_floor), target="≤ 1.10× floor",
+                    met=statistics.median(launcher_vs_floor) <= 1.10)
+    table.contender(measure, cp, ratio="launcher / cp " + fmt_ratio(paired(ours, cp)), target="(reported)")
+
+    rss = lambda s: s.rss_kib
+    launcher_rss = [s.rss_kib for s in ours.samples]
+    cp_rss = [s.rss_kib for s in cp.samples]
+    rss_ratio = paired(ours, cp, rss)
+    measure = "5. Memory: peak RSS while extracting"
+    fmt_kib = lambda v: f"{v / 1024:.2f} MiB"
+    table.row(measure, "`qmrsfx`, the Linux launcher", fmt_kib(statistics.median(launcher_rss)),
+              fmt_range(launcher_rss, fmt_kib), "", "launcher / cp " + fmt_ratio(rss_ratio), "≤ 2× cp",
+              statistics.median(rss_ratio) <= 2.0)
+    table.row(measure, "`cp -r`", fmt_kib(statistics.median(cp_rss)), fmt_range(cp_rss, fmt_kib))
+
+    if wine is not None:
+        wine_out = os.path.join(work, "wine-out")
+        wine_copy = os.path.join(work, "wine-copy")
+        offset = str(os.path.getsize(stub))
+        w_extract = Contender("the launcher's extraction over the Windows layer (`qmrbench_extract.exe`)",
+                              lambda: wine.run_inner(os.path.join(a.windows, "qmrbench_extract.exe"),
+                                                     Wine.path(launcher), offset, Wine.path(wine_out)),
+                              prepare=lambda: fresh(wine_out, True),
+                              check=lambda: check_copy(wine_out, expected, True), size=total)
+        w_copy = Contender("bare Win32 copy of the same files, one 16 KiB buffer (`qmrbench_copy.exe`)",
+                           lambda: wine.run_inner(os.path.join(a.windows, "qmrbench_copy.exe"), Wine.path(files),
+                                                  Wine.path(wine_copy)),
+                           prepare=lambda: fresh(wine_copy, True), check=lambda: check_copy(wine_copy, names, True),
+                           size=total)
+        log.write(f"wine: {a.rounds} rounds of the extraction and the bare copy ")
+        compare(w_copy, [w_extract], a.rounds, log)
+        measure = "6. Under Wine (timed inside each program)"
+        table.contender(measure, w_copy, target="(information)")
+        table.contender(measure, w_extract, ratio="extraction / copy " + fmt_ratio(paired(w_extract, w_copy)),
+                        target="(information)")
+        shutil.rmtree(wine_out, ignore_errors=True)
+        shutil.rmtree(wine_copy, ignore_errors=True)
+    for path in (launcher_out, floor_out, cp_out):
+        shutil.rmtree(path, ignore_errors=True)
+
+
+def bench_expansion(a, inputs, table, log, wine):
+    tools = a.tools
+    szdd = os.path.join(tools, "qmrbench_szdd")
+    scratch = os.path.join(a.work, "expand")
+    os.makedirs(scratch, exist_ok=True)
+    out = os.path.join(scratch, "out")
+
+    def checker(command, expected, stdin=None):
+        """Runs `command` once more, its output into `out`, and compares that with `expected`."""
+        def check():
+            if stdin is not None:
+                with open(stdin, "rb") as fin, open(out, "wb") as fout:
+                    subprocess.run(command, stdin=fin, stdout=fout, stderr=subprocess.DEVNULL, check=True)
+            elif "-so" in command:
+                with open(out, "wb") as fout:
+                    subprocess.run(command, stdout=fout, stderr=subprocess.DEVNULL, check=True)
+            else:
+                subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               env=wine.env if wine is not None and command[0] == "wine" else None)
+            ok = same_file(out, expected)
+            os.remove(out)
+            if not ok:
+                fail(f"{' '.join(command)} did not reproduce {expected}")
+        return check
+
+    def timed(command, **kw):
+        def run():
+            sample, status = run_timed(tools, command, **kw)
+            if status != 0:
+                fail(f"{' '.join(command)} failed ({status})")
+            return sample
+        return run
+
+    for kind in ("text", "binary"):
+        packed = inputs[kind] + "_"
+        size = os.path.getsize(inputs[kind])
+        ours = Contender("ours (`qmrbench_szdd expand`, read(2)/write(2) to /dev/null)",
+                         timed([szdd, "expand", packed, "/dev/null"]),
+                         check=checker([szdd, "expand", packed, out], inputs[kind]), size=size)
+        peers = [
+            Contender("7-Zip: `7zz e -so`, to /dev/null", timed(["7zz", "e", "-so", packed]),
+                      check=checker(["7zz", "e", "-so", packed], inputs[kind]), size=size),
+            Contender("libmspack: `msszdd_decompressor` through `qmrbench_mspack`, to /dev/null",
+                      timed([os.path.join(tools, "qmrbench_mspack"), packed, "/dev/null"]),
+                      check=checker([os.path.join(tools, "qmrbench_mspack"), packed, out], inputs[kind]), size=size),
+        ]
+        if wine is not None:
+            lz32 = os.path.join(a.windows, "qmrbench_lz32.exe")
+            peers.append(Contender("Wine's LZ32 `LZCopy`, timed inside `qmrbench_lz32.exe`, to NUL",
+                                   lambda packed=packed: wine.run_inner(lz32, Wine.path(packed), "NUL"),
+                                   check=checker(["wine", lz32, Wine.path(packed), Wine.path(out)], inputs[kind]),
+                                   size=size))
+        log.write(f"expansion, {kind}: {a.rounds} rounds of ours and {len(peers)} peers ")
+        compare(ours, peers, a.rounds, log)
+
+        measure = f"2. SZDD expansion, {kind}: {size / MiB:.0f} MiB out"
+        table.contender(measure, ours, target="≥ 1.20× the fastest peer")
+        fastest = min(peers, key=lambda p: statistics.median(times(p)))
+        for p in peers:
+            speedup = paired(p, ours)
+            table.contender(measure, p, ratio="ours faster by " + fmt_ratio(speedup),
+                            target="≥ 1.20× (the fastest peer)" if p is fastest else "",
+                            met=statistics.median(speedup) >= 1.20 if p is fastest else None)
+
+        # msexpand makes one system call per byte: it expands the 8 MiB prefix, beside ours.
+        packed8 = inputs[kind + "8"] + "_"
+        size8 = os.path.getsize(inputs[kind + "8"])
+        ours8 = Contender("ours, on the 8 MiB prefix", timed([szdd, "expand", packed8, "/dev/null"]),
+                          check=checker([szdd, "expand", packed8, out], inputs[kind + "8"]), size=size8)
+        msexpand = Contender("`msexpand` < file > /dev/null, on the 8 MiB prefix", timed(["msexpand"], stdin=packed8),
+                             check=checker(["msexpand"], inputs[kind + "8"], stdin=packed8), size=size8)
+        log.write(f"expansion, {kind}, 8 MiB: {a.slow_rounds} rounds of ours and msexpand ")
+        compare(ours8, [msexpand], a.slow_rounds, log)
+        table.contender(measure, ours8)
+        table.contender(measure, msexpand, ratio="ours faster by " + fmt_ratio(paired(msexpand, ours8)))
+
+
+def bench_compression(a, inputs, table, log):
+    tools = a.tools
+    szdd = os.path.join(tools, "qmrbench_szdd")
+    scratch = os.path.join(a.work, "compress")
+    os.makedirs(scratch, exist_ok=True)
+    for kind in ("text8", "binary8"):
+        source = inputs[kind]
+        size = os.path.getsize(source)
+        ours_out = os.path.join(scratch, kind + ".ours")
+        theirs_in = os.path.join(scratch, kind)
+        shutil.copyfile(source, theirs_in)
+        theirs_out = theirs_in + "_"
+
+        def run_ours():
+            sample, status = run_timed(tools, [szdd, "compress", source, ours_out])
+            if status != 0:
+                fail("our compressor failed")
+            return sample
+
+        def prepare_theirs():
+            if os.path.exists(theirs_out):
+                os.remove(theirs_out)
+
+        def run_theirs():
+            sample, status = run_timed(tools, ["mscompress", theirs_in])
+            if status != 0:
+                fail("mscompress failed")
+            return sample
+
+        def check_ours():
+            # Our output must expand back through both our expander and msexpand.
+            back = os.path.join(scratch, "back")
+            subprocess.run([szdd, "expand", ours_out, back], check=True)
+            ok = same_file(back, source)
+            with open(ours_out, "rb") as fin, open(back, "wb") as fout:
+                subprocess.run(["msexpand"], stdin=fin, stdout=fout, check=True)
+            ok = ok and same_file(back, source)
+            os.remove(back)
+            if not ok:
+                fail(f"our compressed {kind} does not expand back")
+
+        ours = Contender("ours (`qmrbench_szdd compress`)", run_ours, check=check_ours, size=size)
+        theirs = Contender("`mscompress`", run_theirs, prepare=prepare_theirs, size=size)
+        log.write(f"compression, {kind}: {a.slow_rounds} rounds of ours and mscompress ")
+        compare(ours, [theirs], a.slow_rounds, log)
+        ours_size, theirs_size = os.path.getsize(ours_out), os.path.getsize(theirs_out)
+        speedup = paired(theirs, ours)
+        measure = f"3. SZDD compression, {kind[:-1]}: 8 MiB prefix"
+        t = times(ours)
+        table.row(measure, ours.name, fmt_time(statistics.median(t)), fmt_range(t),
+                  f"{fmt_rate(size, statistics.median(t))}; {ours_size:,} B ({ours_size / size:.3f})",
+                  "ours faster by " + fmt_ratio(speedup), "≥ 20× speed", statistics.median(speedup) >= 20)
+        t = times(theirs)
+        table.row(measure, theirs.name, fmt_time(statistics.median(t)), fmt_range(t),
+                  f"{fmt_rate(size, statistics.median(t))}; {theirs_size:,} B ({theirs_size / size:.3f})",
+                  f"ours / mscompress size {ours_size / theirs_size:.4f} ({(ours_size / theirs_size - 1) * 100:+.2f} %)",
+                  "≤ 0.98 size", ours_size / theirs_size <= 0.98)
+
+
+def bench_stub(a, table):
+    exe = a.windows_launcher
+    if not os.path.exists(exe):
+        table.row("4. Stub size", "`qmrsfx.exe`", "not built", target=f"≤ {STUB_LIMIT:,} bytes", met=False)
+        return
+    size = os.path.getsize(exe)
+    table.row("4. Stub size", "`qmrsfx.exe` (MinSizeRel, stripped, every resource)", f"{size:,} bytes",
+              target=f"≤ {STUB_LIMIT:,} bytes", met=size <= STUB_LIMIT)
+
+
+def allocation_test(a, table):
+    test = os.path.join(a.build, "tests", "unit", "extraction_loop_test")
+    if not os.path.exists(test):
+        table.row("5. Memory: heap allocations in the extraction loop", "`extraction_loop_test`", "not built",
+                  target="none", met=False)
+        return
+    result = subprocess.run([test, "--gtest_filter=*Allocat*"], capture_output=True, text=True)
+    counts = re.findall(r"heap allocations during the extraction loop: (\d+)", result.stdout)
+    passed = result.returncode == 0 and counts != [] and all(c == "0" for c in counts)
+    table.row("5. Memory: heap allocations in the extraction loop",
+              "`extraction_loop_test` (3 volumes over the POSIX layer)",
+              ", ".join(counts) if counts else "no count", target="none", met=passed)
+
+
+def micro(a, inputs, log):
+    exe = os.path.join(a.tools, "qmrbench_micro")
+    if not os.path.exists(exe):
+        return None
+    log.write("micro-benchmarks: Google Benchmark on the 8 MiB prefixes\n")
+    env = dict(os.environ, QMR_BENCH_TEXT=inputs["text8"], QMR_BENCH_BINARY=inputs["binary8"])
+    out = subprocess.run([exe, "--benchmark_format=json", f"--benchmark_min_time={a.micro_time}"], env=env,
+                         capture_output=True, text=True, check=True).stdout
+    rows = ["| Benchmark | Time per run | Rate | Ratio |", "|---|---|---|---|"]
+    for b in json.loads(out)["benchmarks"]:
+        ratio = f"{b['ratio']:.3f}" if "ratio" in b else ""
+        rows.append(f"| {b['name']} | {b['real_time']:.2f} ms | {b['bytes_per_second'] / 1e6:.1f} MB/s | {ratio} |")
+    return "\n".join(rows)
+
+
+# ---- The page ----
+
+def report(a, table, micro_table, info, tool_versions, inputs_info, started, loads):
+    verdicts = table.verdicts
+    missed = [f"{m.split(':')[0]} ({t})" for m, t, ok in verdicts if not ok]
+    lines = [
+        f"Run of {started:%Y-%m-%d %H:%M} UTC by `scripts/bench`.",
+        "",
+        f"- Machine: {info['nproc']} CPUs ({info['cpu']}), {info['memory']} of memory, Linux {info['kernel']}; "
+        f"work files on {info['fs']}, in the page cache. Load average {loads[0]:.2f} at the start, "
+        f"{loads[1]:.2f} at the end (the machine is shared).",
+        "- Tools: " + "; ".join(tool_versions) + ".",
+        f"- Inputs: text = the {inputs_info['headers']} headers under `{TEXT_SOURCE}`, sorted by path, "
+        f"concatenated and repeated to 64 MiB; binary = the PE files under `{BINARY_SOURCE}`, sorted by "
+        f"path, concatenated and cut at 64 MiB; both compressed with `mscompress`. The set: "
+        f"`qmrbench_set` from its fixed seed.",
+        f"- Rounds: one warm-up, then {a.rounds} ({a.slow_rounds} for `mscompress` and `msexpand`), baseline and "
+        f"contenders in turn; ratios are taken within each round.",
+        "",
+        table.markdown(),
+        "",
+        ("Every target above is met." if not missed else "Targets not met in this run: " + "; ".join(missed) + "."),
+    ]
+    if micro_table:
+        lines += ["", "Micro-benchmarks (`qmrbench_micro`, in memory, on the 8 MiB prefixes):", "", micro_table]
+    return "\n".join(lines)
+
+
+def write_doc(path, section):
+    begin_end = f"{DOC_BEGIN}\n{section}\n{DOC_END}"
+    if os.path.exists(path):
+        text = open(path, encoding="utf-8").read()
+        if DOC_BEGIN in text and DOC_END in text:
+            head, rest = text.split(DOC_BEGIN, 1)
+            tail = rest.split(DOC_END, 1)[1]
+            text = head + begin_end + tail
+        else:
+            text = text.rstrip("\n") + "\n\n" + begin_end + "\n"
+    else:
+        text = "# Benchmarks\n\n" + begin_end + "\n"
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", required=True, help="the release build directory")
+    parser.add_argument("--windows", help="the directory of the Windows benchmark programs")
+    parser.add_argument("--windows-launcher", required=True, help="qmrsfx.exe")
+    parser.add_argument("--work", required=True, help="where the inputs and outputs go")
+    parser.add_argument("--doc", help="the page the table is written into")
+    parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--slow-rounds", type=int, default=5)
+    parser.add_argument("--micro-time", default="0.5")
+    a = parser.parse_args()
+    if a.rounds < 5 or a.slow_rounds < 5:
+        fail("at least 5 rounds after the warm-up")
+    a.tools = os.path.join(a.build, "bench")
+    log = sys.stderr
+    started = datetime.datetime.now(datetime.timezone.utc)
+    load_start = os.getloadavg()[0]
+    os.makedirs(a.work, exist_ok=True)
+
+    # Stopped from outside, the run still removes its Wine prefix.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    inputs, inputs_info = build_inputs(os.path.join(a.work, "inputs"), log)
+    table = Table()
+    wine = None
+    try:
+        if a.windows and shutil.which("wine"):
+            wine = Wine(log)
+        bench_extraction(a, table, log, wine)
+        bench_expansion(a, inputs, table, log, wine)
+        bench_compression(a, inputs, table, log)
+    finally:
+        if wine is not None:
+            wine.close()
+    bench_stub(a, table)
+    allocation_test(a, table)
+    micro_table = micro(a, inputs, log)
+    section = report(a, table, micro_table, machine(a.work), versions(), inputs_info, started,
+                     (load_start, os.getloadavg()[0]))
+    print(section)
+    if a.doc:
+        write_doc(a.doc, section)
+        log.write(f"bench: the table is in {a.doc}\n")
+
+
+if __name__ == "__main__":
+    main()

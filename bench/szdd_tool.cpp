@@ -1,0 +1,106 @@
+// Our SZDD codec as a command for the benchmarks: compresses or expands one file into another
+// (/dev/null included), through read(2) and write(2) as the Linux launcher's LZ32 does.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "szdd/szdd.h"
+
+namespace {
+
+class FdSource : public szdd::Source {
+ public:
+  explicit FdSource(int fd) : fd_(fd) {}
+  long Read(std::uint8_t* buffer, std::size_t size) override {
+    for (;;) {
+      const ssize_t n = read(fd_, buffer, size);
+      if (n < 0 && errno == EINTR) continue;
+      return n < 0 ? -1 : static_cast<long>(n);
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+class FdSink : public szdd::Sink {
+ public:
+  explicit FdSink(int fd) : fd_(fd) {}
+  bool Write(const std::uint8_t* data, std::size_t size) override { return WriteAll(fd_, data, size); }
+
+  static bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+      const ssize_t n = write(fd, data + done, size - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
+// Maps a whole file for reading, its pages entered at once. Null (and *size 0) for an empty
+// file; MAP_FAILED on failure.
+const std::uint8_t* MapWhole(int fd, std::size_t* size) {
+  struct stat st;
+  *size = 0;
+  if (fstat(fd, &st) != 0) return static_cast<const std::uint8_t*>(MAP_FAILED);
+  *size = static_cast<std::size_t>(st.st_size);
+  if (*size == 0) return nullptr;
+  return static_cast<const std::uint8_t*>(mmap(nullptr, *size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0));
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: qmrbench_szdd compress|expand INPUT OUTPUT\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) return Usage();
+  const bool compress = std::strcmp(argv[1], "compress") == 0;
+  if (!compress && std::strcmp(argv[1], "expand") != 0) return Usage();
+  const int in = open(argv[2], O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    std::perror(argv[2]);
+    return 1;
+  }
+  const int out = open(argv[3], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0) {
+    std::perror(argv[3]);
+    return 1;
+  }
+  if (compress) {
+    std::size_t size = 0;
+    const std::uint8_t* data = MapWhole(in, &size);
+    if (data == MAP_FAILED) {
+      std::perror(argv[2]);
+      return 1;
+    }
+    const std::vector<std::uint8_t> packed = szdd::CompressBuffer(data, size);
+    if (packed.empty() || !FdSink::WriteAll(out, packed.data(), packed.size())) {
+      std::fprintf(stderr, "%s: cannot write\n", argv[3]);
+      return 1;
+    }
+  } else {
+    FdSource source(in);
+    FdSink sink(out);
+    const szdd::ExpandResult result = szdd::Expand(source, sink);
+    if (result.status != szdd::Status::kOk) {
+      std::fprintf(stderr, "%s: expansion failed (status %d)\n", argv[2], static_cast<int>(result.status));
+      return 1;
+    }
+  }
+  return close(out) == 0 ? 0 : 1;
+}
