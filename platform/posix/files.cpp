@@ -157,8 +157,11 @@ timespec TimespecFromFileTime(const FILETIME& time) {
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
                           HANDLE) {
+  // An existing file is found whatever the letter case of its name; a file made new keeps the
+  // exact name asked for, so creating one never has to read through the whole directory.
+  const bool creates = disposition == CREATE_ALWAYS || disposition == CREATE_NEW;
   char mapped[kPathMax];
-  DWORD error = ResolvePath(path, mapped, sizeof mapped);
+  const DWORD error = creates ? MapPath(path, mapped, sizeof mapped) : ResolvePath(path, mapped, sizeof mapped);
   if (error != ERROR_SUCCESS) {
     SetError(error);
     return INVALID_HANDLE_VALUE;

@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -31,15 +30,17 @@ std::mutex g_terminal_mutex;  // one writer at a time on standard error
 bool g_bar_on_line = false;    // the progress bar is the current line of the terminal
 void LeaveBarLine();
 
-void WriteAll(int fd, const std::string& text) {
+void WriteAll(int fd, const char* text, std::size_t size) {
   std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+  while (done < size) {
+    const ssize_t n = write(fd, text + done, size - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     done += static_cast<std::size_t>(n);
   }
 }
+
+void WriteAll(int fd, const std::string& text) { WriteAll(fd, text.data(), text.size()); }
 
 // Reads one line from standard input, byte by byte. False at the end of input with nothing read.
 bool ReadAnswerLine(std::string* line) {
@@ -136,7 +137,38 @@ bool g_dialog_alive = false;
 bool g_dialog_ended = false;
 INT_PTR g_dialog_result = 0;
 std::thread::id g_dialog_thread;
-std::deque<Message> g_queue;
+
+// The dialog's message queue: a fixed ring, so that posting and sending messages never
+// allocates (the extraction loop sends one per grown percent).
+class MessageRing {
+ public:
+  static constexpr std::size_t kCapacity = 64;
+  bool empty() const { return count_ == 0; }
+  bool full() const { return count_ == kCapacity; }
+  void push_back(const Message& message) {
+    slots_[(first_ + count_) % kCapacity] = message;
+    ++count_;
+  }
+  Message pop_front() {
+    const Message message = slots_[first_];
+    first_ = (first_ + 1) % kCapacity;
+    --count_;
+    return message;
+  }
+  // Releases every sender still waiting and forgets every message.
+  void release_and_clear() {
+    for (std::size_t i = 0; i < count_; ++i) {
+      Message& pending = slots_[(first_ + i) % kCapacity];
+      if (pending.sent) *pending.done = true;
+    }
+    first_ = count_ = 0;
+  }
+
+ private:
+  Message slots_[kCapacity] = {};
+  std::size_t first_ = 0, count_ = 0;
+};
+MessageRing g_queue;
 RECT g_dialog_rect = {};
 int g_progress = 0;
 int g_progress_low = 0, g_progress_high = 100;
@@ -148,23 +180,27 @@ constexpr int kDefaultScreenWidth = 1024, kDefaultScreenHeight = 768;
 constexpr int kBarCells = 40;
 
 // Draws the bar. Called with g_terminal_mutex held.
+// Draws the bar, into a fixed buffer: it runs for every progress message of the extraction.
 void DrawProgress(int position) {
   const int span = g_progress_high > g_progress_low ? g_progress_high - g_progress_low : 1;
   int percent = (position - g_progress_low) * 100 / span;
   percent = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+  char line[kBarCells + 16];
+  int length = 0;
   if (isatty(STDERR_FILENO)) {
     const int filled = percent * kBarCells / 100;
-    std::string line = "\r[" + std::string(static_cast<std::size_t>(filled), '#') +
-                       std::string(static_cast<std::size_t>(kBarCells - filled), '-') + "] ";
-    line += std::to_string(percent) + "%";
+    line[length++] = '\r';
+    line[length++] = '[';
+    for (int i = 0; i < kBarCells; ++i) line[length++] = i < filled ? '#' : '-';
     // A full bar ends its line: the setup program, started next, writes on a line of its own.
-    if (percent == 100) line += "\n";
-    WriteAll(STDERR_FILENO, line);
+    length += std::snprintf(line + length, sizeof line - static_cast<std::size_t>(length), "] %d%%%s", percent,
+                            percent == 100 ? "\n" : "");
     g_bar_on_line = percent < 100;
   } else if (percent / 10 > g_reported_tenth) {
     g_reported_tenth = percent / 10;
-    WriteAll(STDERR_FILENO, std::to_string(g_reported_tenth * 10) + "%\n");
+    length = std::snprintf(line, sizeof line, "%d%%\n", g_reported_tenth * 10);
   }
+  WriteAll(STDERR_FILENO, line, static_cast<std::size_t>(length));
 }
 
 void DrawDialog(const rcdata::Dialog& dialog) {
@@ -224,7 +260,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR name, HWND, DLGPROC procedure, 
     g_dialog_ended = false;
     g_dialog_result = 0;
     g_dialog_thread = std::this_thread::get_id();
-    g_queue.clear();
+    g_queue.release_and_clear();
     g_progress = 0;
     g_progress_low = 0;
     g_progress_high = 100;
@@ -240,8 +276,8 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR name, HWND, DLGPROC procedure, 
       std::unique_lock<std::mutex> lock(g_dialog_mutex);
       g_dialog_wakeup.wait(lock, [] { return g_dialog_ended || !g_queue.empty(); });
       if (g_dialog_ended) break;
-      message = g_queue.front();
-      g_queue.pop_front();
+      message = g_queue.pop_front();
+      g_dialog_wakeup.notify_all();  // a sender may be waiting for room
     }
     if (message.sent) {
       const LRESULT result = HandleControlMessage(message.control, message.message, message.wparam, message.lparam);
@@ -257,9 +293,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR name, HWND, DLGPROC procedure, 
   {
     std::lock_guard<std::mutex> lock(g_dialog_mutex);
     // Senders still waiting are released: the dialog is gone.
-    for (Message& pending : g_queue)
-      if (pending.sent) *pending.done = true;
-    g_queue.clear();
+    g_queue.release_and_clear();
     g_dialog_alive = false;
     result = g_dialog_result;
     g_dialog_wakeup.notify_all();
@@ -284,6 +318,10 @@ BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam
     SetError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  if (g_queue.full()) {  // as a full Windows message queue, the message is refused
+    SetError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
   g_queue.push_back({message, wparam, lparam, 0, false, nullptr, nullptr});
   g_dialog_wakeup.notify_all();
   return TRUE;
@@ -296,6 +334,8 @@ LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int control, UINT message, WPARA
     lock.unlock();
     return HandleControlMessage(control, message, wparam, lparam);
   }
+  g_dialog_wakeup.wait(lock, [] { return !g_queue.full() || g_dialog_ended || !g_dialog_alive; });
+  if (g_dialog_ended || !g_dialog_alive) return 0;
   bool done = false;
   LRESULT result = 0;
   // The dialog's thread sets `done` (and the queue forgets the message) before this call
