@@ -10,44 +10,10 @@
 #include <cstring>
 #include <vector>
 
+#include "szdd/fd_stream.h"
 #include "szdd/szdd.h"
 
 namespace {
-
-class FdSource : public szdd::Source {
- public:
-  explicit FdSource(int fd) : fd_(fd) {}
-  long Read(std::uint8_t* buffer, std::size_t size) override {
-    for (;;) {
-      const ssize_t n = read(fd_, buffer, size);
-      if (n < 0 && errno == EINTR) continue;
-      return n < 0 ? -1 : static_cast<long>(n);
-    }
-  }
-
- private:
-  int fd_;
-};
-
-class FdSink : public szdd::Sink {
- public:
-  explicit FdSink(int fd) : fd_(fd) {}
-  bool Write(const std::uint8_t* data, std::size_t size) override { return WriteAll(fd_, data, size); }
-
-  static bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t n = write(fd, data + done, size - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-
- private:
-  int fd_;
-};
 
 // Maps a whole file for reading, its pages entered at once. Null (and *size 0) for an empty
 // file; MAP_FAILED on failure.
@@ -89,13 +55,13 @@ int main(int argc, char** argv) {
       return 1;
     }
     const std::vector<std::uint8_t> packed = szdd::CompressBuffer(data, size);
-    if (packed.empty() || !FdSink::WriteAll(out, packed.data(), packed.size())) {
+    if (packed.empty() || !szdd::FdSink::WriteAll(out, packed.data(), packed.size())) {
       std::fprintf(stderr, "%s: cannot write\n", argv[3]);
       return 1;
     }
   } else {
-    FdSource source(in);
-    FdSink sink(out);
+    szdd::FdSource source(in);
+    szdd::FdSink sink(out);
     const szdd::ExpandResult result = szdd::Expand(source, sink);
     if (result.status != szdd::Status::kOk) {
       std::fprintf(stderr, "%s: expansion failed (status %d)\n", argv[2], static_cast<int>(result.status));

@@ -8,6 +8,7 @@
 
 #include "platform/posix/layer.h"
 #include "platform/posix/paths.h"
+#include "szdd/fd_stream.h"
 #include "szdd/szdd.h"
 
 namespace posix {
@@ -33,39 +34,6 @@ LzFile* Find(INT handle) {
   LzFile* file = &g_lz_files[handle - kLzHandleBase];
   return file->used ? file : nullptr;
 }
-
-class FdSource : public szdd::Source {
- public:
-  explicit FdSource(int fd) : fd_(fd) {}
-  long Read(std::uint8_t* buffer, std::size_t size) override {
-    for (;;) {
-      const ssize_t n = read(fd_, buffer, size);
-      if (n < 0 && errno == EINTR) continue;
-      return n < 0 ? -1 : static_cast<long>(n);
-    }
-  }
-
- private:
-  int fd_;
-};
-
-class FdSink : public szdd::Sink {
- public:
-  explicit FdSink(int fd) : fd_(fd) {}
-  bool Write(const std::uint8_t* data, std::size_t size) override {
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t n = write(fd_, data + done, size - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-
- private:
-  int fd_;
-};
 
 INT WINAPI LZOpenFileA(LPSTR path, LPOFSTRUCT record, WORD style) {
   const std::size_t length = std::strlen(path);
@@ -132,8 +100,8 @@ LONG WINAPI LZCopy(INT source, INT destination) {
     from = *f;
     to = *t;
   }
-  FdSource in(from.fd);
-  FdSink out(to.fd);
+  szdd::FdSource in(from.fd);
+  szdd::FdSink out(to.fd);
   if (from.compressed) {
     const szdd::ExpandResult result = szdd::ExpandData(from.header, in, out);
     switch (result.status) {
