@@ -116,8 +116,10 @@ std::vector<int> VolumeOfFiles(const std::vector<SetFile>& files) {
   std::vector<int> volumes;
   std::uint64_t before = 0;
   for (const SetFile& file : files) {
-    // A file goes to the volume in whose third of the bytes it starts.
-    volumes.push_back(static_cast<int>(std::min<std::uint64_t>(before * kVolumes / total, kVolumes - 1)));
+    // A file goes to the volume in whose third of the bytes it starts; a set of empty files
+    // stays on the first.
+    const std::uint64_t volume = total == 0 ? 0 : before * kVolumes / total;
+    volumes.push_back(static_cast<int>(std::min<std::uint64_t>(volume, kVolumes - 1)));
     before += file.size;
   }
   return volumes;
