@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench/bench_set.h"
-#include "extract/payload.h"
+#include "format/layout.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "bench/bench_set.h"
-#include "extract/payload.h"
+#include "format/layout.h"
 #include "pack/stub.h"
 
 namespace fs = std::filesystem;

@@ -2,15 +2,12 @@
 // counts the data against the set total, reports progress and lists each created file.
 #include "extract/extract.h"
 #include "extract/text.h"
+#include "format/little_endian.h"
 #include "platform/system.h"
 #include "res/ids.h"
 
 namespace {
 
-std::int32_t LittleEndian32(const unsigned char* p) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                                   static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 // True when `path` can be appended to the clean-up list and still leave room for the empty
 // string that ends it.
@@ -52,16 +49,16 @@ bool ExtractEntry(HANDLE volume, BYTE name_length) {
   FILETIME last_write;
   unsigned char time_bytes[payload::kFileTimeSize];
   if (ReadBlock(volume, time_bytes, sizeof time_bytes) != sizeof time_bytes) return false;
-  last_write.dwLowDateTime = static_cast<DWORD>(LittleEndian32(time_bytes));
-  last_write.dwHighDateTime = static_cast<DWORD>(LittleEndian32(time_bytes + 4));
+  last_write.dwLowDateTime = static_cast<DWORD>(payload::ReadLE32(time_bytes));
+  last_write.dwHighDateTime = static_cast<DWORD>(payload::ReadLE32(time_bytes + 4));
 
   unsigned char size_bytes[payload::kDataSizeSize];
   if (ReadBlock(volume, size_bytes, sizeof size_bytes) != sizeof size_bytes) return false;
-  const std::int32_t size = LittleEndian32(size_bytes);
+  const std::int32_t size = static_cast<std::int32_t>(payload::ReadLE32(size_bytes));
 
   // A name with a directory part would write outside the temporary directory, and a path that
   // does not fit the texts or the clean-up list would escape the clean-up: a corrupt set.
-  if (!IsPlainFileName(name, sys.IsDBCSLeadByte)) return false;
+  if (!payload::IsPlainFileName(name, sys.IsDBCSLeadByte)) return false;
   char* path = g_run.text1;
   if (!JoinTexts(path, payload::kTextSize, g_run.temp_dir, name) || !FitsCleanupList(path)) return false;
 

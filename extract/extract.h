@@ -13,6 +13,10 @@
 // would not fit.
 int ReplaceFileName(char* path, const char* name);
 
+// The bytes of custom resource `id` of the launcher and their count in *size, or null when the
+// resource cannot be found, loaded or locked.
+const void* LockCustomResource(int id, DWORD* size);
+
 // Reads up to n bytes. Returns the count read, or 0 when the read fails.
 DWORD ReadBlock(HANDLE file, void* buffer, DWORD n);
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "extract/payload.h"
+#include "format/layout.h"
 #include "platform/winapi.h"
 
 struct ExtractionState {

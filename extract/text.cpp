@@ -3,11 +3,7 @@
 
 namespace {
 
-// The byte length of the character at `p`: 2 for a lead byte followed by a trail byte.
-// A lead byte at the end of the text counts as a character of its own.
-inline std::size_t CharLength(const char* p, LeadBytePredicate is_lead) {
-  return (is_lead(static_cast<BYTE>(*p)) && p[1] != '\0') ? 2 : 1;
-}
+using payload::CharacterLength;
 
 std::size_t Length(const char* text) {
   std::size_t n = 0;
@@ -15,45 +11,22 @@ std::size_t Length(const char* text) {
   return n;
 }
 
-bool EqualsIgnoreAsciiCase(const char* a, std::size_t n, const char* b) {
-  for (std::size_t i = 0; i < n; ++i) {
-    char x = a[i], y = b[i];
-    if (y == '\0') return false;
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return b[n] == '\0';
-}
-
-// Device names that Windows opens as devices in any directory, with or without an extension.
-bool IsDeviceName(const char* name) {
-  std::size_t stem = 0;
-  while (name[stem] != '\0' && name[stem] != '.') ++stem;
-  static const char* const kDevices[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4",
-                                         "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
-                                         "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$"};
-  for (const char* device : kDevices)
-    if (EqualsIgnoreAsciiCase(name, stem, device)) return true;
-  return false;
-}
-
 }  // namespace
 
 const char* FileNamePart(const char* path, LeadBytePredicate is_lead) {
   const char* part = path;
-  for (const char* p = path; *p != '\0'; p += CharLength(p, is_lead))
+  for (const char* p = path; *p != '\0'; p += CharacterLength(p, is_lead))
     if (*p == '\\') part = p + 1;
   return part;
 }
 
 bool EndsWithBackslash(const char* text, LeadBytePredicate is_lead) {
   const char* last = nullptr;
-  for (const char* p = text; *p != '\0'; p += CharLength(p, is_lead)) last = p;
+  for (const char* p = text; *p != '\0'; p += CharacterLength(p, is_lead)) last = p;
   return last != nullptr && *last == '\\' && last[1] == '\0';
 }
 
-bool ReplaceFileNameIn(char* path, std::size_t capacity, const char* name, LeadBytePredicate is_lead) {
+bool ReplaceFileName(char* path, std::size_t capacity, const char* name, LeadBytePredicate is_lead) {
   if (path[0] == '\0') return true;
   char* part = const_cast<char*>(FileNamePart(path, is_lead));
   std::size_t keep = static_cast<std::size_t>(part - path);
@@ -82,26 +55,3 @@ bool JoinTexts(char* out, std::size_t capacity, const char* a, const char* b) {
   for (std::size_t i = 0; i <= nb; ++i) out[na + i] = b[i];
   return true;
 }
-
-bool IsPlainFileName(const char* name, LeadBytePredicate is_lead) {
-  if (name[0] == '\0') return false;
-  const char* last = name;
-  for (const char* p = name; *p != '\0'; p += CharLength(p, is_lead)) {
-    last = p;
-    if (CharLength(p, is_lead) == 2) continue;
-    const auto c = static_cast<unsigned char>(*p);
-    if (c < 0x20) return false;
-    switch (c) {
-      case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
-        return false;
-      default:
-        break;
-    }
-  }
-  if (CharLength(last, is_lead) == 1 && (*last == '.' || *last == ' ')) return false;
-  return !IsDeviceName(name);
-}
-
-BOOL WINAPI IsLeadByteCp932(BYTE byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
-
-BOOL WINAPI IsLeadByteNone(BYTE) { return FALSE; }

@@ -4,10 +4,9 @@
 
 #include <cstddef>
 
-#include "platform/winapi.h"
+#include "format/names.h"
 
-// Tells whether a byte opens a double-byte character of the code page in use.
-using LeadBytePredicate = BOOL(WINAPI*)(BYTE);
+using payload::LeadBytePredicate;
 
 // The start of the last component of `path`: the byte after its last backslash, or `path`
 // itself when it has none. A slash or a colon is not a separator.
@@ -19,7 +18,7 @@ bool EndsWithBackslash(const char* text, LeadBytePredicate is_lead);
 // Replaces, in place, the last component of `path` (a text of `capacity` bytes) with `name`.
 // A path with no backslash is replaced whole; an empty path is left empty. Returns false,
 // leaving `path` unchanged, when the result would not fit.
-bool ReplaceFileNameIn(char* path, std::size_t capacity, const char* name, LeadBytePredicate is_lead);
+bool ReplaceFileName(char* path, std::size_t capacity, const char* name, LeadBytePredicate is_lead);
 
 // Appends a backslash unless the text already ends with one (an empty text becomes "\").
 // Returns false, leaving `dir` unchanged, when there is no room for it.
@@ -28,14 +27,3 @@ bool AppendBackslashIfMissing(char* dir, std::size_t capacity, LeadBytePredicate
 // Copies `a` followed by `b` into `out` (`capacity` bytes). Returns false, leaving `out`
 // empty, when the result would not fit.
 bool JoinTexts(char* out, std::size_t capacity, const char* a, const char* b);
-
-// True when an entry of the set may be written under this name in the target directory: a
-// plain file name, not empty, with no directory part (backslash, slash, colon), no character
-// that a Windows file name cannot hold, no trailing dot or space (Windows strips them, so
-// ".. " would name the parent), and not a device name (CON, NUL, COM1, ...).
-bool IsPlainFileName(const char* name, LeadBytePredicate is_lead);
-
-// Code-page rules for the functions above, usable on any platform: code page 932 (Japanese
-// Windows) and UTF-8 / single-byte code pages, in which no byte opens a double-byte character.
-BOOL WINAPI IsLeadByteCp932(BYTE byte);
-BOOL WINAPI IsLeadByteNone(BYTE byte);

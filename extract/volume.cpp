@@ -1,6 +1,7 @@
 // The volume sequence: volume 1 inside the launcher, Disk2, Disk3, ... beside it, and the
 // prompt for a missing disk.
 #include "extract/extract.h"
+#include "format/little_endian.h"
 #include "platform/system.h"
 #include "res/ids.h"
 
@@ -11,30 +12,21 @@ HANDLE OpenForReading(const char* path) {
                            nullptr);
 }
 
-std::int32_t LittleEndian32(const unsigned char* p) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                                   static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 // The offset of volume 1 from resource 104, or -1 when the resource is missing or shorter
 // than its 4 bytes (a seek to -1 always fails).
 LONG PayloadOffset() {
-  const SystemOps& sys = Sys();
-  HRSRC resource = sys.FindResourceA(g_run.instance, MAKEINTRESOURCEA(payload::kOffsetResourceId),
-                                     payload::kResourceType);
-  if (resource == nullptr) return -1;
-  HGLOBAL loaded = sys.LoadResource(g_run.instance, resource);
-  if (loaded == nullptr) return -1;
-  const auto* bytes = static_cast<const unsigned char*>(sys.LockResource(loaded));
-  if (bytes == nullptr || sys.SizeofResource(g_run.instance, resource) < payload::kOffsetResourceSize) return -1;
-  return LittleEndian32(bytes);
+  DWORD size = 0;
+  const auto* bytes = static_cast<const unsigned char*>(LockCustomResource(payload::kOffsetResourceId, &size));
+  if (bytes == nullptr || size < payload::kOffsetResourceSize) return -1;
+  return static_cast<std::int32_t>(payload::ReadLE32(bytes));
 }
 
 // Reads a volume's set total. Returns false when fewer than 4 bytes could be read.
 bool ReadSetTotal(HANDLE file, std::int32_t* total) {
   unsigned char bytes[payload::kSetTotalSize];
   if (ReadBlock(file, bytes, sizeof bytes) != sizeof bytes) return false;
-  *total = LittleEndian32(bytes);
+  *total = static_cast<std::int32_t>(payload::ReadLE32(bytes));
   return true;
 }
 

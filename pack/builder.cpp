@@ -9,7 +9,7 @@
 #include <limits>
 #include <memory>
 
-#include "extract/payload.h"
+#include "format/layout.h"
 #include "pack/files.h"
 #include "pack/reading.h"
 #include "pack/stub.h"

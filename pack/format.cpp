@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "extract/payload.h"
+#include "format/layout.h"
+#include "format/little_endian.h"
 
 namespace pack {
 
@@ -37,11 +38,6 @@ void AppendLE32(Bytes* out, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) out->push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-std::uint32_t LE32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 std::uint64_t EntryRecordSize(std::size_t name_bytes, std::uint64_t data_bytes) {
   return payload::kNameLengthSize + name_bytes + 1 + payload::kFileTimeSize + payload::kDataSizeSize + data_bytes;
 }
@@ -63,7 +59,7 @@ VolumeReading ReadVolume(const Bytes& file, std::size_t start) {
     return reading;
   }
   reading.has_set_total = true;
-  reading.set_total = static_cast<std::int32_t>(LE32(&file[start]));
+  reading.set_total = static_cast<std::int32_t>(payload::ReadLE32(&file[start]));
   std::size_t at = start + payload::kSetTotalSize;
   // A volume ends where a name length byte can no longer be read.
   while (at < file.size()) {
@@ -82,9 +78,8 @@ VolumeReading ReadVolume(const Bytes& file, std::size_t start) {
     entry.name.assign(name, name_end);
     entry.name_terminated = name_length > 0 && name_end == name_length - 1;
     const std::size_t time_at = at + 1 + name_length;
-    entry.filetime = static_cast<std::uint64_t>(LE32(&file[time_at])) |
-                     static_cast<std::uint64_t>(LE32(&file[time_at + 4])) << 32;
-    entry.size = static_cast<std::int32_t>(LE32(&file[time_at + payload::kFileTimeSize]));
+    entry.filetime = payload::ReadLE64(&file[time_at]);
+    entry.size = static_cast<std::int32_t>(payload::ReadLE32(&file[time_at + payload::kFileTimeSize]));
     entry.data_position = at + fixed;
     if (entry.size < 0) {
       reading.entries.push_back(entry);

@@ -16,7 +16,6 @@ std::uint64_t FileTimeFromUnix(std::int64_t seconds, std::int64_t nanoseconds);
 std::string IsoTime(std::uint64_t filetime);
 
 void AppendLE32(Bytes* out, std::uint32_t value);
-std::uint32_t LE32(const std::uint8_t* p);
 
 // The bytes an entry takes in a volume: length byte, name, NUL, time, size, data.
 std::uint64_t EntryRecordSize(std::size_t name_bytes, std::uint64_t data_bytes);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/payload.h"
+#include "format/layout.h"
 #include "pack/builder.h"
 #include "pack/files.h"
 #include "pack/reading.h"

@@ -8,9 +8,14 @@
 #include <cstdio>
 #include <vector>
 
-#include "extract/payload.h"
+#include "format/layout.h"
 
 namespace pack {
+
+using payload::IsLeadByteCp932;
+using payload::IsLeadByteNone;
+using payload::IsPlainFileName;
+using payload::LeadBytePredicate;
 
 namespace {
 
@@ -52,7 +57,7 @@ class Converter {
 };
 
 std::size_t CharLength(const std::string& text, std::size_t at, LeadBytePredicate is_lead) {
-  return is_lead(static_cast<BYTE>(text[at])) && at + 1 < text.size() ? 2 : 1;
+  return is_lead(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
 }
 
 char FoldAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "extract/text.h"
+#include "format/names.h"
 #include "pack/stub.h"
 
 namespace pack {
@@ -23,7 +23,7 @@ enum class CodePage { kCp932, kUtf8 };
 
 CodePage CodePageOf(StubKind kind);
 const char* CodePageName(CodePage code_page);
-LeadBytePredicate LeadBytesOf(CodePage code_page);
+payload::LeadBytePredicate LeadBytesOf(CodePage code_page);
 
 bool IsValidUtf8(const std::string& text);
 

@@ -6,7 +6,7 @@
 #include <limits>
 #include <optional>
 
-#include "extract/payload.h"
+#include "format/layout.h"
 #include "pack/files.h"
 #include "szdd/szdd.h"
 

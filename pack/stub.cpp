@@ -3,22 +3,17 @@
 
 #include <cstring>
 
-#include "extract/payload.h"
+#include "format/layout.h"
+#include "format/little_endian.h"
 
 namespace pack {
 
 namespace {
 
-std::uint16_t U16(const std::vector<std::uint8_t>& f, std::size_t at) {
-  return static_cast<std::uint16_t>(f[at] | f[at + 1] << 8);
-}
-std::uint32_t U32(const std::vector<std::uint8_t>& f, std::size_t at) {
-  return static_cast<std::uint32_t>(f[at]) | static_cast<std::uint32_t>(f[at + 1]) << 8 |
-         static_cast<std::uint32_t>(f[at + 2]) << 16 | static_cast<std::uint32_t>(f[at + 3]) << 24;
-}
-std::uint64_t U64(const std::vector<std::uint8_t>& f, std::size_t at) {
-  return static_cast<std::uint64_t>(U32(f, at)) | static_cast<std::uint64_t>(U32(f, at + 4)) << 32;
-}
+// Little-endian values at a file position the caller has checked with Fits.
+std::uint16_t U16(const std::vector<std::uint8_t>& f, std::size_t at) { return payload::ReadLE16(&f[at]); }
+std::uint32_t U32(const std::vector<std::uint8_t>& f, std::size_t at) { return payload::ReadLE32(&f[at]); }
+std::uint64_t U64(const std::vector<std::uint8_t>& f, std::size_t at) { return payload::ReadLE64(&f[at]); }
 bool Fits(const std::vector<std::uint8_t>& f, std::uint64_t at, std::uint64_t size) {
   return at <= f.size() && size <= f.size() - at;
 }
@@ -197,7 +192,7 @@ bool StampStub(std::vector<std::uint8_t>* file, std::uint32_t payload_offset, co
   }
   StubInfo info;
   if (!InspectStub(*file, &info, error)) return false;
-  for (int i = 0; i < 4; ++i) (*file)[info.offset_position + i] = static_cast<std::uint8_t>(payload_offset >> (8 * i));
+  payload::WriteLE32(&(*file)[info.offset_position], payload_offset);
   for (int i = 0; i < payload::kVersionResourceSize; ++i)
     (*file)[info.version_position + i] =
         static_cast<std::size_t>(i) < version.size() ? static_cast<std::uint8_t>(version[i]) : 0;

@@ -8,8 +8,6 @@
 
 #define IDI_APPLICATION_ICON 101 /* the executable's icon */
 #define IDD_PROGRESS 102         /* the progress dialog */
-#define IDR_PAYLOAD_OFFSET 104   /* CUSTOMDATA: offset of volume 1 */
-#define IDR_VERSION 105          /* CUSTOMDATA: version text */
 #define IDI_DIALOG_ICON 106      /* the icon shown in the dialog */
 
 #define IDC_PROGRESS_BAR 1000 /* the dialog's progress bar */

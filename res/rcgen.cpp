@@ -160,10 +160,12 @@ std::string Literal(const std::string& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) Fail("usage: rcgen RESOURCE_SCRIPT ID_HEADER OUTPUT_CPP");
+  if (argc < 4) Fail("usage: rcgen RESOURCE_SCRIPT ID_HEADER... OUTPUT_CPP");
+  const char* output = argv[argc - 1];
   std::map<std::string, long> defines;
-  {
-    std::istringstream header(ReadFile(argv[2]));
+  // The ids the script uses come from every header given (the script's own, the set format's).
+  for (int h = 2; h < argc - 1; ++h) {
+    std::istringstream header(ReadFile(argv[h]));
     std::string line;
     while (std::getline(header, line)) {
       std::istringstream words(line);
@@ -277,8 +279,8 @@ int main(int argc, char** argv) {
   for (char c : version) out << static_cast<int>(static_cast<unsigned char>(c)) << ", ";
   out << "}};\n";
 
-  std::ofstream file(argv[3], std::ios::binary);
+  std::ofstream file(output, std::ios::binary);
   file << out.str();
-  if (!file) Fail(std::string("cannot write ") + argv[3]);
+  if (!file) Fail(std::string("cannot write ") + output);
   return 0;
 }

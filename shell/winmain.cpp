@@ -11,15 +11,9 @@ namespace {
 // Copies the version text of resource 105 up to its NUL, at most 15 bytes; leaves it empty
 // when the resource is missing.
 void ReadVersionText() {
-  const SystemOps& sys = Sys();
-  HRSRC resource =
-      sys.FindResourceA(g_run.instance, MAKEINTRESOURCEA(payload::kVersionResourceId), payload::kResourceType);
-  if (resource == nullptr) return;
-  HGLOBAL loaded = sys.LoadResource(g_run.instance, resource);
-  if (loaded == nullptr) return;
-  const char* text = static_cast<const char*>(sys.LockResource(loaded));
+  DWORD size = 0;
+  const char* text = static_cast<const char*>(LockCustomResource(payload::kVersionResourceId, &size));
   if (text == nullptr) return;
-  DWORD size = sys.SizeofResource(g_run.instance, resource);
   if (size > payload::kVersionResourceSize - 1) size = payload::kVersionResourceSize - 1;
   for (DWORD i = 0; i < size && text[i] != '\0'; ++i) g_run.version[i] = text[i];
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "extract/payload.h"
+#include "format/layout.h"
 #include "platform/posix/layer.h"
 #include "res/rcdata.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "extract/payload.h"
+#include "format/layout.h"
 
 namespace testing_platform {
 

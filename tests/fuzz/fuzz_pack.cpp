@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/payload.h"
+#include "format/layout.h"
 #include "support/minimal_stubs.h"
 #include "pack/files.h"
 #include "pack/reading.h"

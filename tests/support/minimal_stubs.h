@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/payload.h"
+#include "format/layout.h"
 
 namespace qmrtest {
 

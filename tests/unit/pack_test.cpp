@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "extract/payload.h"
+#include "format/layout.h"
 #include "pack/builder.h"
 #include "pack/files.h"
 #include "pack/reading.h"

@@ -4,6 +4,11 @@
 #include <string>
 
 #include "extract/text.h"
+#include "format/names.h"
+
+using payload::IsLeadByteCp932;
+using payload::IsLeadByteNone;
+using payload::IsPlainFileName;
 
 namespace {
 
@@ -33,7 +38,7 @@ TEST(TextRules, ReplaceFileNameWalksByCharactersOfTheCodePage) {
   for (const Case& c : cases) {
     char path[260] = {};
     c.path.copy(path, sizeof path - 1);
-    EXPECT_TRUE(ReplaceFileNameIn(path, sizeof path, "Disk2", c.code_page)) << c.path;
+    EXPECT_TRUE(ReplaceFileName(path, sizeof path, "Disk2", c.code_page)) << c.path;
     EXPECT_EQ(std::string(path), c.expected) << c.path;
   }
 }
@@ -43,7 +48,7 @@ TEST(TextRules, ReplaceFileNameNeverWritesBeyondItsText) {
   const std::string long_dir = "C:\\" + std::string(250, 'd') + "\\";  // 254 bytes
   for (const auto& [name, fits] : {std::pair<std::string, bool>{"Disk2", true}, {"Disk10", false}}) {
     (void)std::snprintf(path, sizeof path, "%sq", long_dir.c_str());
-    EXPECT_EQ(ReplaceFileNameIn(path, sizeof path, name.c_str(), IsLeadByteNone), fits) << name;
+    EXPECT_EQ(ReplaceFileName(path, sizeof path, name.c_str(), IsLeadByteNone), fits) << name;
     EXPECT_EQ(std::string(path), fits ? long_dir + name : long_dir + "q");
   }
 }

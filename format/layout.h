@@ -1,15 +1,23 @@
-// The payload format shared by the launcher and the packer: resource ids, the volume layout
-// and the fixed names of the setup files.
+// The set format, shared by the launcher and the packer.
+//
+//   launcher file:  [ executable image | volume 1 ]      resource 104 = where volume 1 starts
+//   Disk2, Disk3:   [ volume n ]                         whole files beside the launcher
+//   volume:         [ set total (4) | entry | entry | ... ]   up to the end of its file
+//   entry:          [ name length (1) | name, NUL counted | FILETIME (8) | data size (4) | data ]
+//
+// All integers are little-endian; the set total and the data size are signed 32-bit.
 #pragma once
 
 #include <cstdint>
+
+#include "format/resource_ids.h"
 
 namespace payload {
 
 // Resource type of the two custom resources, and their ids.
 inline constexpr char kResourceType[] = "CUSTOMDATA";
-inline constexpr int kOffsetResourceId = 104;   // 4 bytes: file offset of volume 1 (signed, LE)
-inline constexpr int kVersionResourceId = 105;  // 16 bytes: NUL-terminated version text
+inline constexpr int kOffsetResourceId = IDR_PAYLOAD_OFFSET;   // 4 bytes: file offset of volume 1 (signed, LE)
+inline constexpr int kVersionResourceId = IDR_VERSION;  // 16 bytes: NUL-terminated version text
 inline constexpr int kOffsetResourceSize = 4;
 inline constexpr int kVersionResourceSize = 16;
 // The value of resource 104 in a stub no set has been appended to: a seek to it always fails.

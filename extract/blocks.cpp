@@ -1,11 +1,6 @@
-// The helpers every part of the extraction shares: file-name replacement and block reads and writes.
+// Block reads and writes: every volume read and output write of the extraction goes through them.
 #include "extract/extract.h"
-#include "extract/text.h"
 #include "platform/system.h"
-
-int ReplaceFileName(char* path, const char* name) {
-  return ReplaceFileNameIn(path, payload::kTextSize, name, Sys().IsDBCSLeadByte) ? 1 : 0;
-}
 
 DWORD ReadBlock(HANDLE file, void* buffer, DWORD n) {
   DWORD read = 0;

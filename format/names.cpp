@@ -1,0 +1,56 @@
+// The entry-name rule of the set, walked forward by characters of the code page.
+#include "format/names.h"
+
+namespace payload {
+
+namespace {
+
+bool EqualsIgnoreAsciiCase(const char* a, std::size_t n, const char* b) {
+  for (std::size_t i = 0; i < n; ++i) {
+    char x = a[i], y = b[i];
+    if (y == '\0') return false;
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return b[n] == '\0';
+}
+
+// Device names that Windows opens as devices in any directory, with or without an extension.
+bool IsDeviceName(const char* name) {
+  std::size_t stem = 0;
+  while (name[stem] != '\0' && name[stem] != '.') ++stem;
+  static const char* const kDevices[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4",
+                                         "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
+                                         "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$"};
+  for (const char* device : kDevices)
+    if (EqualsIgnoreAsciiCase(name, stem, device)) return true;
+  return false;
+}
+
+}  // namespace
+
+bool IsPlainFileName(const char* name, LeadBytePredicate is_lead) {
+  if (name[0] == '\0') return false;
+  const char* last = name;
+  for (const char* p = name; *p != '\0'; p += CharacterLength(p, is_lead)) {
+    last = p;
+    if (CharacterLength(p, is_lead) == 2) continue;
+    const auto c = static_cast<unsigned char>(*p);
+    if (c < 0x20) return false;
+    switch (c) {
+      case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
+        return false;
+      default:
+        break;
+    }
+  }
+  if (CharacterLength(last, is_lead) == 1 && (*last == '.' || *last == ' ')) return false;
+  return !IsDeviceName(name);
+}
+
+int IsLeadByteCp932(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+
+int IsLeadByteNone(unsigned char) { return 0; }
+
+}  // namespace payload

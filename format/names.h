@@ -1,0 +1,30 @@
+// Entry names of a set: the code-page rules by which they are walked and the rule that says
+// which names the launcher writes. One definition for the launcher and the packer.
+#pragma once
+
+#include <cstddef>
+
+namespace payload {
+
+// Tells whether a byte opens a double-byte character of the code page in use (non-zero: it does).
+// The platform's IsDBCSLeadByte has this shape.
+using LeadBytePredicate = int (*)(unsigned char);
+
+// The byte length of the character at `p`: 2 for a lead byte followed by a trail byte. A lead
+// byte at the end of the text counts as a character of its own.
+inline std::size_t CharacterLength(const char* p, LeadBytePredicate is_lead) {
+  return (is_lead(static_cast<unsigned char>(*p)) && p[1] != '\0') ? 2 : 1;
+}
+
+// True when an entry of the set may be written under this name in the target directory: a
+// plain file name, not empty, with no directory part (backslash, slash, colon), no character
+// that a Windows file name cannot hold, no trailing dot or space (Windows strips them, so
+// ".. " would name the parent), and not a device name (CON, NUL, COM1, ...).
+bool IsPlainFileName(const char* name, LeadBytePredicate is_lead);
+
+// Code-page rules, usable on any platform: code page 932 (Japanese Windows) and UTF-8 /
+// single-byte code pages, in which no byte opens a double-byte character.
+int IsLeadByteCp932(unsigned char byte);
+int IsLeadByteNone(unsigned char byte);
+
+}  // namespace payload
