@@ -16,10 +16,10 @@ function(qmr_launcher_code target)
 endfunction()
 
 # The Windows launcher: GUI subsystem, optimised for size, stripped, with its own minimal
-# start-up (platform/win32/entry.cpp) in place of the C run-time's, and importing system DLLs only.
+# start-up (shell/entry_windows.cpp) in place of the C run-time's, and importing system DLLs only.
 function(qmr_windows_launcher target)
   qmr_launcher_code(${target})
-  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/platform/win32/entry.cpp)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/shell/entry_windows.cpp)
   target_link_options(${target} PRIVATE -mwindows -nostdlib -s -Wl,-e,QmrEntry -Wl,--gc-sections
                       -Wl,--no-insert-timestamp)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

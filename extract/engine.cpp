@@ -22,65 +22,65 @@ void AppendToCleanupList(const char* path) {
 }
 
 // Copies `size` data bytes from the volume into `out` in chunks of the copy buffer.
-bool CopyEntryData(HANDLE volume, HANDLE out, std::int32_t size) {
+int CopyEntryData(HANDLE volume, HANDLE out, std::int32_t size) {
   std::int32_t done = 0;
   while (done < size) {
     const DWORD chunk = static_cast<DWORD>(size - done < payload::kCopyChunkSize ? size - done
                                                                                  : payload::kCopyChunkSize);
-    if (ReadBlock(volume, g_run.copy_buffer, chunk) != chunk) return false;
-    if (!WriteBlock(out, g_run.copy_buffer, chunk)) return false;
+    if (ReadBlock(volume, g_run.copy_buffer, chunk) != chunk) return 0;
+    if (!WriteBlock(out, g_run.copy_buffer, chunk)) return 0;
     done += static_cast<std::int32_t>(chunk);
     g_run.extracted_bytes += chunk;
     ReportProgress();
   }
-  return true;
+  return 1;
 }
 
-// Writes one entry whose name length byte has been read. Returns false on failure, with the
+// Writes one entry whose name length byte has been read. Returns 0 on failure, with the
 // output file closed (the volume is the caller's).
-bool ExtractEntry(HANDLE volume, BYTE name_length) {
+int ExtractEntry(HANDLE volume, BYTE name_length) {
   const SystemOps& sys = Sys();
-  // The name goes to text2 first: its counted bytes are read whole and end at a NUL among
+  // The name is read first: its counted bytes are read whole and end at a NUL among
   // them, or at their end when the writer left the NUL out.
-  char* name = g_run.text2;
-  if (name_length > 0 && ReadBlock(volume, name, name_length) != name_length) return false;
+  char* name = g_run.scratch.entry.name;
+  if (name_length > 0 && ReadBlock(volume, name, name_length) != name_length) return 0;
   name[name_length] = '\0';
 
   FILETIME last_write;
   unsigned char time_bytes[payload::kFileTimeSize];
-  if (ReadBlock(volume, time_bytes, sizeof time_bytes) != sizeof time_bytes) return false;
+  if (ReadBlock(volume, time_bytes, sizeof time_bytes) != sizeof time_bytes) return 0;
   last_write.dwLowDateTime = static_cast<DWORD>(payload::ReadLE32(time_bytes));
   last_write.dwHighDateTime = static_cast<DWORD>(payload::ReadLE32(time_bytes + 4));
 
   unsigned char size_bytes[payload::kDataSizeSize];
-  if (ReadBlock(volume, size_bytes, sizeof size_bytes) != sizeof size_bytes) return false;
+  if (ReadBlock(volume, size_bytes, sizeof size_bytes) != sizeof size_bytes) return 0;
   const std::int32_t size = static_cast<std::int32_t>(payload::ReadLE32(size_bytes));
 
   // A name with a directory part would write outside the temporary directory, and a path that
   // does not fit the texts or the clean-up list would escape the clean-up: a corrupt set.
-  if (!payload::IsPlainFileName(name, sys.IsDBCSLeadByte)) return false;
-  char* path = g_run.text1;
-  if (!JoinTexts(path, payload::kTextSize, g_run.temp_dir, name) || !FitsCleanupList(path)) return false;
+  if (!payload::IsPlainFileName(name, sys.IsDBCSLeadByte)) return 0;
+  char* path = g_run.scratch.entry.path;
+  if (!JoinTexts(path, payload::kTextSize, g_run.temp_dir, name) || !FitsCleanupList(path)) return 0;
 
   HANDLE out = sys.CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) return false;
+  if (out == INVALID_HANDLE_VALUE) return 0;
   AppendToCleanupList(path);
   if (!CopyEntryData(volume, out, size)) {
     sys.CloseHandle(out);
-    return false;
+    return 0;
   }
   sys.SetFileTime(out, nullptr, nullptr, &last_write);
   sys.CloseHandle(out);
-  return true;
+  return 1;
 }
 
-// Writes every entry of one volume. Returns false on failure; the volume stays open.
-bool ExtractVolume(HANDLE volume) {
+// Writes every entry of one volume. Returns 0 on failure; the volume stays open.
+int ExtractVolume(HANDLE volume) {
   for (;;) {
     BYTE name_length = 0;
     // A read that does not yield the byte, an error included, ends the volume.
-    if (ReadBlock(volume, &name_length, 1) != 1) return true;
-    if (!ExtractEntry(volume, name_length)) return false;
+    if (ReadBlock(volume, &name_length, 1) != 1) return 1;
+    if (!ExtractEntry(volume, name_length)) return 0;
   }
 }
 
@@ -100,7 +100,7 @@ int ExtractAndLaunch() {
   for (;;) {
     HANDLE volume = OpenNextVolume();
     if (volume == INVALID_HANDLE_VALUE) return 0;
-    const bool ok = ExtractVolume(volume);
+    const int ok = ExtractVolume(volume);
     Sys().CloseHandle(volume);
     if (!ok) return 0;
     // A following volume is looked for only while the data written falls short of the total.

@@ -40,8 +40,8 @@ int FileExists(const char* path) {
 
 int ExpandSetupFile(const char* compressed, const char* expanded) {
   const SystemOps& sys = Sys();
-  char* source_path = g_run.text1;
-  char* target_path = g_run.text2;
+  char* source_path = g_run.scratch.expansion.source;
+  char* target_path = g_run.scratch.expansion.target;
   if (!JoinTexts(source_path, payload::kTextSize, g_run.temp_dir, compressed) ||
       !JoinTexts(target_path, payload::kTextSize, g_run.temp_dir, expanded))
     return 0;
@@ -75,7 +75,7 @@ int ExpandSetupFile(const char* compressed, const char* expanded) {
 
 void WritePresets() {
   const SystemOps& sys = Sys();
-  char* path = g_run.text1;
+  char* path = g_run.scratch.ini_path;
   if (!JoinTexts(path, payload::kTextSize, g_run.temp_dir, payload::kSetupInfoExpanded)) return;
   if (g_run.pop3_server[0] != '\0')
     sys.WritePrivateProfileStringA(payload::kPresetsSection, payload::kPop3Key, g_run.pop3_server, path);
@@ -105,8 +105,8 @@ int StartElevated(const char* program) {
 
 int LaunchSetup() {
   const SystemOps& sys = Sys();
-  char* program = g_run.text2;
-  char* command_line = g_run.text1;
+  char* program = g_run.scratch.launch.program;
+  char* command_line = g_run.scratch.launch.command_line;
   // The path is quoted: unquoted, a directory with spaces ("C:\Documents and Settings\...")
   // would make the process service try "C:\Documents.exe" first.
   if (!JoinTexts(program, payload::kTextSize, g_run.temp_dir, payload::kSetupProgramExpanded)) return 0;

@@ -6,6 +6,28 @@
 #include "format/layout.h"
 #include "platform/winapi.h"
 
+// Two 260-byte texts, seen through the names of what each operation builds in them.
+union ScratchTexts {
+  struct {
+    char name[payload::kTextSize];  // the entry's name as read from the volume
+    char path[payload::kTextSize];  // the temporary directory followed by that name
+  } entry;
+  struct {
+    char source[payload::kTextSize];  // a compressed setup file in the temporary directory
+    char target[payload::kTextSize];  // the file it expands to
+  } expansion;
+  struct {
+    char program[payload::kTextSize];       // the expanded setup program's path
+    char command_line[payload::kTextSize];  // that path, quoted
+  } launch;
+  struct {
+    char format[payload::kTextSize];  // a string of the string table
+    char text[payload::kTextSize];    // the text formatted from it, as shown
+  } message;
+  char volume_name[payload::kTextSize];  // "Disk<n>"
+  char ini_path[payload::kTextSize];     // the presets file, or the expanded setup information file
+};
+
 struct ExtractionState {
   HINSTANCE instance;                          // for resources and the string table
   char caption[payload::kTextSize];            // string 2: caption of every message box
@@ -30,9 +52,9 @@ struct ExtractionState {
   std::int32_t worker_result;                  // its result, written before `finished`
   std::int32_t user_cancelled;                 // 1 when the user cancelled the disk prompt
   std::int32_t outcome_handled;                // 1 once the dialog has acted on the worker's outcome
-  // Paths and message texts under construction; no value survives from one operation to the next.
-  char text1[payload::kTextSize];
-  char text2[payload::kTextSize];
+  // Texts under construction. Each operation uses the view named for what it builds, and no
+  // value survives from one operation to the next.
+  ScratchTexts scratch;
 };
 
 // The run state of this process, zero-filled at start.

@@ -26,32 +26,32 @@ bool EndsWithBackslash(const char* text, LeadBytePredicate is_lead) {
   return last != nullptr && *last == '\\' && last[1] == '\0';
 }
 
-bool ReplaceFileName(char* path, std::size_t capacity, const char* name, LeadBytePredicate is_lead) {
-  if (path[0] == '\0') return true;
+int ReplaceFileName(char* path, std::size_t capacity, const char* name, LeadBytePredicate is_lead) {
+  if (path[0] == '\0') return 1;
   char* part = const_cast<char*>(FileNamePart(path, is_lead));
   std::size_t keep = static_cast<std::size_t>(part - path);
   std::size_t name_length = Length(name);
-  if (keep + name_length + 1 > capacity) return false;
+  if (keep + name_length + 1 > capacity) return 0;
   for (std::size_t i = 0; i <= name_length; ++i) part[i] = name[i];
-  return true;
+  return 1;
 }
 
-bool AppendBackslashIfMissing(char* dir, std::size_t capacity, LeadBytePredicate is_lead) {
-  if (EndsWithBackslash(dir, is_lead)) return true;
+int AppendBackslashIfMissing(char* dir, std::size_t capacity, LeadBytePredicate is_lead) {
+  if (EndsWithBackslash(dir, is_lead)) return 1;
   std::size_t n = Length(dir);
-  if (n + 2 > capacity) return false;
+  if (n + 2 > capacity) return 0;
   dir[n] = '\\';
   dir[n + 1] = '\0';
-  return true;
+  return 1;
 }
 
-bool JoinTexts(char* out, std::size_t capacity, const char* a, const char* b) {
+int JoinTexts(char* out, std::size_t capacity, const char* a, const char* b) {
   std::size_t na = Length(a), nb = Length(b);
   if (na + nb + 1 > capacity) {
     if (capacity > 0) out[0] = '\0';
-    return false;
+    return 0;
   }
   for (std::size_t i = 0; i < na; ++i) out[i] = a[i];
   for (std::size_t i = 0; i <= nb; ++i) out[na + i] = b[i];
-  return true;
+  return 1;
 }

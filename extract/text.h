@@ -6,6 +6,9 @@
 
 #include "format/names.h"
 
+// Procedures that build a text return 1 on success and 0 when the result would not fit, as
+// every procedure of the launcher does; predicates return bool.
+
 using payload::LeadBytePredicate;
 
 // The start of the last component of `path`: the byte after its last backslash, or `path`
@@ -16,14 +19,14 @@ const char* FileNamePart(const char* path, LeadBytePredicate is_lead);
 bool EndsWithBackslash(const char* text, LeadBytePredicate is_lead);
 
 // Replaces, in place, the last component of `path` (a text of `capacity` bytes) with `name`.
-// A path with no backslash is replaced whole; an empty path is left empty. Returns false,
+// A path with no backslash is replaced whole; an empty path is left empty. Returns 0,
 // leaving `path` unchanged, when the result would not fit.
-bool ReplaceFileName(char* path, std::size_t capacity, const char* name, LeadBytePredicate is_lead);
+int ReplaceFileName(char* path, std::size_t capacity, const char* name, LeadBytePredicate is_lead);
 
 // Appends a backslash unless the text already ends with one (an empty text becomes "\").
-// Returns false, leaving `dir` unchanged, when there is no room for it.
-bool AppendBackslashIfMissing(char* dir, std::size_t capacity, LeadBytePredicate is_lead);
+// Returns 0, leaving `dir` unchanged, when there is no room for it.
+int AppendBackslashIfMissing(char* dir, std::size_t capacity, LeadBytePredicate is_lead);
 
-// Copies `a` followed by `b` into `out` (`capacity` bytes). Returns false, leaving `out`
+// Copies `a` followed by `b` into `out` (`capacity` bytes). Returns 0, leaving `out`
 // empty, when the result would not fit.
-bool JoinTexts(char* out, std::size_t capacity, const char* a, const char* b);
+int JoinTexts(char* out, std::size_t capacity, const char* a, const char* b);

@@ -22,12 +22,12 @@ LONG PayloadOffset() {
   return static_cast<std::int32_t>(payload::ReadLE32(bytes));
 }
 
-// Reads a volume's set total. Returns false when fewer than 4 bytes could be read.
-bool ReadSetTotal(HANDLE file, std::int32_t* total) {
+// Reads a volume's set total. Returns 0 when fewer than 4 bytes could be read.
+int ReadSetTotal(HANDLE file, std::int32_t* total) {
   unsigned char bytes[payload::kSetTotalSize];
-  if (ReadBlock(file, bytes, sizeof bytes) != sizeof bytes) return false;
+  if (ReadBlock(file, bytes, sizeof bytes) != sizeof bytes) return 0;
   *total = static_cast<std::int32_t>(payload::ReadLE32(bytes));
-  return true;
+  return 1;
 }
 
 HANDLE OpenFirstVolume() {
@@ -61,17 +61,19 @@ HANDLE OpenNextVolume() {
   const int n = ++g_run.volume_number;
   if (n == 1) return OpenFirstVolume();
 
-  sys.wsprintfA(g_run.text1, payload::kVolumeNameFormat, n);
+  sys.wsprintfA(g_run.scratch.volume_name, payload::kVolumeNameFormat, n);
   // A launcher directory so deep that the volume's path does not fit fails the run.
-  if (!ReplaceFileName(g_run.module_path, g_run.text1)) return INVALID_HANDLE_VALUE;
+  if (!ReplaceFileName(g_run.module_path, g_run.scratch.volume_name)) return INVALID_HANDLE_VALUE;
   for (;;) {
     HANDLE file = OpenVolumeFile();
     if (file != INVALID_HANDLE_VALUE) return file;
     // Started from a network path with no drive letter: there is no drive to ask for.
     if (g_run.module_path[0] == '\\') return INVALID_HANDLE_VALUE;
-    sys.LoadStringA(g_run.instance, IDS_DISK_PROMPT, g_run.text1, payload::kTextSize);
-    sys.wsprintfA(g_run.text2, g_run.text1, g_run.module_path[0], g_run.version, n);
-    if (sys.MessageBoxA(g_run.dialog, g_run.text2, g_run.caption, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
+    char* format = g_run.scratch.message.format;
+    char* prompt = g_run.scratch.message.text;
+    sys.LoadStringA(g_run.instance, IDS_DISK_PROMPT, format, payload::kTextSize);
+    sys.wsprintfA(prompt, format, g_run.module_path[0], g_run.version, n);
+    if (sys.MessageBoxA(g_run.dialog, prompt, g_run.caption, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
       g_run.user_cancelled = 1;
       return INVALID_HANDLE_VALUE;
     }

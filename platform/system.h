@@ -134,6 +134,34 @@ struct SystemOps {
   void(WINAPI* LZClose)(INT handle);
 };
 
+// The operations whose failure a test can inject, listed once with the value each returns when
+// it fails. The testing platform derives its operation ids, their names and a fault-injecting
+// wrapper for each from this list; an operation not listed here passes through it unchanged.
+#define QMR_SYSTEM_OPERATIONS(X)                         \
+  X(CreateFileA, INVALID_HANDLE_VALUE)                   \
+  X(ReadFile, FALSE)                                     \
+  X(WriteFile, FALSE)                                    \
+  X(SetFilePointer, INVALID_SET_FILE_POINTER)            \
+  X(GetFileSize, INVALID_FILE_SIZE)                      \
+  X(SetFileTime, FALSE)                                  \
+  X(CloseHandle, FALSE)                                  \
+  X(DeleteFileA, FALSE)                                  \
+  X(GetPrivateProfileStringA, 0)                         \
+  X(WritePrivateProfileStringA, FALSE)                   \
+  X(FindResourceA, nullptr)                              \
+  X(LoadResource, nullptr)                               \
+  X(LockResource, nullptr)                               \
+  X(LoadStringA, 0)                                      \
+  X(GetModuleFileNameA, 0)                               \
+  X(GetTempPathA, 0)                                     \
+  X(CreateProcessA, FALSE)                               \
+  X(ShellExecuteExA, FALSE)                              \
+  X(CreateThread, nullptr)                               \
+  X(MessageBoxA, 0)                                      \
+  X(DialogBoxParamA, -1)                                 \
+  X(LZOpenFileA, LZERROR_BADINHANDLE)                    \
+  X(LZCopy, LZERROR_READ)
+
 // The table in use: the platform's own, or the one a test installed.
 const SystemOps& Sys();
 

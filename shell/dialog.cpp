@@ -33,8 +33,9 @@ void HandleOutcome(HWND dialog) {
   }
   DeleteListedFiles(g_run.cleanup_list);
   if (!g_run.user_cancelled) {
-    sys.LoadStringA(g_run.instance, IDS_EXTRACT_ERROR, g_run.text1, payload::kTextSize);
-    sys.MessageBoxA(dialog, g_run.text1, g_run.caption, MB_OK | MB_ICONERROR);
+    char* message = g_run.scratch.message.text;
+    sys.LoadStringA(g_run.instance, IDS_EXTRACT_ERROR, message, payload::kTextSize);
+    sys.MessageBoxA(dialog, message, g_run.caption, MB_OK | MB_ICONERROR);
   }
   sys.EndDialog(dialog, IDCANCEL);
 }

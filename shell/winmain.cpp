@@ -21,7 +21,7 @@ void ReadVersionText() {
 // Reads the account presets from the presets file beside the launcher.
 void ReadPresets() {
   const SystemOps& sys = Sys();
-  char* path = g_run.text1;
+  char* path = g_run.scratch.ini_path;
   sys.lstrcpyA(path, g_run.module_path);
   if (path[0] == '\0' || !ReplaceFileName(path, payload::kPresetsFileName)) return;
   sys.GetPrivateProfileStringA(payload::kPresetsSection, payload::kPop3Key, "", g_run.pop3_server,
@@ -50,9 +50,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   g_run.instance = instance;
   ReadVersionText();
   sys.LoadStringA(instance, IDS_CAPTION, g_run.caption, payload::kTextSize);
-  sys.LoadStringA(instance, IDS_CONFIRM, g_run.text1, payload::kTextSize);
-  sys.wsprintfA(g_run.text2, g_run.text1, g_run.version);
-  if (sys.MessageBoxA(nullptr, g_run.text2, g_run.caption, MB_YESNO) != IDYES) return 0;
+  sys.LoadStringA(instance, IDS_CONFIRM, g_run.scratch.message.format, payload::kTextSize);
+  sys.wsprintfA(g_run.scratch.message.text, g_run.scratch.message.format, g_run.version);
+  if (sys.MessageBoxA(nullptr, g_run.scratch.message.text, g_run.caption, MB_YESNO) != IDYES) return 0;
 
   const DWORD length = sys.GetModuleFileNameA(nullptr, g_run.module_path, payload::kTextSize);
   if (length == 0 || length >= static_cast<DWORD>(payload::kTextSize)) g_run.module_path[0] = '\0';

@@ -2,6 +2,7 @@
 #include "platform/testing/test_platform.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "format/layout.h"
 
@@ -21,10 +22,33 @@ std::map<std::pair<const TestPlatform*, int>, StandInResource> g_stand_in_resour
 TestPlatform& T() { return *g_active; }
 const SystemOps& B() { return g_active->base(); }
 
+// The result type of a table member.
+template <typename F>
+struct Result;
+template <typename R, typename... A>
+struct Result<R (*)(A...)> {
+  using type = R;
+};
+template <typename F>
+using ResultOf = typename Result<F>::type;
+
+// The path a call concerns, for faults aimed at one file: its path argument, or the path its
+// file handle was opened with; empty for other calls.
+template <typename First, typename... Rest>
+std::string PathArgument(First first, Rest...) {
+  if constexpr (std::is_convertible_v<First, const char*>) {
+    return first != nullptr ? std::string(first) : std::string();
+  } else if constexpr (std::is_same_v<First, HANDLE>) {
+    return T().PathOf(first);
+  } else {
+    return {};
+  }
+}
+
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                           DWORD flags, HANDLE template_file) {
   Fault fault;
-  if (T().ShouldFail(Op::kCreateFile, path, &fault)) {
+  if (T().ShouldFail(Op::kCreateFileA, path, &fault)) {
     B().SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
@@ -64,17 +88,7 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG offset, PLONG offset_high, DWORD m
   return B().SetFilePointer(file, offset, offset_high, method);
 }
 
-DWORD WINAPI GetFileSize(HANDLE file, LPDWORD size_high) {
-  Fault fault;
-  if (T().ShouldFail(Op::kGetFileSize, T().PathOf(file), &fault)) return INVALID_FILE_SIZE;
-  return B().GetFileSize(file, size_high);
-}
 
-BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* access, const FILETIME* last_write) {
-  Fault fault;
-  if (T().ShouldFail(Op::kSetFileTime, T().PathOf(file), &fault)) return FALSE;
-  return B().SetFileTime(file, creation, access, last_write);
-}
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
   Fault fault;
@@ -87,7 +101,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 
 BOOL WINAPI DeleteFileA(LPCSTR path) {
   Fault fault;
-  if (T().ShouldFail(Op::kDeleteFile, path, &fault)) {
+  if (T().ShouldFail(Op::kDeleteFileA, path, &fault)) {
     B().SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
@@ -97,21 +111,22 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, DWORD size,
                                       LPCSTR path) {
   Fault fault;
-  if (T().ShouldFail(Op::kGetProfileString, path, &fault)) {
+  if (T().ShouldFail(Op::kGetPrivateProfileStringA, path, &fault)) {
     return B().GetPrivateProfileStringA(section, key, default_value, buffer, size, "Z:\\nonexistent\\qmr.ini");
   }
   return B().GetPrivateProfileStringA(section, key, default_value, buffer, size, path);
 }
 
+
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR path) {
   Fault fault;
-  if (T().ShouldFail(Op::kWriteProfileString, path, &fault)) return FALSE;
+  if (T().ShouldFail(Op::kWritePrivateProfileStringA, path, &fault)) return FALSE;
   return B().WritePrivateProfileStringA(section, key, value, path);
 }
 
 HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
   Fault fault;
-  if (T().ShouldFail(Op::kFindResource, "", &fault)) return nullptr;
+  if (T().ShouldFail(Op::kFindResourceA, "", &fault)) return nullptr;
   if (IS_INTRESOURCE(name)) {
     const int id = static_cast<int>(reinterpret_cast<std::uintptr_t>(name));
     bool missing = false;
@@ -154,7 +169,7 @@ DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
 
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size) {
   Fault fault;
-  if (T().ShouldFail(Op::kLoadString, "", &fault)) {
+  if (T().ShouldFail(Op::kLoadStringA, "", &fault)) {
     if (size > 0) buffer[0] = '\0';
     return 0;
   }
@@ -174,14 +189,14 @@ DWORD CopyOut(const std::string& text, LPSTR buffer, DWORD size) {
 
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
   Fault fault;
-  if (T().ShouldFail(Op::kGetModuleFileName, "", &fault)) return 0;
+  if (T().ShouldFail(Op::kGetModuleFileNameA, "", &fault)) return 0;
   if (const std::string* path = T().module_path()) return CopyOut(*path, buffer, size);
   return B().GetModuleFileNameA(module, buffer, size);
 }
 
 DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
   Fault fault;
-  if (T().ShouldFail(Op::kGetTempPath, "", &fault)) return 0;
+  if (T().ShouldFail(Op::kGetTempPathA, "", &fault)) return 0;
   if (const std::string* path = T().temp_path()) {
     if (path->size() + 1 > size) return static_cast<DWORD>(path->size() + 1);
     std::memcpy(buffer, path->c_str(), path->size() + 1);
@@ -195,7 +210,7 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_AT
                            LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
   T().RecordProcess({application != nullptr ? application : "", command_line != nullptr ? command_line : "", flags});
   Fault fault;
-  if (T().ShouldFail(Op::kCreateProcess, command_line != nullptr ? command_line : "", &fault)) {
+  if (T().ShouldFail(Op::kCreateProcessA, command_line != nullptr ? command_line : "", &fault)) {
     B().SetLastError(T().create_process_error());
     return FALSE;
   }
@@ -210,7 +225,7 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* info) {
   T().RecordShellExecution({info->lpVerb != nullptr ? info->lpVerb : "", info->lpFile != nullptr ? info->lpFile : "",
                             info->hwnd, info->fMask});
   Fault fault;
-  if (T().ShouldFail(Op::kShellExecuteEx, info->lpFile != nullptr ? info->lpFile : "", &fault)) {
+  if (T().ShouldFail(Op::kShellExecuteExA, info->lpFile != nullptr ? info->lpFile : "", &fault)) {
     B().SetLastError(ERROR_CANCELLED);
     return FALSE;
   }
@@ -248,13 +263,13 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, std::size_t stack, LP
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
   Fault fault;
-  if (T().ShouldFail(Op::kMessageBox, text != nullptr ? text : "", &fault)) return 0;  // the box could not be shown
+  if (T().ShouldFail(Op::kMessageBoxA, text != nullptr ? text : "", &fault)) return 0;  // the box could not be shown
   return T().AnswerMessageBox({owner, text != nullptr ? text : "", caption != nullptr ? caption : "", style});
 }
 
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC procedure, LPARAM parameter) {
   Fault fault;
-  if (T().ShouldFail(Op::kDialogBox, "", &fault)) return -1;
+  if (T().ShouldFail(Op::kDialogBoxParamA, "", &fault)) return -1;
   return B().DialogBoxParamA(instance, name, owner, procedure, parameter);
 }
 
@@ -296,7 +311,7 @@ BOOL WINAPI IsDBCSLeadByte(BYTE byte) {
 
 INT WINAPI LZOpenFileA(LPSTR path, LPOFSTRUCT record, WORD style) {
   Fault fault;
-  if (T().ShouldFail(Op::kLzOpenFile, path, &fault)) return -1;
+  if (T().ShouldFail(Op::kLZOpenFileA, path, &fault)) return -1;
   const INT handle = B().LZOpenFileA(path, record, style);
   if (handle >= 0) T().TrackLz(handle, true);
   return handle;
@@ -304,7 +319,7 @@ INT WINAPI LZOpenFileA(LPSTR path, LPOFSTRUCT record, WORD style) {
 
 LONG WINAPI LZCopy(INT source, INT destination) {
   Fault fault;
-  if (T().ShouldFail(Op::kLzCopy, "", &fault)) {
+  if (T().ShouldFail(Op::kLZCopy, "", &fault)) {
     if (fault == Fault::kShort) return 1;  // as on a truncated source: a short positive count
     return fault == Fault::kDiskFull ? LZERROR_WRITE : LZERROR_READ;
   }
@@ -320,22 +335,29 @@ void WINAPI LZClose(INT handle) {
 
 const char* OpName(Op op) {
   static const char* const kNames[] = {
-      "CreateFileA",   "ReadFile",       "WriteFile",          "SetFilePointer",  "GetFileSize",
-      "SetFileTime",   "CloseHandle",    "DeleteFileA",        "GetPrivateProfileStringA",
-      "WritePrivateProfileStringA",      "FindResourceA",      "LoadResource",    "LockResource",
-      "LoadStringA",   "GetModuleFileNameA", "GetTempPathA",   "CreateProcessA",  "ShellExecuteExA",
-      "CreateThread",  "MessageBoxA",    "DialogBoxParamA",    "LZOpenFileA",     "LZCopy"};
+#define QMR_OPERATION_NAME(name, failure) #name,
+      QMR_SYSTEM_OPERATIONS(QMR_OPERATION_NAME)
+#undef QMR_OPERATION_NAME
+  };
   static_assert(sizeof kNames / sizeof kNames[0] == static_cast<int>(Op::kCount));
   return kNames[static_cast<int>(op)];
 }
 
 TestPlatform::TestPlatform(const SystemOps& base) : base_(base), ops_(base) {
+  // Every listed operation first gets the plain wrapper: counted, and failing with its listed
+  // failure value when a fault is injected. The wrappers below refine what a fault does.
+#define QMR_PLAIN_WRAPPER(name, failure)                                            \
+  ops_.name = [](auto... args) -> ResultOf<decltype(SystemOps::name)> {             \
+    Fault fault;                                                                    \
+    if (T().ShouldFail(Op::k##name, PathArgument(args...), &fault)) return failure; \
+    return B().name(args...);                                                       \
+  };
+  QMR_SYSTEM_OPERATIONS(QMR_PLAIN_WRAPPER)
+#undef QMR_PLAIN_WRAPPER
   ops_.CreateFileA = testing_platform::CreateFileA;
   ops_.ReadFile = testing_platform::ReadFile;
   ops_.WriteFile = testing_platform::WriteFile;
   ops_.SetFilePointer = testing_platform::SetFilePointer;
-  ops_.GetFileSize = testing_platform::GetFileSize;
-  ops_.SetFileTime = testing_platform::SetFileTime;
   ops_.CloseHandle = testing_platform::CloseHandle;
   ops_.DeleteFileA = testing_platform::DeleteFileA;
   ops_.GetPrivateProfileStringA = testing_platform::GetPrivateProfileStringA;

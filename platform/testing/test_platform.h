@@ -16,30 +16,11 @@
 
 namespace testing_platform {
 
+// One id for each operation of QMR_SYSTEM_OPERATIONS: Op::kCreateFileA, Op::kReadFile, ...
 enum class Op {
-  kCreateFile,
-  kReadFile,
-  kWriteFile,
-  kSetFilePointer,
-  kGetFileSize,
-  kSetFileTime,
-  kCloseHandle,
-  kDeleteFile,
-  kGetProfileString,
-  kWriteProfileString,
-  kFindResource,
-  kLoadResource,
-  kLockResource,
-  kLoadString,
-  kGetModuleFileName,
-  kGetTempPath,
-  kCreateProcess,
-  kShellExecuteEx,
-  kCreateThread,
-  kMessageBox,
-  kDialogBox,
-  kLzOpenFile,
-  kLzCopy,
+#define QMR_OPERATION_ID(name, failure) k##name,
+  QMR_SYSTEM_OPERATIONS(QMR_OPERATION_ID)
+#undef QMR_OPERATION_ID
   kCount,
 };
 

@@ -221,10 +221,10 @@ TEST_F(EngineTest, DeletingTheListSkipsFilesThatCannotBeDeleted) {
   std::string list;
   for (const char* name : {"one", "gone", "two", "three"}) list += TempPath(name) + '\0';
   list += '\0';
-  platform().InjectFault(Op::kDeleteFile, 1, Fault::kFail, "two");
+  platform().InjectFault(Op::kDeleteFileA, 1, Fault::kFail, "two");
   DeleteListedFiles(list.c_str());
   EXPECT_EQ(FileNames(temp_dir()), std::vector<std::string>{"two"});
-  EXPECT_EQ(platform().Calls(Op::kDeleteFile), 4);
+  EXPECT_EQ(platform().Calls(Op::kDeleteFileA), 4);
 }
 
 // Every failure of every operation on the extraction's path, injected at each call in turn
@@ -237,14 +237,14 @@ TEST_F(EngineTest, EveryInjectedFailureEndsCleanly) {
     bool ignored;  // the run succeeds despite it
   };
   const Injection injections[] = {
-      {Op::kCreateFile, Fault::kFail, false},  {Op::kReadFile, Fault::kFail, false},
+      {Op::kCreateFileA, Fault::kFail, false},  {Op::kReadFile, Fault::kFail, false},
       {Op::kReadFile, Fault::kShort, false},   {Op::kWriteFile, Fault::kFail, false},
       {Op::kWriteFile, Fault::kShort, false},  {Op::kWriteFile, Fault::kDiskFull, false},
-      {Op::kSetFileTime, Fault::kFail, true},  {Op::kLzOpenFile, Fault::kFail, false},
-      {Op::kLzCopy, Fault::kFail, false},      {Op::kLzCopy, Fault::kShort, false},
-      {Op::kLzCopy, Fault::kDiskFull, false},  {Op::kSetFilePointer, Fault::kFail, false},
-      {Op::kGetFileSize, Fault::kFail, true},  {Op::kDeleteFile, Fault::kFail, true},
-      {Op::kCreateProcess, Fault::kFail, false}, {Op::kWriteProfileString, Fault::kFail, true},
+      {Op::kSetFileTime, Fault::kFail, true},  {Op::kLZOpenFileA, Fault::kFail, false},
+      {Op::kLZCopy, Fault::kFail, false},      {Op::kLZCopy, Fault::kShort, false},
+      {Op::kLZCopy, Fault::kDiskFull, false},  {Op::kSetFilePointer, Fault::kFail, false},
+      {Op::kGetFileSize, Fault::kFail, true},  {Op::kDeleteFileA, Fault::kFail, true},
+      {Op::kCreateProcessA, Fault::kFail, false}, {Op::kWritePrivateProfileStringA, Fault::kFail, true},
   };
   const std::vector<VolumeSpec> set = {{{"a", RandomBytes(20000, 1)}, SetupInfoEntry()},
                                        {SetupProgramEntry(), {"b", ToBytes("b")}}};
@@ -281,7 +281,7 @@ TEST_F(EngineTest, EveryInjectedFailureEndsCleanly) {
       }
       EXPECT_TRUE(injected);
       EXPECT_FALSE(injection.ignored);
-      EXPECT_TRUE(faulty.Processes().empty() || injection.op == Op::kCreateProcess);
+      EXPECT_TRUE(faulty.Processes().empty() || injection.op == Op::kCreateProcessA);
       DeleteListedFiles(g_run.cleanup_list);
       for (const std::string& name : FileNames(temp_dir()))
         EXPECT_TRUE(name == "qmrsetup.inf" || name == "qmrsetup.exe") << name << " was left behind";

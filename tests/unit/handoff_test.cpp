@@ -92,9 +92,9 @@ TEST_F(HandoffTest, SetupProgramThatNeedsElevationIsStartedThroughTheShell) {
     TestPlatform inner;
     WriteSet({{SetupInfoEntry(), SetupProgramEntry()}});
     inner.SetCustomResource(payload::kOffsetResourceId, LE32(64));
-    inner.InjectFault(Op::kCreateProcess, 1);
+    inner.InjectFault(Op::kCreateProcessA, 1);
     inner.SetCreateProcessError(c.create_error);
-    if (!c.shell_succeeds) inner.InjectFault(Op::kShellExecuteEx, 1);  // the user declines
+    if (!c.shell_succeeds) inner.InjectFault(Op::kShellExecuteExA, 1);  // the user declines
     EXPECT_EQ(ExtractAndLaunch(), c.result);
     const auto executions = inner.ShellExecutions();
     ASSERT_EQ(executions.size(), c.shell_calls);

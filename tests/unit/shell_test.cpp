@@ -58,7 +58,7 @@ TEST_F(ShellTest, NoAtTheConfirmationReadsAndCreatesNothing) {
   WriteSet(SampleSet());
   platform().AnswerMessageBoxes({IDNO});
   RunLauncher();
-  for (Op op : {Op::kGetModuleFileName, Op::kGetProfileString, Op::kGetTempPath, Op::kDialogBox, Op::kCreateFile})
+  for (Op op : {Op::kGetModuleFileNameA, Op::kGetPrivateProfileStringA, Op::kGetTempPathA, Op::kDialogBoxParamA, Op::kCreateFileA})
     EXPECT_EQ(platform().Calls(op), 0) << testing_platform::OpName(op);
   EXPECT_TRUE(FileNames(temp_dir()).empty());
 }
@@ -95,7 +95,7 @@ TEST_F(ShellTest, VersionTextComesFromItsResourceAndIsEmptyWithoutIt) {
 TEST_F(ShellTest, DialogThatCannotBeCreatedEndsTheRunSilently) {
   WriteSet(SampleSet());
   platform().AnswerMessageBoxes({IDYES});
-  platform().InjectFault(Op::kDialogBox, 1);
+  platform().InjectFault(Op::kDialogBoxParamA, 1);
   RunLauncher();
   EXPECT_EQ(platform().MessageBoxes().size(), 1u);
   EXPECT_EQ(platform().Calls(Op::kCreateThread), 0);
@@ -109,7 +109,7 @@ TEST_F(ShellTest, ThreadThatCannotBeCreatedEndsTheDialogWithoutMessage) {
   RunLauncher();
   EXPECT_EQ(platform().EndDialogResults(), std::vector<INT_PTR>{IDCANCEL});
   EXPECT_EQ(platform().MessageBoxes().size(), 1u);
-  EXPECT_EQ(platform().Calls(Op::kDeleteFile), 0);
+  EXPECT_EQ(platform().Calls(Op::kDeleteFileA), 0);
   EXPECT_TRUE(FileNames(temp_dir()).empty());
 }
 
@@ -127,7 +127,7 @@ TEST_F(ShellTest, FailedRunDeletesTheExtractedFilesAndShowsTheErrorOwnedByTheDia
   EXPECT_EQ(boxes[1].owner, g_run.dialog);
   EXPECT_NE(g_run.dialog, nullptr);
   EXPECT_EQ(platform().EndDialogResults(), std::vector<INT_PTR>{IDCANCEL});
-  EXPECT_EQ(platform().Calls(Op::kDeleteFile), 2);
+  EXPECT_EQ(platform().Calls(Op::kDeleteFileA), 2);
   EXPECT_TRUE(FileNames(temp_dir()).empty());
 }
 
@@ -217,9 +217,9 @@ TEST_F(ShellTest, MessageBoxesThatCannotBeShownNeverLeaveFilesBehind) {
     }
     inner.SetCustomResource(payload::kOffsetResourceId, LE32(64));
     inner.AnswerMessageBoxes({IDYES});
-    inner.InjectFault(Op::kMessageBox, c.failing_box);
+    inner.InjectFault(Op::kMessageBoxA, c.failing_box);
     RunLauncher();
-    EXPECT_EQ(inner.Calls(Op::kMessageBox), static_cast<int>(c.boxes));
+    EXPECT_EQ(inner.Calls(Op::kMessageBoxA), static_cast<int>(c.boxes));
     EXPECT_TRUE(FileNames(temp_dir()).empty());
   }
 }
@@ -227,11 +227,11 @@ TEST_F(ShellTest, MessageBoxesThatCannotBeShownNeverLeaveFilesBehind) {
 TEST_F(ShellTest, LauncherPathThatCannotBeReadFailsTheRunWithTheError) {
   WriteSet(SampleSet());
   platform().AnswerMessageBoxes({IDYES, IDOK});
-  platform().InjectFault(Op::kGetModuleFileName, 1);
+  platform().InjectFault(Op::kGetModuleFileNameA, 1);
   RunLauncher();
   ASSERT_EQ(platform().MessageBoxes().size(), 2u);
   EXPECT_EQ(platform().MessageBoxes()[1].text, kError);
-  EXPECT_EQ(platform().Calls(Op::kGetProfileString), 0) << "no presets file without the launcher's path";
+  EXPECT_EQ(platform().Calls(Op::kGetPrivateProfileStringA), 0) << "no presets file without the launcher's path";
   EXPECT_TRUE(FileNames(temp_dir()).empty());
 }
 
@@ -261,7 +261,7 @@ TEST_F(ShellTest, TemporaryDirectoryAlwaysEndsInABackslash) {
     TestPlatform inner;
     inner.SetTempPath(c.reported);
     inner.AnswerMessageBoxes({IDYES});
-    inner.InjectFault(Op::kDialogBox, 1);  // stop before anything is extracted
+    inner.InjectFault(Op::kDialogBoxParamA, 1);  // stop before anything is extracted
     RunLauncher();
     EXPECT_EQ(std::string(g_run.temp_dir), c.expected) << "reported '" << c.reported << "'";
   }
@@ -276,7 +276,7 @@ TEST_F(ShellTest, TemporaryDirectoryWithNoRoomForItsBackslashFailsTheRunBeforeEx
   EXPECT_EQ(std::string(g_run.temp_dir), full);
   ASSERT_EQ(platform().MessageBoxes().size(), 2u);
   EXPECT_EQ(platform().MessageBoxes()[1].text, kError);
-  EXPECT_EQ(platform().Calls(Op::kCreateFile), 0) << "not even volume 1 was opened";
+  EXPECT_EQ(platform().Calls(Op::kCreateFileA), 0) << "not even volume 1 was opened";
 }
 
 TEST_F(ShellTest, DialogIsCentredWithItsLeftEdgeOnAMultipleOfEight) {

@@ -41,7 +41,7 @@ TEST_F(VolumeTest, FirstVolumeFailsWithoutPromptWhenItCannotBeLocated) {
        [](ExtractTest&, TestPlatform& p) { p.RemoveCustomResource(payload::kOffsetResourceId); }},
       {"offset resource shorter than 4 bytes",
        [](ExtractTest&, TestPlatform& p) { p.SetCustomResource(payload::kOffsetResourceId, {64, 0}); }},
-      {"resource cannot be found", [](ExtractTest&, TestPlatform& p) { p.InjectFault(Op::kFindResource, 1); }},
+      {"resource cannot be found", [](ExtractTest&, TestPlatform& p) { p.InjectFault(Op::kFindResourceA, 1); }},
       {"resource cannot be loaded", [](ExtractTest&, TestPlatform& p) { p.InjectFault(Op::kLoadResource, 1); }},
       {"resource cannot be locked", [](ExtractTest&, TestPlatform& p) { p.InjectFault(Op::kLockResource, 1); }},
       {"negative offset", [](ExtractTest&, TestPlatform& p) {

@@ -1,4 +1,4 @@
-// Windows layer, the process entry: the launcher's own minimal start-up. It prepares nothing
+// The Windows launcher's process entry, its own minimal start-up. It prepares nothing
 // that the launcher does not use (no C run-time initialisation, no argument parsing), calls
 // WinMain and ends the process with its result, which is always 0.
 #include "platform/winapi.h"
