@@ -1,5 +1,6 @@
-// What the files of the Windows layer share: the per-area fill functions of the table and the
-// loading of system DLLs from the system directory only.
+// What the files of the Windows layer share: the per-area fill functions of the table, the
+// conversions between the launcher's code page and the wide-character API, and the loading of
+// system DLLs from the system directory only.
 #pragma once
 
 #include "platform/system.h"
@@ -13,6 +14,31 @@ void FillProcessOps(SystemOps& ops);
 void FillTextOps(SystemOps& ops);
 void FillUiOps(SystemOps& ops);
 void FillLzOps(SystemOps& ops);
+
+// The code page of the launcher's texts (its resources, the prompts the core formats, the
+// names in its sets): Japanese, whatever the system's own code page is.
+constexpr UINT kLauncherCodePage = 932;
+
+// Characters of a path from the wide-character API, its long form included.
+constexpr DWORD kWidePathSize = 1024;
+// Characters of a text the core formats (wsprintfA writes at most 1024 bytes) and its NUL.
+constexpr int kWideTextSize = 1025;
+
+// Converts a text of the launcher's code page into `wide` (`capacity` characters with the
+// NUL). Returns `wide`, or null for a null text; a text too long is cut at `capacity` - 1.
+const wchar_t* LauncherTextToWide(const char* text, wchar_t* wide, int capacity);
+
+// Converts a wide text into the launcher's code page: at most size - 1 bytes and a NUL, cut
+// before a character that does not fit whole. Returns the bytes written without the NUL.
+int WideToLauncherText(const wchar_t* wide, char* text, int size);
+
+// Converts a path from the wide-character API into the process's ANSI code page, as the file
+// functions take it: exactly when the code page holds every character, else its short form
+// when that one converts exactly (short names are ASCII), else the lossy conversion the ANSI
+// functions themselves give ('?' for what is missing, so a file under it cannot be opened).
+// Writes it into `path` when it fits `size` bytes with the NUL; returns its length without the
+// NUL, or the size it needs, NUL included, when it does not fit (0 when nothing converts).
+DWORD WidePathToAnsi(const wchar_t* wide, char* path, DWORD size);
 
 // Restricts the DLL search of this process to the system directory where Windows can
 // (Windows 8, or 7 with its update KB2533623), so that no DLL planted beside the launcher is

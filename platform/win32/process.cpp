@@ -1,5 +1,6 @@
-// Windows layer, processes and threads: the Windows API, with the shell's execution and COM
-// loaded from the system directory when first needed.
+// Windows layer, processes, paths and threads: the Windows API, the launcher's own path and the
+// temporary directory taken in wide characters, and the shell's execution and COM loaded from
+// the system directory when first needed.
 #include "platform/win32/layer.h"
 
 namespace win32 {
@@ -22,11 +23,40 @@ HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD flags) {
   return function != nullptr ? function(reserved, flags) : E_FAIL;
 }
 
+// The path of the running executable in a form the process's code page holds exactly (under
+// C:\Users\José\ on a Japanese system, its short form), so that the volumes and the presets
+// file beside it are found. A path too long for `size` gives `size` and an empty text.
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+  wchar_t wide[kWidePathSize];
+  const DWORD length = GetModuleFileNameW(module, wide, kWidePathSize);
+  if (length == 0 || size == 0) return 0;
+  const DWORD converted = length < kWidePathSize ? WidePathToAnsi(wide, buffer, size) : size;
+  if (converted == 0) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  if (converted >= size) {
+    buffer[0] = '\0';
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+  }
+  return converted;
+}
+
+// The temporary directory in a form the process's code page holds exactly, as above. Returns
+// its length, or the size it needs (more than `size`) when it does not fit.
+DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
+  wchar_t wide[kWidePathSize];
+  const DWORD length = GetTempPathW(kWidePathSize, wide);
+  if (length == 0 || length >= kWidePathSize) return 0;
+  return WidePathToAnsi(wide, buffer, size);
+}
+
 }  // namespace
 
 void FillProcessOps(SystemOps& ops) {
-  ops.GetModuleFileNameA = ::GetModuleFileNameA;
-  ops.GetTempPathA = ::GetTempPathA;
+  ops.GetModuleFileNameA = GetModuleFileNameA;
+  ops.GetTempPathA = GetTempPathA;
   ops.GetStartupInfoA = ::GetStartupInfoA;
   ops.CreateProcessA = ::CreateProcessA;
   ops.ShellExecuteExA = ShellExecuteExA;

@@ -1,19 +1,23 @@
 # Wine and Xvfb environment helpers: run Windows programs under Wine in a headless X server,
-# in a Japanese locale, in a private prefix. Source this file; every function returns non-zero
-# on failure and leaves the caller's shell options alone.
+# in a Japanese (or an English) locale, in a private prefix. Source this file; every function
+# returns non-zero on failure and leaves the caller's shell options alone.
 #
-#   qmr_wine_locale DIR          Japanese UTF-8 locale in DIR (made once); exports LOCPATH, LANG, LC_ALL
-#   qmr_wine_env PREFIX          exports WINEPREFIX and the quiet Wine settings for that prefix
-#   qmr_wine_make_prefix PREFIX  a new prefix with the settings below (needs the locale first)
-#   qmr_wine_template DIR        DIR/locale and the template prefix DIR/prefix, made once
-#   qmr_wine_cleanup DIR         stops and removes what qmr_wine_template and the tests made in DIR
+#   qmr_wine_locale DIR [LOCALE]    the UTF-8 locale LOCALE (ja_JP.UTF-8, the default, or
+#                                   en_US.UTF-8) in DIR, made once; exports LOCPATH, LANG, LC_ALL
+#   qmr_wine_env PREFIX             exports WINEPREFIX and the quiet Wine settings for that prefix
+#   qmr_wine_make_prefix PREFIX     a new prefix with the settings below (needs the locale first)
+#   qmr_wine_template DIR [LOCALE]  DIR/locale and the template prefix of that locale, made once:
+#                                   DIR/prefix for ja_JP.UTF-8, DIR/prefix-en_US for en_US.UTF-8
+#   qmr_wine_cleanup DIR            stops and removes what qmr_wine_template and the tests made in DIR
 #   qmr_xvfb_start               Xvfb on a free display; exports DISPLAY and QMR_XVFB_PID
 #   qmr_xvfb_stop                stops it
 #   qmr_wine_stop                ends every process of $WINEPREFIX (wineserver -k)
 #
 # Why the prefix is set up as it is:
 # - Code page 932 for the ANSI API: Wine takes it from the glibc locale, and falls back to
-#   1252 silently when ja_JP.UTF-8 is not installed; a private LOCPATH needs no root.
+#   1252 silently when ja_JP.UTF-8 is not installed; a private LOCPATH needs no root. The
+#   English locale (code page 1252) is made there too, whatever the system has: with LOCPATH
+#   set, glibc looks for locales in it alone.
 # - X11 Driver Managed=N: there is no window manager, and Wine otherwise waits about 2 s for
 #   one on every hide or destroy. Decorated=N: Wine draws the frame and caption itself, so the
 #   X window is the whole Windows window and its X geometry is the window rectangle.
@@ -27,16 +31,30 @@
 QMR_WINE_SCREEN=${QMR_WINE_SCREEN:-1024x768x24}
 
 qmr_wine_locale() {
-  local dir=$1
-  if [ ! -d "$dir/ja_JP.UTF-8" ]; then
+  local dir=$1 locale=${2:-ja_JP.UTF-8}
+  case $locale in
+    ja_JP.UTF-8 | en_US.UTF-8) ;;
+    *) echo "qmr_wine_locale: unknown locale $locale" >&2; return 1 ;;
+  esac
+  if [ ! -d "$dir/$locale" ]; then
     mkdir -p "$dir" || return 1
     # localedef warns about the charmap's known quirks and still writes the locale.
-    localedef -i ja_JP -f UTF-8 "$dir/ja_JP.UTF-8.new" >/dev/null 2>&1
-    [ -d "$dir/ja_JP.UTF-8.new" ] || { echo "qmr_wine_locale: localedef failed in $dir" >&2; return 1; }
-    mv "$dir/ja_JP.UTF-8.new" "$dir/ja_JP.UTF-8" || return 1
+    localedef -i "${locale%.UTF-8}" -f UTF-8 "$dir/$locale.new" >/dev/null 2>&1
+    [ -d "$dir/$locale.new" ] || { echo "qmr_wine_locale: localedef failed in $dir" >&2; return 1; }
+    mv "$dir/$locale.new" "$dir/$locale" || return 1
   fi
   # (bash itself cannot load the private locale and says so; the programs it starts can.)
-  export LOCPATH=$dir LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 2>/dev/null
+  export LOCPATH=$dir LANG=$locale LC_ALL=$locale 2>/dev/null
+}
+
+# The template prefix of a locale, as qmr_wine_template makes it.
+qmr_wine_template_prefix() {
+  local dir=$1 locale=${2:-ja_JP.UTF-8}
+  if [ "$locale" = ja_JP.UTF-8 ]; then
+    printf '%s/prefix' "$dir"
+  else
+    printf '%s/prefix-%s' "$dir" "${locale%.UTF-8}"
+  fi
 }
 
 qmr_wine_env() {
@@ -85,13 +103,14 @@ qmr_wine_make_prefix() {
 }
 
 qmr_wine_template() {
-  local dir=$1
+  local dir=$1 locale=${2:-ja_JP.UTF-8} prefix
   mkdir -p "$dir" || return 1
-  qmr_wine_locale "$dir/locale" || return 1
-  [ -f "$dir/prefix/.qmr-ready" ] && return 0
-  rm -rf "$dir/prefix" "$dir/prefix.new" "$dir/prefix.new.tmp"
-  qmr_wine_make_prefix "$dir/prefix.new" || { rm -rf "$dir/prefix.new" "$dir/prefix.new.tmp"; return 1; }
-  touch "$dir/prefix.new/.qmr-ready" && mv "$dir/prefix.new" "$dir/prefix"
+  qmr_wine_locale "$dir/locale" "$locale" || return 1
+  prefix=$(qmr_wine_template_prefix "$dir" "$locale")
+  [ -f "$prefix/.qmr-ready" ] && return 0
+  rm -rf "$prefix" "$prefix.new" "$prefix.new.tmp"
+  qmr_wine_make_prefix "$prefix.new" || { rm -rf "$prefix.new" "$prefix.new.tmp"; return 1; }
+  touch "$prefix.new/.qmr-ready" && mv "$prefix.new" "$prefix"
 }
 
 qmr_wine_cleanup() {
@@ -109,7 +128,8 @@ qmr_wine_cleanup() {
     fi
     rm -rf "$run"
   done
-  for prefix in "$dir/prefix" "$dir/prefix.new"; do
+  for prefix in "$dir"/prefix "$dir"/prefix.new "$dir"/prefix-*; do
+    case $prefix in *.tmp) continue ;; esac
     [ -d "$prefix" ] || continue
     (WINEPREFIX=$prefix qmr_wine_stop)
     rm -rf "$prefix" "$prefix.tmp"

@@ -6,6 +6,7 @@ Usage: windows_image_check.py QMRSFX_EXE
 """
 import struct
 import sys
+import xml.etree.ElementTree as ElementTree
 
 import pefile
 
@@ -20,6 +21,13 @@ WS_POPUP, WS_VISIBLE, WS_CAPTION, WS_SYSMENU, WS_BORDER, WS_CHILD = (
     0x80000000, 0x10000000, 0x00C00000, 0x00080000, 0x00800000, 0x40000000)
 DS_MODALFRAME, DS_SETFONT, SS_ICON = 0x80, 0x40, 0x3
 MAX_STUB_SIZE = 24064  # the payload offset the launcher design ships with
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+SETTINGS_2019 = "{http://schemas.microsoft.com/SMI/2019/WindowsSettings}"
+COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
+SUPPORTED_OS = {  # Windows 7, 8, 8.1, 10 and 11
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
 
 failures = []
 
@@ -90,6 +98,24 @@ def check_dialog(data):
               and bar[4] & WS_BORDER, f"progress bar {bar}")
 
 
+def check_manifest(text):
+    try:
+        root = ElementTree.fromstring(text.encode("utf-8"))
+    except ElementTree.ParseError as error:
+        check(False, f"the manifest does not parse: {error}")
+        return
+    level = root.find(f"{ASM_V3}trustInfo/{ASM_V3}security/{ASM_V3}requestedPrivileges/"
+                      f"{ASM_V3}requestedExecutionLevel")
+    check(level is not None and level.get("level") == "asInvoker", "a manifest asking for asInvoker")
+    settings = root.find(f"{ASM_V3}application/{ASM_V3}windowsSettings")
+    code_page = settings.find(f"{SETTINGS_2019}activeCodePage") if settings is not None else None
+    check(code_page is not None and code_page.text == "ja-JP", "the manifest asks for the Japanese code page")
+    dpi = settings.find(f"{SETTINGS_2005}dpiAware") if settings is not None else None
+    check(dpi is not None and dpi.text == "true", "the manifest declares the launcher system DPI aware")
+    ids = {os.get("Id") for os in root.iter(f"{COMPATIBILITY}supportedOS")}
+    check(ids == SUPPORTED_OS, f"supported systems {sorted(ids)}: Windows 7 to 11")
+
+
 def check_icon_group(found, group_id, sizes):
     lang, data = found.get((pefile.RESOURCE_TYPE["RT_GROUP_ICON"], group_id), (None, b""))
     check(len(data) >= 6, f"icon group {group_id} present")
@@ -136,7 +162,7 @@ def main():
     check(found.get(("CUSTOMDATA", 105), (0, b""))[1] == b"1.13a" + b"\0" * 11, "CUSTOMDATA 105: 16-byte version")
     check((pefile.RESOURCE_TYPE["RT_VERSION"], 1) in found, "a version-information block")
     manifest = found.get((pefile.RESOURCE_TYPE["RT_MANIFEST"], 1), (0, b""))[1].decode("utf-8", "replace")
-    check('requestedExecutionLevel level="asInvoker"' in manifest, "a manifest asking for asInvoker")
+    check_manifest(manifest)
 
     for failure in failures:
         print("FAIL:", failure)

@@ -28,11 +28,18 @@ using std::chrono::seconds;
 inline const std::string kCaption = "Quillmoor 自己展開プログラム";
 inline const std::string kConfirmation =
     "Quillmoor Version1.13a のインストール、または\nバージョンアップを行います。続行しますか？\n";
+inline const std::string kError = "アーカイブの展開中にエラーが発生しました";
+inline const std::string kWaitText = "自己展開プログラムが必要なファイルを取り出す間、しばらくお待ちください。";
 inline const char kSetupInfo[] = "[Setup]\r\nTitle=Quillmoor\r\n[Account]\r\nPOP3Server=\r\n";
 inline const char kPresets[] = "[Account]\r\nPOP3Server=pop.example.jp\r\nSMTPServer=smtp.example.jp\r\n";
 
 // Message box ids, as Windows defines them.
 constexpr int kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7;
+
+inline std::string DiskPrompt(char drive, int disk) {
+  return std::string("ドライブ ") + drive + ": に 「Quillmoor Version1.13a Disk" + std::to_string(disk) +
+         "」を挿入し、\n[OK] ボタンを押してください";
+}
 
 inline bool IsMessageBox(const Window& w) { return w.IsMessageBox(); }
 inline bool IsProgressDialog(const Window& w) { return w.IsProgressDialog(); }
@@ -117,7 +124,7 @@ inline SetupRecord ReadRecord(const std::filesystem::path& path) {
 class WineLauncherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    session_ = std::make_unique<WineSession>(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    session_ = std::make_unique<WineSession>(::testing::UnitTest::GetInstance()->current_test_info()->name(), Locale());
     for (const char* dir : {"set", "tmp", "elsewhere", "record"}) std::filesystem::create_directories(ws_.Path(dir));
     readme_ = ToBytes("Quillmoor readme\r\n");
     info_ = Compress(ToBytes(kSetupInfo), 'f');
@@ -131,6 +138,9 @@ class WineLauncherTest : public ::testing::Test {
     launcher_ = ws_.Path("set/qmrsfx.exe");
     temp_ = ws_.Path("tmp");
   }
+
+  // The session's locale: Japanese (code page 932) unless a test says otherwise.
+  virtual std::string Locale() const { return "ja_JP.UTF-8"; }
 
   // Writes the launcher (volume 1 appended) with the presets file beside it.
   void WriteLauncher() {
@@ -244,9 +254,10 @@ class WineLauncherTest : public ::testing::Test {
     if (HasFatalFailure()) return;
     ASSERT_TRUE(WaitForFile(record(), seconds(60))) << "the setup program did not run";
     const SetupRecord seen = ReadRecord(record());
-    const std::string setup = WindowsPath(temp_ / "qmrsetup.exe");
+    const std::string setup = (temp_seen_.empty() ? WindowsPath(temp_, true) : temp_seen_) + "qmrsetup.exe";
     EXPECT_EQ(seen.command_line, "\"" + setup + "\"") << "quoted path, no arguments";
-    EXPECT_EQ(seen.module, setup);
+    // The program's own path in its long form, as Windows names a module.
+    EXPECT_EQ(seen.module, WindowsPath(temp_ / "qmrsetup.exe"));
     EXPECT_EQ(seen.directory, WindowsPath(directory));
     EXPECT_NE(seen.information_file.find("[Account]\r\nPOP3Server=pop.example.jp\r\nSMTPServer=smtp.example.jp\r\n"),
               std::string::npos)
@@ -294,6 +305,9 @@ class WineLauncherTest : public ::testing::Test {
   Bytes readme_, info_, data_, program_, notes_, volume1_, disk2_, disk3_;
   std::int32_t total_ = 0;
   std::filesystem::path launcher_, temp_, shot_;
+  // The temporary directory as the launcher sees it, with its backslash, when not `temp_`
+  // itself (its short form, when the process's code page cannot hold the long one).
+  std::string temp_seen_;
 };
 
 }  // namespace qmrtest

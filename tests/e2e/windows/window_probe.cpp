@@ -1,9 +1,11 @@
 // The Wine tests' window probe: reads the visible windows of the session as an inspection tool
-// reads them on Windows (class, owner, style, geometry, the text of every control, a progress
-// bar's position), and measures a dialog font's base units, printing UTF-8 lines.
+// reads them on Windows (class, owner, style, geometry, the text of every control and the room
+// a static text needs, a progress bar's position), measures a dialog font's base units and
+// shortens paths, printing UTF-8 lines. It sees the screen in physical pixels (DPI aware).
 //
 //   qmrprobe windows            every visible top-level window with a title, topmost first
 //   qmrprobe units FACE POINTS  the dialog base units of that font, as a dialog template gets them
+//   qmrprobe shortpath PATH     the short form of an existing path
 #include <windows.h>
 #include <commctrl.h>
 #include <stdlib.h>
@@ -69,6 +71,25 @@ void WriteWindowText(HWND window) {
   WriteEscaped(text);
 }
 
+// The extent of a static text control's text as the control draws it: in its font, wrapped at
+// its width. A text that fits shows whole; a larger extent is clipped.
+void WriteTextExtent(HWND control) {
+  static wchar_t text[4096];
+  const int length = GetWindowTextW(control, text, 4096);
+  HDC dc = GetDC(control);
+  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  RECT client;
+  GetClientRect(control, &client);
+  RECT needed = {0, 0, client.right, 0};
+  DrawTextW(dc, text, length, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+  SelectObject(dc, previous);
+  ReleaseDC(control, dc);
+  Write(" extent=");
+  WriteNumber(needed.right);
+  Write(",");
+  WriteNumber(needed.bottom);
+}
+
 BOOL CALLBACK WriteChild(HWND child, LPARAM parent_param) {
   const HWND parent = reinterpret_cast<HWND>(parent_param);
   if (GetParent(child) != parent) return TRUE;  // grandchildren belong to their own parent
@@ -89,6 +110,10 @@ BOOL CALLBACK WriteChild(HWND child, LPARAM parent_param) {
   Write(" visible=");
   WriteNumber(IsWindowVisible(child) ? 1 : 0);
   WriteRect("rect", rect);
+  const bool static_text = lstrcmpiW(class_name, L"Static") == 0 &&
+                           ((style & SS_TYPEMASK) == SS_LEFT || (style & SS_TYPEMASK) == SS_CENTER ||
+                            (style & SS_TYPEMASK) == SS_RIGHT);
+  if (static_text) WriteTextExtent(child);
   if (lstrcmpiW(class_name, L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON) {
     // The icon a static control shows: the handle is the owner's, only its presence is read.
     Write(" icon=");
@@ -187,15 +212,28 @@ int WriteUnits(const wchar_t* face, int points) {
   return unit_width > 0 ? 0 : 1;
 }
 
+int WriteShortPath(const wchar_t* path) {
+  static wchar_t short_form[4096];
+  const DWORD length = GetShortPathNameW(path, short_form, 4096);
+  if (length == 0 || length >= 4096) return 1;
+  Write("short ");
+  WriteEscaped(short_form);
+  Write("\n");
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   g_out = GetStdHandle(STD_OUTPUT_HANDLE);
+  // Window rectangles and font sizes in the screen's own pixels, whatever its resolution.
+  SetProcessDPIAware();
   if (argc == 2 && lstrcmpW(argv[1], L"windows") == 0) {
     EnumWindows(WriteTopLevel, 0);
     return 0;
   }
   if (argc == 4 && lstrcmpW(argv[1], L"units") == 0) return WriteUnits(argv[2], _wtoi(argv[3]));
-  Write("usage: qmrprobe windows | qmrprobe units FACE POINTS\n");
+  if (argc == 3 && lstrcmpW(argv[1], L"shortpath") == 0) return WriteShortPath(argv[2]);
+  Write("usage: qmrprobe windows | qmrprobe units FACE POINTS | qmrprobe shortpath PATH\n");
   return 2;
 }

@@ -162,6 +162,7 @@ std::vector<Window> ParseWindows(const std::string& output) {
       c.rect = ParseRect(f["rect"]);
       c.text = f["text"];
       c.shows_icon = f["icon"] == "1";
+      if (f.count("extent")) std::sscanf(f["extent"].c_str(), "%d,%d", &c.text_width, &c.text_height);
       if (f.count("position")) {
         c.position = static_cast<int>(std::stol(f["position"]));
         std::sscanf(f["range"].c_str(), "%d,%d", &c.range_low, &c.range_high);
@@ -353,10 +354,12 @@ std::filesystem::path MingwProgram(const std::string& relative) {
   return path;
 }
 
-WineSession::WineSession(const std::string& name)
-    : name_(name), locale_dir_(std::filesystem::path(QMR_WINE_DIR) / "locale") {
+WineSession::WineSession(const std::string& name, const std::string& locale)
+    : name_(name), locale_(locale), locale_dir_(std::filesystem::path(QMR_WINE_DIR) / "locale") {
   const std::filesystem::path wine_dir = QMR_WINE_DIR;
-  const std::filesystem::path template_prefix = wine_dir / "prefix";
+  // As scripts/lib/wine.sh names them: "prefix" for the Japanese locale, "prefix-en_US" for another.
+  const std::string territory = locale.substr(0, locale.find('.'));
+  const std::filesystem::path template_prefix = wine_dir / (territory == "ja_JP" ? "prefix" : "prefix-" + territory);
   if (!std::filesystem::exists(template_prefix / ".qmr-ready") || !std::filesystem::exists(locale_dir_))
     throw std::runtime_error("the Wine template prefix " + template_prefix.string() +
                              " is missing: run these tests through ctest (ctest -L wine), whose "
@@ -466,8 +469,8 @@ Environment WineSession::XEnvironment() const {
   Environment environment = ProcessEnvironment();
   environment.erase("LANGUAGE");
   environment["LOCPATH"] = locale_dir_.string();
-  environment["LANG"] = "ja_JP.UTF-8";
-  environment["LC_ALL"] = "ja_JP.UTF-8";
+  environment["LANG"] = locale_;
+  environment["LC_ALL"] = locale_;
   environment["DISPLAY"] = display_;
   return environment;
 }
@@ -487,9 +490,21 @@ Environment WineSession::WineEnvironment(const Environment& extra) const {
 void WineSession::SetTemporaryDirectory(const std::filesystem::path& directory) {
   std::string value;
   for (const char c : WindowsPath(directory)) value += c == '\\' ? std::string("\\\\") : std::string(1, c);
-  const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Environment]\r\n\"TEMP\"=\"" +
-                           value + "\"\r\n\"TMP\"=\"" + value + "\"\r\n\r\n";
-  const std::filesystem::path file = run_dir_ / "temp.reg";
+  ImportRegistry("[HKEY_CURRENT_USER\\Environment]\r\n\"TEMP\"=\"" + value + "\"\r\n\"TMP\"=\"" + value + "\"\r\n");
+}
+
+void WineSession::SetLogPixels(int dpi) {
+  char value[16];
+  std::snprintf(value, sizeof value, "dword:%08x", static_cast<unsigned>(dpi));
+  // Wine reads the user's setting, and the machine's where the user has none.
+  ImportRegistry("[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n\"LogPixels\"=" + std::string(value) +
+                 "\r\n\r\n[HKEY_CURRENT_CONFIG\\Software\\Fonts]\r\n\"LogPixels\"=" + value + "\r\n");
+}
+
+// Imports registry keys (the lines of a .reg file after its header) into the session's prefix.
+void WineSession::ImportRegistry(const std::string& keys) {
+  const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n" + keys + "\r\n";
+  const std::filesystem::path file = run_dir_ / "settings.reg";
   std::ofstream(file, std::ios::binary) << "\xFF\xFE" << Utf16Le(text);
   const CommandResult result = RunCommand({"wine", "reg", "import", WindowsPath(file)}, WineEnvironment({}), run_dir_);
   if (result.status != 0) throw std::runtime_error("reg import failed: " + result.output + result.errors);
@@ -497,10 +512,12 @@ void WineSession::SetTemporaryDirectory(const std::filesystem::path& directory) 
 
 std::unique_ptr<BackgroundProcess> WineSession::Start(const std::filesystem::path& program,
                                                       const std::filesystem::path& directory,
-                                                      const Environment& extra) {
+                                                      const Environment& extra,
+                                                      const std::vector<std::string>& arguments) {
   const std::filesystem::path log = run_dir_ / "wine.log";
-  return std::make_unique<BackgroundProcess>(std::vector<std::string>{"wine", program.string()},
-                                             WineEnvironment(extra), directory, log);
+  std::vector<std::string> argv = {"wine", program.string()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return std::make_unique<BackgroundProcess>(argv, WineEnvironment(extra), directory, log);
 }
 
 std::vector<Window> WineSession::ReadWindows() {
@@ -509,6 +526,17 @@ std::vector<Window> WineSession::ReadWindows() {
                  run_dir_);
   if (result.status != 0) throw std::runtime_error("the window probe failed: " + result.errors);
   return ParseWindows(result.output);
+}
+
+std::string WineSession::ShortPath(const std::filesystem::path& path) {
+  const CommandResult result = RunCommand(
+      {"wine", MingwProgram("tests/e2e/windows/qmrprobe.exe").string(), "shortpath", WindowsPath(path)},
+      WineEnvironment({}), run_dir_);
+  if (result.status != 0 || result.output.rfind("short ", 0) != 0)
+    throw std::runtime_error("the window probe could not shorten " + path.string() + ": " + result.output + result.errors);
+  std::string text = result.output.substr(6);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return Unescape(text);
 }
 
 std::pair<int, int> WineSession::DialogUnits(const std::string& face, int points) {

@@ -34,6 +34,7 @@ struct Control {
   Rect rect;
   std::string text;
   bool shows_icon = false;       // a static icon control with an icon set
+  int text_width = -1, text_height = -1;  // a static text's extent, wrapped at its width, in its font
   int position = -1;             // a progress bar's position, and its range
   int range_low = 0, range_high = 0;
 };
@@ -101,9 +102,10 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const Environment
 
 class WineSession {
  public:
-  // Copies the template prefix, starts a display. Throws with the reason when the template,
-  // the MinGW programs or Xvfb are missing.
-  explicit WineSession(const std::string& name);
+  // Copies the template prefix of `locale` (ja_JP.UTF-8, code page 932, or en_US.UTF-8, code
+  // page 1252), starts a display. Throws with the reason when the template, the MinGW programs
+  // or Xvfb are missing.
+  explicit WineSession(const std::string& name, const std::string& locale = "ja_JP.UTF-8");
   // Ends every process of the prefix and the display, and removes the prefix copy.
   ~WineSession();
   WineSession(const WineSession&) = delete;
@@ -111,10 +113,15 @@ class WineSession {
 
   // The temporary directory of the prefix's user (TMP and TEMP in its environment key).
   void SetTemporaryDirectory(const std::filesystem::path& directory);
+  // The screen's resolution for the programs started from now on (96 is 100 %, 144 is 150 %).
+  void SetLogPixels(int dpi);
+  // The short form of a path (GetShortPathNameW), as Windows programs may be given it.
+  std::string ShortPath(const std::filesystem::path& path);
 
   // Starts a Windows program under Wine with the session's environment plus `extra`.
   std::unique_ptr<BackgroundProcess> Start(const std::filesystem::path& program,
-                                           const std::filesystem::path& directory, const Environment& extra = {});
+                                           const std::filesystem::path& directory, const Environment& extra = {},
+                                           const std::vector<std::string>& arguments = {});
 
   // The visible top-level windows with a title, topmost first, as the window probe reads them.
   std::vector<Window> ReadWindows();
@@ -144,12 +151,13 @@ class WineSession {
 
  private:
   Environment WineEnvironment(const Environment& extra) const;
+  void ImportRegistry(const std::string& text);
   Environment XEnvironment() const;
   CommandResult Xdotool(const std::vector<std::string>& arguments);
   void Focus(unsigned long x11);
   void StopEverything();
 
-  std::string name_;
+  std::string name_, locale_;
   std::filesystem::path run_dir_, prefix_, locale_dir_;
   std::string display_;
   pid_t xvfb_pid_ = -1;
