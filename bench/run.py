@@ -481,14 +481,19 @@ def bench_extraction(a, table, log, wine):
 NSIS_TARGET = "amd64-unicode"
 
 
-def nsis_quote(text):
-    """A string as an NSIS script quotes it: `$` would start a variable, `"` end the string."""
-    return '"' + text.replace("$", "$$").replace('"', '$\\"') + '"'
+def nsis_quote(path):
+    """A path as an NSIS script quotes it. makensis takes `$`, `"` and `%` specially even in the
+    paths it reads at build time, so the harness passes paths relative to the script (names of
+    its own) and refuses anything else."""
+    if any(c in path for c in '$"%`\n'):
+        fail(f"an NSIS script cannot name {path!r} as it is")
+    return '"' + path + '"'
 
 
 def nsis_script(out_exe, files=(), compress=True, crc=True, silent_init_box=False):
     """An NSIS script: a Unicode amd64 installer that puts `files` into $TEMP with its progress
-    window (or, with `silent_init_box`, shows a message box from .onInit and quits)."""
+    window (or, with `silent_init_box`, shows a message box from .onInit and quits). Paths are
+    relative to the script's directory, where makensis reads them from."""
     lines = ["Unicode true", f"Target {NSIS_TARGET}", 'Name "Quillmoor"', f"OutFile {nsis_quote(out_exe)}",
              "RequestExecutionLevel user"]
     if not compress:
@@ -508,7 +513,8 @@ def nsis_script(out_exe, files=(), compress=True, crc=True, silent_init_box=Fals
 def makensis(script_text, path):
     with open(path, "w", encoding="utf-8") as f:
         f.write(script_text)
-    result = subprocess.run(["makensis", "-V2", "-INPUTCHARSET", "UTF8", path], capture_output=True, text=True)
+    result = subprocess.run(["makensis", "-V2", "-INPUTCHARSET", "UTF8", os.path.basename(path)],
+                            cwd=os.path.dirname(os.path.abspath(path)), capture_output=True, text=True)
     if result.returncode != 0:
         fail(f"makensis {path} failed: {(result.stdout + result.stderr).strip()[-400:]}")
 
@@ -550,7 +556,7 @@ def bench_installer(a, table, log, wine):
     if shutil.which("makensis") is None or not wine.has_display:
         log.write("installer: makensis or Xvfb missing, left out\n")
         return
-    work = os.path.abspath(os.path.join(a.work, "installer"))  # makensis reads from the script's directory
+    work = os.path.join(a.work, "installer")
     nsis = os.path.join(work, "nsis")
     os.makedirs(nsis, exist_ok=True)
     log.write("installer: writing the set with a Windows setup program\n")
@@ -570,15 +576,16 @@ def bench_installer(a, table, log, wine):
         g.write(f.read(1 << 20))
     log.write("installer: building the NSIS installers (makensis)\n")
     built = {}
+    relative = [os.path.relpath(p, nsis) for p in paths]
     for key, text in (
-            ("stored", lambda o: nsis_script(o, paths, compress=False)),
-            ("stored-nocrc", lambda o: nsis_script(o, paths, compress=False, crc=False)),
-            ("zlib", lambda o: nsis_script(o, paths)),
-            ("one", lambda o: nsis_script(o, [one], compress=False)),
+            ("stored", lambda o: nsis_script(o, relative, compress=False)),
+            ("stored-nocrc", lambda o: nsis_script(o, relative, compress=False, crc=False)),
+            ("zlib", lambda o: nsis_script(o, relative)),
+            ("one", lambda o: nsis_script(o, [os.path.basename(one)], compress=False)),
             ("empty", lambda o: nsis_script(o)),
             ("oninit", lambda o: nsis_script(o, silent_init_box=True))):
+        makensis(text(key + ".exe"), os.path.join(nsis, key + ".nsi"))
         built[key] = os.path.join(nsis, key + ".exe")
-        makensis(text(built[key]), os.path.join(nsis, key + ".nsi"))
 
     # Stub size: ours against what NSIS adds to the same job's stored payload.
     ours_size = os.path.getsize(a.windows_launcher)
