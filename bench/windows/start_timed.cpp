@@ -154,6 +154,7 @@ int main(int argc, char** argv) {
     if (file == INVALID_HANDLE_VALUE || !ReadFile(file, &end, sizeof end, &read, nullptr) || read != sizeof end)
       return Fail("cannot read the setup program's start");
     CloseHandle(file);
+    CloseHandle(started);
   }
   if (WaitForSingleObject(process.hProcess, kTimeoutMs) != WAIT_OBJECT_0) return Fail("the program did not end");
   if (end == 0) end = Now();
