@@ -30,12 +30,12 @@ constexpr char kSetupProgram[] = "#!/bin/sh\n# The benchmark's setup program: do
 // 2001-02-03 04:05:06 UTC, then a second per file.
 constexpr std::uint64_t kFirstTime = 126254943060000000ull;
 
-SetFile Compressed(const std::string& name, const char* text, char missing) {
+SetFile Compressed(const std::string& name, const std::uint8_t* bytes, std::size_t size, char missing) {
   SetFile file;
   file.name = name;
   szdd::CompressOptions options;
   options.missing_char = static_cast<std::uint8_t>(missing);
-  file.contents = szdd::CompressBuffer(reinterpret_cast<const std::uint8_t*>(text), std::strlen(text), options);
+  file.contents = szdd::CompressBuffer(bytes, size, options);
   file.size = file.contents.size();
   return file;
 }
@@ -77,11 +77,17 @@ std::vector<std::uint64_t> DataSizes(Random& random) {
 
 }  // namespace
 
-std::vector<SetFile> SetFiles(std::uint64_t seed) {
+std::vector<SetFile> SetFiles(std::uint64_t seed, const std::vector<std::uint8_t>& setup_program) {
   Random random{seed};
   std::vector<SetFile> files;
-  files.push_back(Compressed("qmrsetup.in_", kSetupInfo, 'f'));
-  files.push_back(Compressed("qmrsetup.ex_", kSetupProgram, 'e'));
+  files.push_back(
+      Compressed("qmrsetup.in_", reinterpret_cast<const std::uint8_t*>(kSetupInfo), sizeof kSetupInfo - 1, 'f'));
+  if (setup_program.empty()) {
+    files.push_back(Compressed("qmrsetup.ex_", reinterpret_cast<const std::uint8_t*>(kSetupProgram),
+                               sizeof kSetupProgram - 1, 'e'));
+  } else {
+    files.push_back(Compressed("qmrsetup.ex_", setup_program.data(), setup_program.size(), 'e'));
+  }
   const std::vector<std::uint64_t> sizes = DataSizes(random);
   for (int i = 0; i < kDataFiles; ++i) {
     SetFile file;

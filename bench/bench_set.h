@@ -27,9 +27,10 @@ struct SetFile {
   bool generated() const { return contents.empty(); }
 };
 
-// The files of the set in entry order: the two compressed setup files first (a setup program
-// that does nothing, and its information file), then the data files.
-std::vector<SetFile> SetFiles(std::uint64_t seed);
+// The files of the set in entry order: the two compressed setup files first (the setup
+// program, by default a script that does nothing, and its information file), then the data
+// files, which the seed alone decides.
+std::vector<SetFile> SetFiles(std::uint64_t seed, const std::vector<std::uint8_t>& setup_program = {});
 
 // Writes the bytes of `file` (file.size of them) to `out`.
 void FillFile(const SetFile& file, std::uint8_t* out);

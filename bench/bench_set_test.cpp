@@ -60,5 +60,23 @@ TEST(BenchSet, FilesAreIncompressibleAndSplitOverThreeVolumesInOrder) {
     EXPECT_NE(std::find(volumes.begin(), volumes.end(), v), volumes.end()) << "volume " << v + 1 << " is empty";
 }
 
+TEST(BenchSet, AnotherSetupProgramLeavesTheDataFilesAsTheyAre) {
+  const std::vector<std::uint8_t> program = {'M', 'Z', 0x90, 0, 3, 0, 0, 0, 4, 0, 0, 0, 0xFF, 0xFF};
+  const std::vector<SetFile> plain = SetFiles(kDefaultSeed), windows = SetFiles(kDefaultSeed, program);
+  ASSERT_EQ(windows.size(), plain.size());
+  EXPECT_EQ(windows[1].name, "qmrsetup.ex_");
+  std::vector<std::uint8_t> expanded;
+  ASSERT_EQ(szdd::ExpandBuffer(windows[1].contents.data(), windows[1].contents.size(), &expanded).status,
+            szdd::Status::kOk);
+  EXPECT_EQ(expanded, program);
+  EXPECT_EQ(windows[0].contents, plain[0].contents);
+  EXPECT_EQ(DataSizes(windows), DataSizes(plain));
+  for (std::size_t i = 2; i < plain.size(); ++i) {
+    EXPECT_EQ(windows[i].name, plain[i].name);
+    EXPECT_EQ(windows[i].seed, plain[i].seed);
+    EXPECT_EQ(windows[i].last_write, plain[i].last_write);
+  }
+}
+
 }  // namespace
 }  // namespace qmrbench

@@ -1,8 +1,9 @@
 // Writes the benchmark's installation set: the launcher stub stamped and followed by volume 1,
 // Disk2 and Disk3 beside it, the presets file, and the same files plainly in a directory of
-// their own (what `cp -r` copies).
+// their own (what `cp -r` copies). --setup puts another setup program in the set (the Windows
+// one timed under Wine) in place of a script that does nothing; the data files stay the same.
 //
-//   qmrbench_set --stub PATH --out DIR [--seed N]
+//   qmrbench_set --stub PATH --out DIR [--seed N] [--setup PROGRAM]
 //   DIR/set/qmrsfx (or the stub's own name), DIR/set/Disk2, DIR/set/Disk3, DIR/set/qmrpresets.ini
 //   DIR/files/<every file of the set>
 #include <fcntl.h>
@@ -90,14 +91,14 @@ void SetLastWrite(const fs::path& path, std::uint64_t filetime) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: qmrbench_set --stub PATH --out DIR [--seed N]\n");
+  std::fprintf(stderr, "usage: qmrbench_set --stub PATH --out DIR [--seed N] [--setup PROGRAM]\n");
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  fs::path stub_path, out;
+  fs::path stub_path, out, setup_path;
   std::uint64_t seed = qmrbench::kDefaultSeed;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
@@ -105,6 +106,8 @@ int main(int argc, char** argv) {
       stub_path = argv[i + 1];
     } else if (flag == "--out") {
       out = argv[i + 1];
+    } else if (flag == "--setup") {
+      setup_path = argv[i + 1];
     } else if (flag == "--seed") {
       seed = std::strtoull(argv[i + 1], nullptr, 10);
     } else {
@@ -113,7 +116,13 @@ int main(int argc, char** argv) {
   }
   if (stub_path.empty() || out.empty() || argc % 2 == 0) return Usage();
   try {
-    const std::vector<qmrbench::SetFile> files = qmrbench::SetFiles(seed);
+    Bytes setup_program;
+    if (!setup_path.empty()) {
+      std::ifstream setup_in(setup_path, std::ios::binary);
+      setup_program.assign(std::istreambuf_iterator<char>(setup_in), {});
+      if (setup_program.empty()) throw std::runtime_error(setup_path.string() + ": cannot be read");
+    }
+    const std::vector<qmrbench::SetFile> files = qmrbench::SetFiles(seed, setup_program);
     const std::vector<int> volume_of = qmrbench::VolumeOfFiles(files);
     const std::uint64_t total = qmrbench::SetTotal(files);
     if (total > 0x7FFFFFFFu) throw std::runtime_error("the set is too large for its 32-bit total");

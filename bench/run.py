@@ -286,6 +286,7 @@ def versions():
         f"libmspack {package_version('libmspack-dev')}",
         f"{first_line(['wine', '--version'])}",
         f"Google Benchmark {package_version('libbenchmark-dev')}",
+        f"NSIS {first_line(['makensis', '-VERSION'])} (Debian {package_version('nsis')})",
         f"inputs from mingw-w64-common {package_version('mingw-w64-common')} and libwine {package_version('libwine')}",
     ]
 
@@ -300,16 +301,44 @@ class Wine:
         self.prefix = tempfile.mkdtemp(prefix="qmrbench-wine.", dir="/tmp")
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64")
+        self.xvfb = None
         log.write("wine: preparing a private prefix\n")
         quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
         try:
+            self.env.pop("DISPLAY", None)
             subprocess.run(["wineboot", "-i"], env=self.env, **quiet)
+            # No window manager: unmanaged windows, or Wine waits for one on every hide.
+            for name in ("Managed", "Decorated"):
+                subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", name, "/d", "N",
+                                "/f"], env=self.env, **quiet)
             subprocess.run(["wineserver", "-w"], env=self.env, **quiet)
+            self.start_xvfb(log)
             # One server for all the runs: none of them pays for its start.
             self.server = subprocess.Popen(["wineserver", "-p", "-f"], env=self.env, **quiet)
         except BaseException:
             self.close()
             raise
+
+    def start_xvfb(self, log):
+        """A headless X server for the programs that show windows; without Xvfb they are left out."""
+        if shutil.which("Xvfb") is None:
+            log.write("wine: no Xvfb, so no windows: the installer comparison is left out\n")
+            return
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                                      "-nolisten", "tcp"], pass_fds=(write_end,),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        # The server writes its display number once it accepts clients.
+        with os.fdopen(read_end) as f:
+            display = f.readline().strip()
+        if not display:
+            fail("Xvfb did not start")
+        self.env["DISPLAY"] = ":" + display
+
+    @property
+    def has_display(self):
+        return "DISPLAY" in self.env
 
     @staticmethod
     def path(posix_path):
@@ -325,6 +354,9 @@ class Wine:
                 self.server.wait(timeout=30)
             except subprocess.TimeoutExpired:
                 self.server.kill()
+        if self.xvfb is not None:
+            self.xvfb.terminate()
+            self.xvfb.wait()
         shutil.rmtree(self.prefix, ignore_errors=True)
 
 
@@ -397,15 +429,15 @@ def bench_extraction(a, table, log, wine):
                      size=total)
     cp = Contender("`cp -r` of the same files into a fresh directory", run_cp, prepare=lambda: fresh(cp_out, False),
                    check=lambda: check_copy(cp_out, names, False), size=total)
-    log.write(f"extraction: {a.rounds} rounds of the floor, the launcher and cp -r ")
-    compare(floor, [ours, cp], a.rounds, log)
+    log.write(f"extraction: {a.rounds} rounds of cp -r, the launcher and the floor ")
+    compare(cp, [ours, floor], a.rounds, log)
 
     measure = f"1. Extraction: {total / MiB:.0f} MiB in {len(names)} files, 3 volumes"
-    table.contender(measure, floor, target="the floor")
-    launcher_vs_floor = paired(ours, floor)
-    table.contender(measure, ours, ratio="launcher / floor " + fmt_ratio(launcher_vs_floor), target="≤ 1.10× floor",
-                    met=statistics.median(launcher_vs_floor) <= 1.10)
-    table.contender(measure, cp, ratio="launcher / cp " + fmt_ratio(paired(ours, cp)), target="(reported)")
+    launcher_vs_cp = paired(ours, cp)
+    table.contender(measure, cp, target="the baseline")
+    table.contender(measure, ours, ratio="launcher / cp " + fmt_ratio(launcher_vs_cp), target="≤ 1.50× cp -r",
+                    met=statistics.median(launcher_vs_cp) <= 1.50)
+    table.contender(measure, floor, ratio="launcher / floor " + fmt_ratio(paired(ours, floor)), target="(information)")
 
     rss = lambda s: s.rss_kib
     launcher_rss = [s.rss_kib for s in ours.samples]
@@ -442,6 +474,190 @@ def bench_extraction(a, table, log, wine):
         shutil.rmtree(wine_copy, ignore_errors=True)
     for path in (launcher_out, floor_out, cp_out):
         shutil.rmtree(path, ignore_errors=True)
+
+
+# ---- Against an installer: NSIS under Wine ----
+
+NSIS_TARGET = "amd64-unicode"
+
+
+def nsis_quote(path):
+    """A path as an NSIS script quotes it. makensis takes `$`, `"` and `%` specially even in the
+    paths it reads at build time, so the harness passes paths relative to the script (names of
+    its own) and refuses anything else."""
+    if any(c in path for c in '$"%`\n'):
+        fail(f"an NSIS script cannot name {path!r} as it is")
+    return '"' + path + '"'
+
+
+def nsis_script(out_exe, files=(), compress=True, crc=True, silent_init_box=False):
+    """An NSIS script: a Unicode amd64 installer that puts `files` into $TEMP with its progress
+    window (or, with `silent_init_box`, shows a message box from .onInit and quits). Paths are
+    relative to the script's directory, where makensis reads them from."""
+    lines = ["Unicode true", f"Target {NSIS_TARGET}", 'Name "Quillmoor"', f"OutFile {nsis_quote(out_exe)}",
+             "RequestExecutionLevel user"]
+    if not compress:
+        lines.append("SetCompress off")
+    if not crc:
+        lines.append("CRCCheck off")
+    if silent_init_box:
+        lines += ["Function .onInit", '  MessageBox MB_OK "Quillmoor"', "  Quit", "FunctionEnd"]
+    lines += ["Page instfiles", "Section"]
+    if files:
+        lines.append("  SetOutPath $TEMP")
+        lines += [f"  File {nsis_quote(f)}" for f in files]
+    lines += ["SectionEnd", ""]
+    return "\n".join(lines)
+
+
+def makensis(script_text, path):
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(script_text)
+    result = subprocess.run(["makensis", "-V2", "-INPUTCHARSET", "UTF8", os.path.basename(path)],
+                            cwd=os.path.dirname(os.path.abspath(path)), capture_output=True, text=True)
+    if result.returncode != 0:
+        fail(f"makensis {path} failed: {(result.stdout + result.stderr).strip()[-400:]}")
+
+
+class WineStart:
+    """qmrbench_start.exe: a program started inside Wine, timed from its process creation."""
+
+    def __init__(self, a, wine):
+        self.exe = os.path.join(a.windows, "qmrbench_start.exe")
+        self.wine = wine
+
+    def run(self, program, *args, temp=None, answer=None, stamp=None, until):
+        command = ["wine", self.exe]
+        if temp is not None:
+            command += ["--temp", Wine.path(temp)]
+        if answer is not None:
+            command += ["--answer", str(answer)]
+        if stamp is not None:
+            command += ["--stamp", Wine.path(stamp)]
+        command += ["--until", until, "--", Wine.path(program), *args]
+        with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+            code = subprocess.run(command, stdout=out, stderr=err, env=self.wine.env).returncode
+            out.seek(0)
+            err.seek(0)
+            fields = out.read().split()
+            if code != 0 or len(fields) != 3:
+                fail(f"{' '.join(command)} failed ({code}): {err.read().strip()[-400:]}")
+        sample = Sample(float(fields[0]))
+        sample.first_window = float(fields[1])
+        return sample
+
+
+IDOK, IDYES, IDNO = 1, 6, 7
+
+
+def bench_installer(a, table, log, wine):
+    """The launcher against NSIS under Wine: extraction of the set into the temporary directory,
+    the stub's size and the start-up to the first window."""
+    if shutil.which("makensis") is None or not wine.has_display:
+        log.write("installer: makensis or Xvfb missing, left out\n")
+        return
+    work = os.path.join(a.work, "installer")
+    nsis = os.path.join(work, "nsis")
+    os.makedirs(nsis, exist_ok=True)
+    log.write("installer: writing the set with a Windows setup program\n")
+    subprocess.run([os.path.join(a.tools, "qmrbench_set"), "--stub", a.windows_launcher, "--setup",
+                    os.path.join(a.windows, "qmrbench_stamp.exe"), "--out", work], check=True,
+                   stdout=subprocess.DEVNULL)
+    files = os.path.join(work, "files")
+    names = sorted(os.listdir(files))
+    total = sum(os.path.getsize(os.path.join(files, n)) for n in names)
+    paths = [os.path.join(files, n) for n in names]
+    launcher = os.path.join(work, "set", os.path.basename(a.windows_launcher))
+    expected = sorted([n for n in names if not n.startswith("qmrsetup.")] + ["qmrsetup.exe", "qmrsetup.inf"])
+
+    # One megabyte of incompressible bytes, the payload of the installer whose overhead is weighed.
+    one = os.path.join(nsis, "payload.bin")
+    with open(max(paths, key=os.path.getsize), "rb") as f, open(one, "wb") as g:
+        g.write(f.read(1 << 20))
+    log.write("installer: building the NSIS installers (makensis)\n")
+    built = {}
+    relative = [os.path.relpath(p, nsis) for p in paths]
+    for key, text in (
+            ("stored", lambda o: nsis_script(o, relative, compress=False)),
+            ("stored-nocrc", lambda o: nsis_script(o, relative, compress=False, crc=False)),
+            ("zlib", lambda o: nsis_script(o, relative)),
+            ("one", lambda o: nsis_script(o, [os.path.basename(one)], compress=False)),
+            ("empty", lambda o: nsis_script(o)),
+            ("oninit", lambda o: nsis_script(o, silent_init_box=True))):
+        makensis(text(key + ".exe"), os.path.join(nsis, key + ".nsi"))
+        built[key] = os.path.join(nsis, key + ".exe")
+
+    # Stub size: ours against what NSIS adds to the same job's stored payload.
+    ours_size = os.path.getsize(a.windows_launcher)
+    overhead = os.path.getsize(built["one"]) - os.path.getsize(one)
+    stored_overhead = os.path.getsize(built["stored"]) - total
+    measure = "7. Against NSIS 3 (amd64-unicode) under Wine: stub size"
+    table.row(measure, "`qmrsfx.exe`", f"{ours_size:,} bytes", ratio=f"ours / NSIS overhead {ours_size / overhead:.2f}",
+              target="≤ 0.50× NSIS's overhead", met=ours_size / overhead <= 0.5)
+    table.row(measure, "NSIS, stored (`SetCompress off`), files into `$TEMP` with its progress window: "
+                       "installer minus its 1 MiB payload", f"{overhead:,} bytes")
+    table.row(measure, "the same holding the set's 42 files: installer minus the 256 MiB", f"{stored_overhead:,} bytes",
+              target="(information)")
+    table.row(measure, "NSIS, an empty script (default compression)", f"{os.path.getsize(built['empty']):,} bytes",
+              target="(information)")
+
+    start = WineStart(a, wine)
+    out = os.path.join(work, "out")
+    stamp = os.path.join(work, "stamp.bin")
+
+    def fresh():
+        shutil.rmtree(out, ignore_errors=True)
+        os.makedirs(out)
+        if os.path.exists(stamp):
+            os.remove(stamp)
+
+    def check(names_expected):
+        def run_check():
+            found = sorted(os.listdir(out))
+            if found != names_expected:
+                fail(f"{out} holds {found}, not {names_expected}")
+            for n in names:
+                if not n.startswith("qmrsetup.") and not same_file(os.path.join(files, n), os.path.join(out, n)):
+                    fail(f"{os.path.join(out, n)} differs from {os.path.join(files, n)}")
+        return run_check
+
+    ours = Contender("`qmrsfx.exe` run whole: confirmation answered at once, progress dialog, to the setup "
+                     "program's start", lambda: start.run(launcher, temp=out, answer=IDYES, stamp=stamp, until="setup"),
+                     prepare=fresh, check=check(expected), size=total)
+    stored = Contender("NSIS, stored (`SetCompress off`), `/S`, to its exit",
+                       lambda: start.run(built["stored"], "/S", temp=out, until="exit"),
+                       prepare=fresh, check=check(names), size=total)
+    nocrc = Contender("NSIS, stored, `CRCCheck off`, `/S`, to its exit",
+                      lambda: start.run(built["stored-nocrc"], "/S", temp=out, until="exit"),
+                      prepare=fresh, check=check(names), size=total)
+    zlib = Contender("NSIS, default compression (zlib), `/S`, to its exit",
+                     lambda: start.run(built["zlib"], "/S", temp=out, until="exit"),
+                     prepare=fresh, check=check(names), size=total)
+    log.write(f"installer: {a.rounds} rounds of the launcher and three NSIS installers ")
+    compare(ours, [stored, nocrc, zlib], a.rounds, log)
+    measure = f"8. Against NSIS under Wine: {total / MiB:.0f} MiB in {len(names)} files into the temporary directory"
+    vs_stored = paired(ours, stored)
+    to_box = [s.first_window for s in ours.samples]
+    table.contender(measure, ours, ratio=f"of which to the confirmation {fmt_time(statistics.median(to_box))}",
+                    target="≤ 1.00× NSIS stored")
+    table.contender(measure, stored, ratio="ours / NSIS " + fmt_ratio(vs_stored), target="≤ 1.00×",
+                    met=statistics.median(vs_stored) <= 1.0)
+    table.contender(measure, nocrc, ratio="ours / NSIS " + fmt_ratio(paired(ours, nocrc)), target="(information)")
+    table.contender(measure, zlib, ratio="ours / NSIS " + fmt_ratio(paired(ours, zlib)), target="(information)")
+
+    ours_box = Contender("`qmrsfx.exe` (the set's launcher): its confirmation box",
+                         lambda: start.run(launcher, temp=out, answer=IDNO, until="window"), prepare=fresh)
+    nsis_box = Contender("NSIS: a message box from `.onInit`",
+                         lambda: start.run(built["oninit"], temp=out, answer=IDOK, until="window"), prepare=fresh)
+    # Twice the rounds: each takes a fraction of a second, and the figure is small beside the noise.
+    log.write(f"installer: {2 * a.rounds} rounds of the start-up to the first window ")
+    compare(ours_box, [nsis_box], 2 * a.rounds, log)
+    measure = "9. Against NSIS under Wine: start-up, process creation to the first window"
+    vs_box = paired(ours_box, nsis_box)
+    table.contender(measure, ours_box, target="≤ 1.00× NSIS")
+    table.contender(measure, nsis_box, ratio="ours / NSIS " + fmt_ratio(vs_box), target="≤ 1.00×",
+                    met=statistics.median(vs_box) <= 1.0)
+    shutil.rmtree(out, ignore_errors=True)
 
 
 def bench_expansion(a, inputs, table, log, wine):
@@ -635,7 +851,8 @@ def report(a, table, micro_table, info, tool_versions, inputs_info, started, loa
         f"concatenated and repeated to 64 MiB; binary = the PE files under `{BINARY_SOURCE}`, sorted by "
         f"path, concatenated and cut at 64 MiB; both compressed with `mscompress`. The set: "
         f"`qmrbench_set` from its fixed seed.",
-        f"- Rounds: one warm-up, then {a.rounds} ({a.slow_rounds} for `mscompress` and `msexpand`), baseline and "
+        f"- Rounds: one warm-up, then {a.rounds} ({a.slow_rounds} for `mscompress` and `msexpand`, "
+        f"{2 * a.rounds} for the start-up under Wine), baseline and "
         f"contenders in turn; ratios are taken within each round.",
         "",
         table.markdown(),
@@ -674,6 +891,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=7)
     parser.add_argument("--slow-rounds", type=int, default=5)
     parser.add_argument("--micro-time", default="0.5")
+    parser.add_argument("--only", choices=["extraction", "installer", "expansion", "compression"],
+                        help="run one group of measures (the page is not written)")
     a = parser.parse_args()
     if a.rounds < 5 or a.slow_rounds < 5:
         fail("at least 5 rounds after the warm-up")
@@ -685,25 +904,34 @@ def main():
 
     # Stopped from outside, the run still removes its Wine prefix.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    inputs, inputs_info = build_inputs(os.path.join(a.work, "inputs"), log)
+    inputs, inputs_info = None, {"headers": 0, "pe": 0}
+    if a.only in (None, "expansion", "compression"):
+        inputs, inputs_info = build_inputs(os.path.join(a.work, "inputs"), log)
     table = Table()
     wine = None
     try:
         if a.windows and shutil.which("wine"):
             wine = Wine(log)
-        bench_extraction(a, table, log, wine)
-        bench_expansion(a, inputs, table, log, wine)
-        bench_compression(a, inputs, table, log)
+        if a.only in (None, "extraction"):
+            bench_extraction(a, table, log, wine)
+        if a.only in (None, "installer") and wine is not None:
+            bench_installer(a, table, log, wine)
+        if a.only in (None, "expansion"):
+            bench_expansion(a, inputs, table, log, wine)
+        if a.only in (None, "compression"):
+            bench_compression(a, inputs, table, log)
     finally:
         if wine is not None:
             wine.close()
-    bench_stub(a, table)
-    allocation_test(a, table)
-    micro_table = micro(a, inputs, log)
+    micro_table = None
+    if a.only is None:
+        bench_stub(a, table)
+        allocation_test(a, table)
+        micro_table = micro(a, inputs, log)
     section = report(a, table, micro_table, machine(a.work), versions(), inputs_info, started,
                      (load_start, os.getloadavg()[0]))
     print(section)
-    if a.doc:
+    if a.doc and a.only is None:
         write_doc(a.doc, section)
         log.write(f"bench: the table is in {a.doc}\n")
 
