@@ -41,6 +41,9 @@ inline std::string DiskPrompt(char drive, int disk) {
          "」を挿入し、\n[OK] ボタンを押してください";
 }
 
+// Dialog units to pixels, rounded as Windows rounds them (MulDiv).
+inline int MulDiv(int a, int b, int c) { return (a * b + c / 2) / c; }
+
 inline bool IsMessageBox(const Window& w) { return w.IsMessageBox(); }
 inline bool IsProgressDialog(const Window& w) { return w.IsProgressDialog(); }
 

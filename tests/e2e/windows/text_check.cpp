@@ -4,7 +4,8 @@
 // data), writes their bytes to a file, then shows the confirmation and the progress dialog as
 // the launcher does, for the test to read and answer.
 //
-//   qmrtextcheck QMRSFX_EXE OUT    writes "acp <code page>" and "string <id> <hex bytes>" lines
+//   qmrtextcheck QMRSFX_EXE OUT    writes "acp <code page>" and "string <id>[/<size>] <hex bytes>"
+//                                  lines
 #include "platform/system.h"
 #include "res/ids.h"
 
@@ -17,11 +18,12 @@ void Write(const char* text) {
   WriteFile(g_out, text, static_cast<DWORD>(lstrlenA(text)), &written, nullptr);
 }
 
-// Writes "string <id> <hex>" for a string as the table's LoadStringA gives it.
-void WriteString(HINSTANCE launcher, UINT id, char* text) {
-  const int length = NativeSystem().LoadStringA(launcher, id, text, 260);
+// Writes "string <id> <hex>" for a string as the table's LoadStringA gives it into `size`
+// bytes ("string <id>/<size> <hex>" for a buffer smaller than the launcher's 260).
+void WriteString(HINSTANCE launcher, UINT id, char* text, int size = 260) {
+  const int length = NativeSystem().LoadStringA(launcher, id, text, size);
   char line[1024];
-  int n = wsprintfA(line, "string %u ", id);
+  int n = size == 260 ? wsprintfA(line, "string %u ", id) : wsprintfA(line, "string %u/%d ", id, size);
   for (int i = 0; i < length; ++i) n += wsprintfA(line + n, "%02x", static_cast<unsigned char>(text[i]));
   lstrcatA(line, "\n");
   Write(line);
@@ -52,6 +54,8 @@ int wmain(int argc, wchar_t** argv) {
   WriteString(launcher, IDS_CONFIRM, confirm);
   WriteString(launcher, IDS_DISK_PROMPT, text);
   WriteString(launcher, IDS_EXTRACT_ERROR, text);
+  // Cut short where a double-byte character would not fit whole: it is left out whole.
+  WriteString(launcher, IDS_CAPTION, text, 12);
   CloseHandle(g_out);
 
   sys.wsprintfA(text, confirm, "1.13a");

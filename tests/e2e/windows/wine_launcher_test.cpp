@@ -16,8 +16,6 @@ namespace {
 constexpr unsigned long kWsPopup = 0x80000000, kWsCaption = 0x00C00000, kWsVisible = 0x10000000;
 constexpr unsigned long kDsModalFrame = 0x80;
 
-int MulDiv(int a, int b, int c) { return (a * b + c / 2) / c; }
-
 TEST_F(WineLauncherTest, ThreeVolumeSetIsExtractedAndTheSetupProgramStarted) {
   WriteLauncher();
   auto disk2 = WriteSlowDisk2();
