@@ -116,6 +116,11 @@ class WineSession {
   std::unique_ptr<BackgroundProcess> Start(const std::filesystem::path& program,
                                            const std::filesystem::path& directory, const Environment& extra = {});
 
+  // Runs a Windows console program under Wine to its end, with its output captured, in
+  // `directory`, with the session's environment plus `extra`.
+  CommandResult Run(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                    const std::filesystem::path& directory, const Environment& extra = {});
+
   // The visible top-level windows with a title, topmost first, as the window probe reads them.
   std::vector<Window> ReadWindows();
   // The dialog base units of a template font on this session's screen.
