@@ -18,20 +18,36 @@ std::string Utf8Of(const wchar_t* wide) {
   return text;
 }
 
-// Lets the console interpret the escape sequences of the progress line (Windows 10 and later;
-// elsewhere the call fails and the console stays as it was).
-void EnableEscapes(DWORD which) {
-  const HANDLE console = GetStdHandle(which);
-  DWORD mode = 0;
-  if (console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode))
-    SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-}
+// The console as qmrpack wants it while it runs: UTF-8 output, and escape sequences for the
+// progress line on standard error (Windows 10 and later; elsewhere that call fails and the
+// mode stays). Both are given back to the user's console when the command is done.
+class ConsoleSettings {
+ public:
+  ConsoleSettings() : code_page_(GetConsoleOutputCP()), error_(GetStdHandle(STD_ERROR_HANDLE)) {
+    SetConsoleOutputCP(CP_UTF8);
+    if (error_ != INVALID_HANDLE_VALUE && GetConsoleMode(error_, &mode_)) {
+      has_mode_ = true;
+      SetConsoleMode(error_, mode_ | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+  }
+  ~ConsoleSettings() {
+    if (has_mode_) SetConsoleMode(error_, mode_);
+    if (code_page_ != 0) SetConsoleOutputCP(code_page_);
+  }
+  ConsoleSettings(const ConsoleSettings&) = delete;
+  ConsoleSettings& operator=(const ConsoleSettings&) = delete;
+
+ private:
+  UINT code_page_;
+  HANDLE error_;
+  DWORD mode_ = 0;
+  bool has_mode_ = false;
+};
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  SetConsoleOutputCP(CP_UTF8);
-  EnableEscapes(STD_ERROR_HANDLE);
+  const ConsoleSettings console;
   std::vector<std::string> arguments;
   for (int i = 0; i < argc; ++i) arguments.push_back(Utf8Of(argv[i]));
   std::vector<char*> pointers;
