@@ -11,6 +11,7 @@
 
 #include "format/layout.h"
 #include "pack/files.h"
+#include "pack/paths.h"
 #include "pack/reading.h"
 #include "pack/stub.h"
 #include "szdd/szdd.h"
@@ -43,10 +44,10 @@ Bytes Compress(const Bytes& data, std::uint8_t missing_char) {
 
 // The entry name of a distributor's file, in the stub's code page.
 std::string NameInCodePage(const std::filesystem::path& path, CodePage code_page) {
-  const std::string name = path.filename().string();
+  const std::string name = PathText(path.filename());
   std::string converted;
   if (!FromUtf8(name, code_page, &converted))
-    throw PackError(path.string() + ": its name cannot be written in " + CodePageName(code_page) +
+    throw PackError(PathText(path) + ": its name cannot be written in " + CodePageName(code_page) +
                     (code_page == CodePage::kCp932 ? ", the Windows launcher's code page" : ""));
   return converted;
 }
@@ -170,15 +171,15 @@ std::vector<std::filesystem::path> CheckOutputDirectory(const std::filesystem::p
   std::vector<fs::path> existing;
   const fs::file_status status = fs::status(directory, ec);
   if (!fs::exists(status)) return existing;
-  if (!fs::is_directory(status)) throw PackError(directory.string() + ": exists and is not a directory");
+  if (!fs::is_directory(status)) throw PackError(PathText(directory) + ": exists and is not a directory");
   for (const fs::directory_entry& item : fs::directory_iterator(directory, ec)) {
-    const std::string name = item.path().filename().string();
+    const std::string name = PathText(item.path().filename());
     if (name == launcher_name || IsVolumeFileName(name)) existing.push_back(item.path());
   }
-  if (ec) throw PackError(directory.string() + ": cannot read the directory: " + ec.message());
+  if (ec) throw PackError(PathText(directory) + ": cannot read the directory: " + ec.message());
   std::sort(existing.begin(), existing.end());
   if (!existing.empty() && !force)
-    throw PackError(directory.string() + ": already holds a set (" + existing.front().filename().string() +
+    throw PackError(PathText(directory) + ": already holds a set (" + PathText(existing.front().filename()) +
                     "); use --force to replace it");
   return existing;
 }
@@ -197,10 +198,10 @@ std::vector<std::filesystem::path> WriteSetFiles(const ComposedSet& set, const s
   for (const fs::path& dir : created) {
     if (!fs::create_directory(dir, ec) || ec) {
       for (auto it = created.rbegin(); it != created.rend(); ++it) fs::remove(*it, ec);
-      throw PackError(directory.string() + ": cannot create the directory: " + ec.message());
+      throw PackError(PathText(directory) + ": cannot create the directory: " + ec.message());
     }
   }
-  if (!fs::is_directory(directory, ec)) throw PackError(directory.string() + ": exists and is not a directory");
+  if (!fs::is_directory(directory, ec)) throw PackError(PathText(directory) + ": exists and is not a directory");
 
   const std::vector<fs::path> existing = CheckOutputDirectory(directory, launcher_name, force);
 
@@ -259,10 +260,10 @@ std::vector<PackEntry> PrepareEntries(const BuildOptions& options, CodePage code
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const Source& source = sources[i];
     if (progress != nullptr)
-      progress->Step(i, sources.size(), (source.compress ? "compressing " : "reading ") + source.path.string());
+      progress->Step(i, sources.size(), (source.compress ? "compressing " : "reading ") + PathText(source.path));
     PackEntry entry;
     entry.name = source.name;
-    entry.source = source.path.string();
+    entry.source = PathText(source.path);
     entry.filetime = LastWriteTime(source.path);
     entry.data = ReadWholeFile(source.path);
     if (source.compress) entry.data = Compress(entry.data, source.missing_char);
@@ -277,7 +278,7 @@ BuildResult BuildSet(const BuildOptions& options, Progress* progress) {
   try {
     info = CheckStub(stub);
   } catch (const PackError& e) {
-    throw PackError(options.stub.string() + ": " + e.what());
+    throw PackError(PathText(options.stub) + ": " + e.what());
   }
   const CodePage code_page = CodePageOf(info.kind);
   std::string version = info.version;
@@ -285,7 +286,7 @@ BuildResult BuildSet(const BuildOptions& options, Progress* progress) {
     throw PackError("the version text \"" + *options.version + "\" cannot be written in " + CodePageName(code_page));
   CheckVersion(version, code_page);
 
-  const std::string launcher_name = options.stub.filename().string();
+  const std::string launcher_name = PathText(options.stub.filename());
   CheckOutputDirectory(options.out_dir, launcher_name, options.force);
 
   BuildResult result;

@@ -1,4 +1,5 @@
-// Files for the packer, over POSIX descriptors held by RAII objects.
+// Files for the packer, over POSIX descriptors held by RAII objects (files_windows.cpp is the
+// Windows twin).
 #include "pack/files.h"
 
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <system_error>
 
 #include "pack/names.h"
+#include "pack/paths.h"
 
 namespace pack {
 
@@ -31,7 +33,7 @@ class Descriptor {
 };
 
 [[noreturn]] void Fail(const std::filesystem::path& path, const std::string& what) {
-  throw PackError(path.string() + ": " + what);
+  throw PackError(PathText(path) + ": " + what);
 }
 
 std::string Reason(int error) { return std::generic_category().message(error); }
@@ -108,5 +110,14 @@ void WriteFileWhole(const std::filesystem::path& path, const Bytes& bytes, unsig
   file.WriteAll(bytes, mode);
   file.Commit();
 }
+
+std::filesystem::path ExecutablePath() {
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) throw PackError("cannot tell where qmrpack itself is: " + ec.message());
+  return self;
+}
+
+std::filesystem::path InstalledStub() { return InstalledStubFor(ExecutablePath(), false); }
 
 }  // namespace pack

@@ -2,7 +2,6 @@
 #include "pack/format.h"
 
 #include <cstdio>
-#include <ctime>
 
 #include "format/layout.h"
 #include "format/little_endian.h"
@@ -23,14 +22,26 @@ std::uint64_t FileTimeFromUnix(std::int64_t seconds, std::int64_t nanoseconds) {
 }
 
 std::string IsoTime(std::uint64_t filetime) {
-  const std::int64_t seconds =
-      static_cast<std::int64_t>(filetime / kTicksPerSecond) - kUnixEpochTicks / kTicksPerSecond;
-  const std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm utc = {};
-  if (gmtime_r(&t, &utc) == nullptr) return "?";
+  // Computed here rather than by the C library, whose gmtime differs between systems (and
+  // on Windows refuses times before 1970): days since 1970 to the proleptic Gregorian date.
+  const std::int64_t seconds = static_cast<std::int64_t>(filetime / kTicksPerSecond) - kUnixEpochTicks / kTicksPerSecond;
+  const std::int64_t day_seconds = 86400;
+  std::int64_t days = seconds / day_seconds, in_day = seconds % day_seconds;
+  if (in_day < 0) in_day += day_seconds, --days;
+  // Howard Hinnant's civil_from_days, in 400-year eras starting on 1 March.
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t day_of_era = z - era * 146097;
+  const std::int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const std::int64_t month_index = (5 * day_of_year + 2) / 153;
+  const std::int64_t day = day_of_year - (153 * month_index + 2) / 5 + 1;
+  const std::int64_t month = month_index < 10 ? month_index + 3 : month_index - 9;
+  const std::int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
   char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", static_cast<long long>(year),
+                static_cast<long long>(month), static_cast<long long>(day), static_cast<long long>(in_day / 3600),
+                static_cast<long long>(in_day / 60 % 60), static_cast<long long>(in_day % 60));
   return text;
 }
 

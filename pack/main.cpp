@@ -13,6 +13,8 @@
 #include "format/layout.h"
 #include "pack/builder.h"
 #include "pack/files.h"
+#include "pack/main.h"
+#include "pack/paths.h"
 #include "pack/reading.h"
 #include "szdd/szdd.h"
 
@@ -25,7 +27,7 @@ const char kUsage[] =
     "Usage: qmrpack COMMAND [OPTION]... [ARGUMENT]...\n"
     "Makes, lists and checks sets for the Quillmoor setup launcher.\n"
     "\n"
-    "  qmrpack build --stub STUB --out DIR --setup PROGRAM --setup-info INF\n"
+    "  qmrpack build [--stub STUB] --out DIR --setup PROGRAM --setup-info INF\n"
     "                [--version TEXT] [--disk-size BYTES] [--store] [--force] [FILE]...\n"
     "      Makes a set: DIR/<STUB's name>, the launcher carrying volume 1, then DIR/Disk2,\n"
     "      DIR/Disk3, ... as the volumes fill. PROGRAM and INF go in compressed as\n"
@@ -33,7 +35,8 @@ const char kUsage[] =
     "      (readme.txt -> readme.tx_), or as it is with --store. --disk-size bounds the\n"
     "      launcher file and each volume (default 1457664, a 1.44 MB floppy). --version\n"
     "      sets the version text the prompts show (default: the stub's). --force replaces\n"
-    "      a set already in DIR.\n"
+    "      a set already in DIR. Without --stub, the Windows launcher stub installed\n"
+    "      with qmrpack.\n"
     "  qmrpack list [--json] FILE...\n"
     "      Lists the entries of launchers and volume files: volume, name, size, time\n"
     "      (UTC) and, for SZDD data, the expanded size.\n"
@@ -151,15 +154,15 @@ int Build(int argc, char** argv) {
   const Arguments args = ParseArguments("build", argc, argv, 2, {"stub", "out", "setup", "setup-info", "version", "disk-size"},
                                         {"store", "force"});
   pack::BuildOptions options;
-  options.stub = args.required("build", "stub");
-  options.out_dir = args.required("build", "out");
-  options.setup_program = args.required("build", "setup");
-  options.setup_info = args.required("build", "setup-info");
+  options.stub = pack::StubOption(args.value("stub"));
+  options.out_dir = pack::PathFromUtf8(args.required("build", "out"));
+  options.setup_program = pack::PathFromUtf8(args.required("build", "setup"));
+  options.setup_info = pack::PathFromUtf8(args.required("build", "setup-info"));
   options.version = args.value("version");
   if (const auto size = args.value("disk-size")) options.disk_size = ParseDiskSize(*size);
   options.store = args.flag("store");
   options.force = args.flag("force");
-  for (const std::string& file : args.files) options.files.emplace_back(file);
+  for (const std::string& file : args.files) options.files.push_back(pack::PathFromUtf8(file));
 
   pack::BuildResult result;
   {
@@ -168,14 +171,14 @@ int Build(int argc, char** argv) {
   }
   const pack::CodePage code_page = pack::CodePageOf(result.stub_kind);
   int width = 0;
-  for (const fs::path& file : result.files) width = std::max(width, static_cast<int>(file.string().size()));
+  for (const fs::path& file : result.files) width = std::max(width, static_cast<int>(pack::PathText(file).size()));
   for (std::size_t v = 0; v < result.layout.volumes.size(); ++v) {
     const fs::path& file = v == 0 ? result.files.front() : result.files[v];
     std::string names;
     for (std::size_t index : result.layout.volumes[v]) names += " " + pack::ToUtf8(result.entries[index].name, code_page);
     if (names.empty()) names = " (the set total alone)";
     // cppcheck-suppress invalidPrintfArgType_uint ; SizeOf gives std::uintmax_t, which %ju takes
-    std::printf("%-*s  volume %zu  %9ju bytes %s\n", width, file.string().c_str(), v + 1, SizeOf(file), names.c_str());
+    std::printf("%-*s  volume %zu  %9ju bytes %s\n", width, pack::PathText(file).c_str(), v + 1, SizeOf(file), names.c_str());
   }
   std::printf("set total %d bytes in %zu entries on %zu volume%s\n", result.layout.set_total, result.entries.size(),
               result.layout.volumes.size(), result.layout.volumes.size() == 1 ? "" : "s");
@@ -207,7 +210,7 @@ int List(int argc, char** argv) {
   std::optional<pack::CodePage> code_page;
   // A launcher among the files tells the code page of every volume's names.
   for (const std::string& file : args.files) {
-    listed.push_back(pack::ListFile(file, nullptr));
+    listed.push_back(pack::ListFile(pack::PathFromUtf8(file), nullptr));
     if (listed.back().is_launcher && !code_page) code_page = pack::CodePageOf(listed.back().stub.kind);
   }
   if (code_page) {
@@ -222,7 +225,7 @@ int List(int argc, char** argv) {
     for (std::size_t f = 0; f < listed.size(); ++f) {
       const pack::ListedFile& item = listed[f];
       out += f ? ",\n  " : "\n  ";
-      out += "{\"file\": " + JsonString(item.path.string());
+      out += "{\"file\": " + JsonString(pack::PathText(item.path));
       out += ", \"kind\": " + std::string(item.is_launcher ? "\"launcher\"" : "\"volume\"");
       if (item.is_launcher) {
         out += ", \"stub\": " + std::string(item.stub.kind == pack::StubKind::kWindows ? "\"windows\"" : "\"linux\"");
@@ -252,7 +255,7 @@ int List(int argc, char** argv) {
   }
 
   for (const pack::ListedFile& item : listed) {
-    std::string head = item.path.string() + ": ";
+    std::string head = pack::PathText(item.path) + ": ";
     if (item.is_launcher)
       head += std::string("launcher (") + (item.stub.kind == pack::StubKind::kWindows ? "Windows" : "Linux") +
               "), version " + pack::ToUtf8(item.stub.version, pack::CodePageOf(item.stub.kind)) +
@@ -282,7 +285,7 @@ int Verify(int argc, char** argv) {
   if (args.files.size() != 1) throw UsageError{"verify: give one launcher"};
   std::string temp_dir = args.value("temp-dir").value_or("");
   if (!temp_dir.empty() && temp_dir.back() != '\\') temp_dir += '\\';
-  const pack::Verification v = pack::VerifySet(args.files.front(), temp_dir);
+  const pack::Verification v = pack::VerifySet(pack::PathFromUtf8(args.files.front()), temp_dir);
   for (const std::string& fact : v.facts) std::printf("%s\n", fact.c_str());
   int errors = 0, warnings = 0;
   for (const pack::Finding& finding : v.findings) {
@@ -300,28 +303,28 @@ int Verify(int argc, char** argv) {
 
 // The output path of compress and expand: OUT when given, else `derived` beside IN.
 fs::path OutputPath(const Arguments& args, const std::string& derived) {
-  if (args.files.size() == 2) return args.files[1];
-  return fs::path(args.files[0]).parent_path() / derived;
+  if (args.files.size() == 2) return pack::PathFromUtf8(args.files[1]);
+  return pack::PathFromUtf8(args.files[0]).parent_path() / pack::PathFromUtf8(derived);
 }
 
 void RefuseExisting(const fs::path& out, bool force) {
   std::error_code ec;
   if (!force && fs::exists(fs::symlink_status(out, ec)))
-    throw PackError(out.string() + ": already exists; use --force to replace it");
+    throw PackError(pack::PathText(out) + ": already exists; use --force to replace it");
 }
 
 int Compress(int argc, char** argv) {
   const Arguments args = ParseArguments("compress", argc, argv, 2, {}, {"force"});
   if (args.files.empty() || args.files.size() > 2) throw UsageError{"compress: give IN and, optionally, OUT"};
-  const fs::path in = args.files[0];
+  const fs::path in = pack::PathFromUtf8(args.files[0]);
   std::uint8_t missing_char = 0;
-  const std::string derived = szdd::CompressedName(in.filename().string(), &missing_char);
+  const std::string derived = szdd::CompressedName(pack::PathText(in.filename()), &missing_char);
   if (args.files.size() == 1 && derived.empty())
-    throw PackError(in.string() + ": its name already ends in '_'; give OUT");
+    throw PackError(pack::PathText(in) + ": its name already ends in '_'; give OUT");
   const fs::path out = OutputPath(args, derived);
   // Under its shipped name ("setup.ex_"), the header records the character the '_' stands for.
-  const pack::CompressedName shipped = pack::ShippedCompressedName(in.filename().string(), pack::CodePage::kUtf8);
-  if (out.filename().string() == shipped.name) missing_char = shipped.missing_char;
+  const pack::CompressedName shipped = pack::ShippedCompressedName(pack::PathText(in.filename()), pack::CodePage::kUtf8);
+  if (pack::PathText(out.filename()) == shipped.name) missing_char = shipped.missing_char;
   RefuseExisting(out, args.flag("force"));
   const pack::Bytes data = pack::ReadWholeFile(in);
   szdd::CompressOptions options;
@@ -333,20 +336,20 @@ int Compress(int argc, char** argv) {
 int Expand(int argc, char** argv) {
   const Arguments args = ParseArguments("expand", argc, argv, 2, {}, {"force"});
   if (args.files.empty() || args.files.size() > 2) throw UsageError{"expand: give IN and, optionally, OUT"};
-  const fs::path in = args.files[0];
+  const fs::path in = pack::PathFromUtf8(args.files[0]);
   const pack::Bytes data = pack::ReadWholeFile(in);
   szdd::Header header;
-  if (!szdd::ParseHeader(data.data(), data.size(), &header)) throw PackError(in.string() + ": not an SZDD file");
-  const std::string derived = pack::ExpandedFileName(in.filename().string(), header.missing_char);
+  if (!szdd::ParseHeader(data.data(), data.size(), &header)) throw PackError(pack::PathText(in) + ": not an SZDD file");
+  const std::string derived = pack::ExpandedFileName(pack::PathText(in.filename()), header.missing_char);
   if (args.files.size() == 1 && derived.empty())
-    throw PackError(in.string() + ": its name does not end in '_', so it does not tell the expanded name; give OUT");
+    throw PackError(pack::PathText(in) + ": its name does not end in '_', so it does not tell the expanded name; give OUT");
   const fs::path out = OutputPath(args, derived);
   RefuseExisting(out, args.flag("force"));
   pack::Bytes expanded;
   const szdd::ExpandResult result = szdd::ExpandBuffer(data.data(), data.size(), &expanded);
-  if (result.status == szdd::Status::kNotSzdd) throw PackError(in.string() + ": unknown SZDD compression mode");
+  if (result.status == szdd::Status::kNotSzdd) throw PackError(pack::PathText(in) + ": unknown SZDD compression mode");
   if (result.status != szdd::Status::kOk)
-    throw PackError(in.string() + ": truncated: its data ends after " + std::to_string(result.written) + " of the " +
+    throw PackError(pack::PathText(in) + ": truncated: its data ends after " + std::to_string(result.written) + " of the " +
                     std::to_string(header.expanded_length) + " bytes its header announces");
   pack::WriteFileWhole(out, expanded);
   return 0;
@@ -354,7 +357,7 @@ int Expand(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int QmrpackMain(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   try {
     if (command == "build") return Build(argc, argv);

@@ -1,14 +1,11 @@
-// Entry names: code-page conversion through iconv, the launcher's name rule with its reasons,
-// and the shipped names of compressed files.
+// Entry names: code-page conversion, the launcher's name rule with its reasons, and the shipped
+// names of compressed files.
 #include "pack/names.h"
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <vector>
 
 #include "format/layout.h"
+#include "pack/codepage.h"
 
 namespace pack {
 
@@ -18,43 +15,6 @@ using payload::IsPlainFileName;
 using payload::LeadBytePredicate;
 
 namespace {
-
-// An iconv conversion descriptor, closed when it goes.
-class Converter {
- public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) throw PackError(std::string("no conversion from ") + from + " to " + to);
-  }
-  ~Converter() { iconv_close(cd_); }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-
-  // Converts the whole text. When `replace` is given, each input byte that does not convert
-  // is skipped and `replace` written instead; without it such a byte fails the conversion.
-  bool Convert(const std::string& in, std::string* out, const char* replace) {
-    out->clear();
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    std::vector<char> buffer(in.size() * 4 + 16);
-    char* source = const_cast<char*>(in.data());
-    std::size_t source_left = in.size();
-    while (source_left > 0) {
-      char* target = buffer.data();
-      std::size_t target_left = buffer.size();
-      const std::size_t done = iconv(cd_, &source, &source_left, &target, &target_left);
-      out->append(buffer.data(), static_cast<std::size_t>(target - buffer.data()));
-      if (done != static_cast<std::size_t>(-1)) break;
-      if (errno == E2BIG) continue;
-      if (replace == nullptr) return false;
-      out->append(replace);
-      ++source;
-      --source_left;
-    }
-    return true;
-  }
-
- private:
-  iconv_t cd_;
-};
 
 std::size_t CharLength(const std::string& text, std::size_t at, LeadBytePredicate is_lead) {
   return is_lead(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
@@ -129,8 +89,7 @@ bool FromUtf8(const std::string& utf8, CodePage code_page, std::string* out) {
     *out = utf8;
     return true;
   }
-  Converter converter("CP932", "UTF-8");
-  return converter.Convert(utf8, out, nullptr);
+  return Utf8ToCp932(utf8, out);
 }
 
 std::string ToUtf8(const std::string& text, CodePage code_page) {
@@ -155,9 +114,7 @@ std::string ToUtf8(const std::string& text, CodePage code_page) {
     }
     return out;
   }
-  Converter converter("UTF-8", "CP932");
-  converter.Convert(text, &out, "\xEF\xBF\xBD");
-  return out;
+  return Cp932ToUtf8(text);
 }
 
 std::string EntryNameProblem(const std::string& name, CodePage code_page) {

@@ -8,6 +8,7 @@
 
 #include "format/layout.h"
 #include "pack/files.h"
+#include "pack/paths.h"
 #include "szdd/szdd.h"
 
 namespace pack {
@@ -42,7 +43,7 @@ std::optional<std::filesystem::path> FindVolumeFile(const std::filesystem::path&
   std::error_code ec;
   if (std::filesystem::is_regular_file(directory / name, ec)) return directory / name;
   for (const auto& item : std::filesystem::directory_iterator(directory, ec)) {
-    const std::string other = item.path().filename().string();
+    const std::string other = PathText(item.path().filename());
     if (SameFileName(other, name, CodePage::kUtf8) && item.is_regular_file(ec)) return item.path();
   }
   return std::nullopt;
@@ -110,11 +111,11 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
     listed.is_launcher = true;
     listed.volume = 1;
     if (listed.stub.payload_offset == payload::kUnstampedOffset)
-      throw PackError(path.string() + ": a launcher with no set (its payload offset is not stamped)");
+      throw PackError(PathText(path) + ": a launcher with no set (its payload offset is not stamped)");
     start = listed.stub.payload_offset;
   } else {
-    listed.volume = VolumeNumberOf(path.filename().string());
-    if (listed.volume == 0 && LooksLikeExecutable(bytes)) throw PackError(path.string() + ": " + error);
+    listed.volume = VolumeNumberOf(PathText(path.filename()));
+    if (listed.volume == 0 && LooksLikeExecutable(bytes)) throw PackError(PathText(path) + ": " + error);
   }
   listed.reading = ReadVolume(bytes, start);
 
@@ -163,11 +164,11 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
   StubInfo stub;
   std::string reason;
   if (!InspectStub(first.bytes, &stub, &reason)) {
-    error(launcher.string() + ": " + reason);
+    error(PathText(launcher) + ": " + reason);
     return v;
   }
   const CodePage code_page = CodePageOf(stub.kind);
-  v.facts.push_back("launcher: " + launcher.string() + " (" + (stub.kind == StubKind::kWindows ? "Windows" : "Linux") +
+  v.facts.push_back("launcher: " + PathText(launcher) + " (" + (stub.kind == StubKind::kWindows ? "Windows" : "Linux") +
                     "), version \"" + ToUtf8(stub.version, code_page) + "\", names in " + CodePageName(code_page));
   if (stub.version.empty()) warning("the version text is empty: the prompts show \"Version\" with nothing after it");
 
@@ -210,7 +211,7 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
         break;
       }
       current = VolumeFile();
-      current.label = path->filename().string();
+      current.label = PathText(path->filename());
       try {
         current.bytes = ReadWholeFile(*path);
       } catch (const PackError& e) {
@@ -286,11 +287,11 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
       } catch (const PackError&) {
       }
       if (extra.has_set_total && extra.set_total == set_total && !extra.entries.empty())
-        error(path->filename().string() + " is never read: the set total is reached on volume " +
+        error(PathText(path->filename()) + " is never read: the set total is reached on volume " +
               std::to_string(last_read) + ", so the launcher never extracts its " +
               Count(extra.entries.size(), "entry"));
       else
-        warning(path->filename().string() + " lies beside the launcher but is not part of this set");
+        warning(PathText(path->filename()) + " lies beside the launcher but is not part of this set");
     }
   }
 

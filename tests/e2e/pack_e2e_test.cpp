@@ -1,5 +1,8 @@
 // qmrpack as a distributor runs it: a set built from the real Linux launcher and the sample
-// setup program, extracted by the real launcher; the command's answers to bad input.
+// setup program, extracted by the real launcher; the command's answers to bad input; the
+// release .deb installed into a throwaway root and used as installed.
+#include <unistd.h>
+
 #include <algorithm>
 #include <gtest/gtest.h>
 
@@ -124,6 +127,73 @@ TEST_F(PackEndToEnd, BadInputGetsOneLineAndLeavesNoOutput) {
   EXPECT_NE(again.err.find("already holds a set (Disk2); use --force to replace it"), std::string::npos) << again.err;
   EXPECT_EQ(Build({"--version", "2.0", "--force"}).exit_code, 0);
   EXPECT_NE(RunCommand({kPack, "list", ws_.Path("set/qmrsfx").string()}).out.find("version 2.0"), std::string::npos);
+}
+
+// dpkg -i of the release .deb into a root of its own: an empty package database, the package's
+// files under <root>/usr. Dependencies are the host's (--force-depends: the root holds no libc).
+std::filesystem::path InstallPackage(const Workspace& ws) {
+  const std::filesystem::path root = ws.Path("root");
+  for (const char* dir : {"var/lib/dpkg/info", "var/lib/dpkg/updates", "var/lib/dpkg/triggers"})
+    std::filesystem::create_directories(root / dir);
+  WriteText(root / "var/lib/dpkg/status", "");
+  WriteText(root / "var/lib/dpkg/available", "");
+  std::vector<std::string> argv = {"/usr/bin/dpkg", "--root=" + root.string(), "--log=/dev/null", "--force-depends", "-i", QMR_DEB};
+  if (geteuid() != 0) argv.insert(argv.begin() + 1, "--force-not-root");
+  const CommandResult installed = RunCommand(argv);
+  if (installed.exit_code != 0) throw std::runtime_error("dpkg -i failed: " + installed.out + installed.err);
+  return root;
+}
+
+TEST_F(PackEndToEnd, InstalledPackageBuildsWithItsOwnWindowsStubAndDocumentsEveryCommand) {
+  ASSERT_TRUE(std::filesystem::exists(QMR_DEB)) << QMR_DEB << " is missing: cpack --preset release makes it";
+  const std::filesystem::path root = InstallPackage(ws_);
+  const std::string qmrpack = (root / "usr/bin/qmrpack").string();
+  const std::filesystem::path stubs = root / "usr/share/qmrpack";
+  EXPECT_EQ(FileNames(stubs), (std::vector<std::string>{"qmrsfx", "qmrsfx.exe"}));
+  // Optimised and stripped: a fraction of the debug build's size.
+  EXPECT_LT(std::filesystem::file_size(qmrpack), std::filesystem::file_size(kPack) / 2);
+
+  const std::string readme = (kSamples / "readme.txt").string();
+  const std::string info = (kSamples / "qmrsetup.inf").string();
+  const CommandResult built = RunCommand({qmrpack, "build", "--out", ws_.Path("set").string(), "--setup", readme,
+                                          "--setup-info", info, readme});
+  ASSERT_EQ(built.exit_code, 0) << built.err;
+  EXPECT_EQ(built.err, "qmrpack: using the installed Windows launcher stub " + (stubs / "qmrsfx.exe").string() + "\n");
+  const CommandResult verified = RunCommand({qmrpack, "verify", ws_.Path("set/qmrsfx.exe").string()});
+  EXPECT_EQ(verified.exit_code, 0) << verified.out;
+  EXPECT_NE(verified.out.find("(Windows), version \"1.13a\", names in code page 932"), std::string::npos) << verified.out;
+
+  // The installed Linux stub is a launcher too: a set of it extracts.
+  const CommandResult linux_set = RunCommand({qmrpack, "build", "--stub", (stubs / "qmrsfx").string(), "--out",
+                                              ws_.Path("linux").string(), "--setup", QMR_SAMPLE_SETUP_PATH,
+                                              "--setup-info", info, "--disk-size", "10000000", readme});
+  ASSERT_EQ(linux_set.exit_code, 0) << linux_set.err;
+  EXPECT_EQ(linux_set.err, "");
+  const CommandResult run =
+      RunCommand({ws_.Path("linux/qmrsfx").string()}, "y\n", {{"TMPDIR", ws_.Path("tmp").string()}}, ws_.root());
+  EXPECT_NE(run.out.find("起動されたプログラム: " + ws_.Path("tmp/qmrsetup.exe").string()), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("readme.tx_  → readme.txt  " + std::to_string(std::filesystem::file_size(readme)) + " バイト OK"),
+            std::string::npos)
+      << run.out;
+
+  // Without an installed stub, build says where it looked, and the usage says --stub.
+  std::filesystem::remove(stubs / "qmrsfx.exe");
+  const CommandResult unstubbed = RunCommand({qmrpack, "build", "--out", ws_.Path("none").string(), "--setup", readme,
+                                              "--setup-info", info});
+  EXPECT_EQ(unstubbed.exit_code, 1);
+  EXPECT_EQ(unstubbed.err, "qmrpack: build: no --stub given, and no installed launcher stub at " +
+                               (stubs / "qmrsfx.exe").string() + "\n");
+
+  // The manual page is the usage text: every command of `qmrpack help` is in it.
+  const std::string page = ReadText(root / "usr/share/man/man1/qmrpack.1");
+  EXPECT_EQ(page.rfind(".TH QMRPACK 1 ", 0), 0u) << page;
+  const std::string usage = RunCommand({qmrpack, "help"}).out;
+  for (const char* command : {"build", "list", "verify", "compress", "expand"}) {
+    EXPECT_NE(usage.find(std::string("  qmrpack ") + command), std::string::npos) << command;
+    EXPECT_NE(page.find(std::string(".B qmrpack ") + command), std::string::npos) << command << "\n" << page;
+  }
+  EXPECT_NE(page.find("\\-\\-disk\\-size"), std::string::npos) << page;
+  EXPECT_TRUE(std::filesystem::exists(root / "usr/share/doc/qmrpack/README.md"));
 }
 
 }  // namespace

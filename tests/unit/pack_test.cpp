@@ -9,6 +9,7 @@
 #include "format/layout.h"
 #include "pack/builder.h"
 #include "pack/files.h"
+#include "pack/paths.h"
 #include "pack/reading.h"
 #include "support/minimal_stubs.h"
 #include "support/workspace.h"
@@ -75,6 +76,30 @@ TEST(PackNames, NamesAreConvertedToTheStubsCodePageOrRefused) {
   EXPECT_FALSE(pack::FromUtf8("bad\xff.txt", CodePage::kUtf8, &cp932));
   EXPECT_FALSE(pack::IsValidUtf8("\xc0\xaf"));  // an overlong '/'
   EXPECT_EQ(pack::ToUtf8("a\xff", CodePage::kUtf8), "a\xEF\xBF\xBD");
+}
+
+TEST(PackNames, ListedTimesAreUtcDatesOnEitherSideOf1970AndAcrossLeapDays) {
+  const auto filetime = [](std::int64_t unix_seconds) {
+    return static_cast<std::uint64_t>((unix_seconds + 11644473600LL) * 10000000LL);
+  };
+  const std::vector<std::pair<std::uint64_t, std::string>> cases = {
+      {0, "1601-01-01T00:00:00Z"},
+      {filetime(-1), "1969-12-31T23:59:59Z"},
+      {filetime(0), "1970-01-01T00:00:00Z"},
+      {filetime(951827696), "2000-02-29T12:34:56Z"},
+      {filetime(1714979289) + 9999999, "2024-05-06T07:08:09Z"},  // fractions of a second are cut
+      {filetime(4107542399), "2100-02-28T23:59:59Z"},            // 2100 is no leap year
+      {filetime(4107542400), "2100-03-01T00:00:00Z"},
+  };
+  for (const auto& [time, text] : cases) EXPECT_EQ(pack::IsoTime(time), text) << time;
+}
+
+TEST(PackNames, TheInstalledStubIsBesideQmrpackExeOrInTheShareDirectoryOfItsPrefix) {
+  EXPECT_EQ(pack::InstalledStubFor("/usr/bin/qmrpack", false), "/usr/share/qmrpack/qmrsfx.exe");
+  EXPECT_EQ(pack::InstalledStubFor("/opt/kit/bin/qmrpack", false), "/opt/kit/share/qmrpack/qmrsfx.exe");
+  EXPECT_EQ(pack::InstalledStubFor("/kit/qmrpack-1.13a-windows/qmrpack.exe", true),
+            "/kit/qmrpack-1.13a-windows/qmrsfx.exe");
+  EXPECT_EQ(pack::PathText(pack::PathFromUtf8("src-ü한/ソフト.txt")), "src-ü한/ソフト.txt");
 }
 
 TEST(PackNames, TheLauncherRuleDecidesWhichNamesAreRefused) {

@@ -1,6 +1,8 @@
 // A set made by qmrpack from the Windows launcher, as a distributor makes one: built onto disks
 // too small for it, called sound by qmrpack verify, then run under Wine, where the launcher
-// follows it across its volumes and hands it to the setup program.
+// follows it across its volumes and hands it to the setup program. qmrpack.exe under Wine
+// writes the same sets and prints the same as qmrpack, and the Windows kit (the zip) makes a
+// set with the stub it carries.
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -17,6 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kPack = QMR_QMRPACK_PATH;
+const fs::path kZip = QMR_ZIP;
 // 2024-05-06 07:08:09 UTC, the sources' last-write time: as POSIX seconds and as a FILETIME.
 constexpr std::int64_t kSourceTime = 1714979289;
 constexpr std::uint64_t kSourceFileTime = (kSourceTime + 11644473600ULL) * 10000000ULL;
@@ -90,6 +93,111 @@ TEST_F(QmrpackSetTest, BuiltOnSmallDisksVerifiedSoundThenExtractedAcrossItsVolum
   EXPECT_EQ(Expanded(temp_ / "data.bi_"), data);
   EXPECT_EQ(LastWriteFileTime(temp_ / "readme.tx_"), kSourceFileTime);
   EXPECT_EQ(LastWriteFileTime(temp_ / "data.bi_"), kSourceFileTime);
+}
+
+// Output with the two systems' conventions made one: qmrpack.exe ends its lines in CR LF and
+// joins paths with a backslash.
+std::string Unixish(std::string text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i] == '\\' ? '/' : text[i];
+  }
+  return out;
+}
+
+TEST_F(QmrpackSetTest, WindowsQmrpackWritesTheSameSetsAndPrintsTheSameAsLinux) {
+  // Inputs in a directory whose name code page 932 cannot write, one of them named in Japanese.
+  const std::string src = "src-ü한";
+  for (const char* dir : {"in", "src-ü한", "linux", "windows"}) fs::create_directories(ws_.Path(dir));
+  fs::copy_file(MingwProgram("qmrsfx.exe"), ws_.Path("in/qmrsfx.exe"));
+  fs::copy_file(MingwProgram("tests/e2e/windows/qmrtestsetup.exe"), ws_.Path("in/qmrtestsetup.exe"));
+  WriteText(ws_.Path(src + "/qmrsetup.inf"), kSetupInfo);
+  WriteText(ws_.Path(src + "/ソフト.txt"), "ソフトウェアの説明\r\n");
+  WriteText(ws_.Path(src + "/readme.txt"), "Quillmoor readme\r\n");
+  WriteText(ws_.Path(src + "/ü.txt"), "a name code page 932 cannot write");
+  WriteBytes(ws_.Path(src + "/data.bin"), RandomBytes(12000, 5));
+  for (const char* name : {"qmrsetup.inf", "ソフト.txt", "readme.txt", "data.bin"})
+    SetLastWriteTime(ws_.Path(src + "/" + name), kSourceTime);
+  const std::string disk_size = std::to_string(fs::file_size(ws_.Path("in/qmrsfx.exe")) + 2000);
+  const std::string in = "../" + src + "/";
+
+  // Each command run by both from a directory of its own, with the same relative paths; the
+  // Windows one in a locale whose code page is not 932.
+  const auto both = [&](const std::vector<std::string>& arguments) {
+    CommandResult linux_run = RunCommand([&] {
+      std::vector<std::string> argv = {kPack};
+      argv.insert(argv.end(), arguments.begin(), arguments.end());
+      return argv;
+    }(), {}, ws_.Path("linux"));
+    CommandResult windows_run = session_->Run(MingwProgram("qmrpack.exe"), arguments, ws_.Path("windows"),
+                                              {{"LANG", "C.UTF-8"}, {"LC_ALL", "C.UTF-8"}});
+    EXPECT_EQ(windows_run.status, linux_run.status) << arguments[0] << ": " << windows_run.errors;
+    EXPECT_EQ(Unixish(windows_run.output), Unixish(linux_run.output)) << arguments[0];
+    EXPECT_EQ(Unixish(windows_run.errors), Unixish(linux_run.errors)) << arguments[0];
+    return linux_run;
+  };
+  const std::vector<std::string> build = {"build", "--stub", "../in/qmrsfx.exe", "--out", "set", "--setup",
+                                          "../in/qmrtestsetup.exe", "--setup-info", in + "qmrsetup.inf",
+                                          "--disk-size", disk_size, in + "ソフト.txt", in + "readme.txt", in + "data.bin"};
+  ASSERT_EQ(both(build).status, 0);
+  const std::vector<std::string> files = FileNames(ws_.Path("linux/set"));
+  ASSERT_EQ(FileNames(ws_.Path("windows/set")), files);
+  EXPECT_GE(files.size(), 2u) << "the set spans volumes";
+  for (const std::string& name : files)
+    EXPECT_EQ(ReadBytes(ws_.Path("windows/set/" + name)), ReadBytes(ws_.Path("linux/set/" + name))) << name;
+
+  std::vector<std::string> volumes;
+  for (const std::string& name : files) volumes.push_back("set/" + name);
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"list"}, std::vector<std::string>{"list", "--json"}}) {
+    std::vector<std::string> arguments = command;
+    arguments.insert(arguments.end(), volumes.begin(), volumes.end());
+    EXPECT_NE(both(arguments).output.find("ソフト.tx_"), std::string::npos);
+  }
+  EXPECT_EQ(both({"verify", "set/qmrsfx.exe"}).status, 0);
+  both({"compress", in + "ソフト.txt", "ソフト.tx_"});
+  both({"expand", "ソフト.tx_", "ソフト.txt"});
+  EXPECT_EQ(ReadText(ws_.Path("windows/ソフト.txt")), ReadText(ws_.Path(src + "/ソフト.txt")));
+
+  // Refusals: the same one line.
+  for (const std::string& file : {in + "ü.txt", in + "missing.txt"}) {
+    std::vector<std::string> refused = build;
+    refused[4] = "refused";
+    refused.push_back(file);
+    EXPECT_EQ(both(refused).status, 1) << file;
+  }
+}
+
+TEST_F(QmrpackSetTest, ZipKitBuildsWithTheStubBesideItAndTheLauncherExtractsTheSet) {
+  ASSERT_TRUE(fs::exists(kZip)) << kZip << " is missing: cpack --preset mingw makes it";
+  fs::create_directories(ws_.Path("kit"));
+  const CommandResult unzipped = RunCommand({"cmake", "-E", "tar", "xf", kZip.string()}, {}, ws_.Path("kit"));
+  ASSERT_EQ(unzipped.status, 0) << unzipped.errors;
+  const fs::path kit = ws_.Path("kit") / kZip.stem();
+  EXPECT_EQ(FileNames(kit), (std::vector<std::string>{"README.md", "qmrpack.exe", "qmrsfx.exe"}));
+
+  const fs::path sources = ws_.Path("sources");
+  fs::create_directories(sources);
+  WriteText(sources / "qmrsetup.inf", kSetupInfo);
+  WriteText(sources / "ソフト.txt", "ソフトウェアの説明\r\n");
+  const CommandResult built = session_->Run(
+      kit / "qmrpack.exe",
+      {"build", "--out", WindowsPath(launcher_.parent_path()), "--setup",
+       WindowsPath(MingwProgram("tests/e2e/windows/qmrtestsetup.exe")), "--setup-info",
+       WindowsPath(sources / "qmrsetup.inf"), WindowsPath(sources / "ソフト.txt")},
+      ws_.root());
+  ASSERT_EQ(built.status, 0) << built.output << built.errors;
+  EXPECT_EQ(built.errors, "qmrpack: using the installed Windows launcher stub " + WindowsPath(kit / "qmrsfx.exe") + "\r\n");
+  EXPECT_EQ(FileNames(launcher_.parent_path()), (std::vector<std::string>{"qmrsfx.exe"}));
+
+  WriteText(launcher_.parent_path() / "qmrpresets.ini", kPresets);
+  StartLauncher();
+  session_->PressKeys(ExpectConfirmation().x11, {"Return"});
+  ExpectSetupStarted(launcher_.parent_path());
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(FileNames(temp_), (std::vector<std::string>{"qmrsetup.exe", "qmrsetup.inf", "ソフト.tx_"}));
+  EXPECT_EQ(Expanded(temp_ / "ソフト.tx_"), ToBytes("ソフトウェアの説明\r\n"));
 }
 
 }  // namespace

@@ -520,6 +520,13 @@ std::unique_ptr<BackgroundProcess> WineSession::Start(const std::filesystem::pat
   return std::make_unique<BackgroundProcess>(argv, WineEnvironment(extra), directory, log);
 }
 
+CommandResult WineSession::Run(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                               const std::filesystem::path& directory, const Environment& extra) {
+  std::vector<std::string> argv = {"wine", program.string()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return RunCommand(argv, WineEnvironment(extra), directory, std::chrono::seconds(120));
+}
+
 std::vector<Window> WineSession::ReadWindows() {
   const CommandResult result =
       RunCommand({"wine", MingwProgram("tests/e2e/windows/qmrprobe.exe").string(), "windows"}, WineEnvironment({}),

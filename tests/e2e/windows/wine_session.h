@@ -123,6 +123,11 @@ class WineSession {
                                            const std::filesystem::path& directory, const Environment& extra = {},
                                            const std::vector<std::string>& arguments = {});
 
+  // Runs a Windows console program under Wine to its end, with its output captured, in
+  // `directory`, with the session's environment plus `extra`.
+  CommandResult Run(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                    const std::filesystem::path& directory, const Environment& extra = {});
+
   // The visible top-level windows with a title, topmost first, as the window probe reads them.
   std::vector<Window> ReadWindows();
   // The dialog base units of a template font on this session's screen.

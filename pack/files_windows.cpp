@@ -1,0 +1,163 @@
+// Files for the packer on Windows: the C run-time's descriptors opened by wide paths (so every
+// name works whatever the system's code page), held by RAII objects; times from the file
+// system's own FILETIME. files.cpp is the POSIX twin.
+#include "platform/winapi.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "pack/files.h"
+#include "pack/names.h"
+#include "pack/paths.h"
+
+namespace pack {
+
+namespace {
+
+// A C run-time file descriptor, closed when it goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) _close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void Fail(const std::filesystem::path& path, const std::string& what) {
+  throw PackError(PathText(path) + ": " + what);
+}
+
+std::string Reason(int error) { return std::generic_category().message(error); }
+
+// The C run-time's error number for a Windows error, so messages read as on Linux.
+int ErrnoOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EACCES;
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+      return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    default:
+      return EIO;
+  }
+}
+
+int OpenWide(const std::filesystem::path& path, int flags) {
+  int fd = -1;
+  if (_wsopen_s(&fd, path.c_str(), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) return -1;
+  return fd;
+}
+
+}  // namespace
+
+Bytes ReadWholeFile(const std::filesystem::path& path) {
+  Descriptor fd(OpenWide(path, _O_RDONLY));
+  if (fd.get() < 0) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) Fail(path, "is a directory");
+    Fail(path, Reason(errno));
+  }
+  struct _stat64 st;
+  if (_fstat64(fd.get(), &st) != 0) Fail(path, Reason(errno));
+  if ((st.st_mode & _S_IFMT) != _S_IFREG) Fail(path, "is not a regular file");
+  Bytes bytes(static_cast<std::size_t>(st.st_size));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::size_t piece = std::min<std::size_t>(bytes.size() - done, 1u << 30);
+    const int n = _read(fd.get(), bytes.data() + done, static_cast<unsigned>(piece));
+    if (n < 0) Fail(path, Reason(errno));
+    if (n == 0) Fail(path, "changed while it was read");
+    done += static_cast<std::size_t>(n);
+  }
+  return bytes;
+}
+
+std::uint64_t LastWriteTime(const std::filesystem::path& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) Fail(path, Reason(ErrnoOf(GetLastError())));
+  return static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
+}
+
+// Windows files have no permission bits: a launcher is written as the ordinary file it is.
+unsigned PermissionBits(const std::filesystem::path& path) {
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) Fail(path, Reason(ErrnoOf(GetLastError())));
+  return 0755;
+}
+
+StagedFile::StagedFile(std::filesystem::path final_path) : final_path_(std::move(final_path)) {
+  const std::wstring stem = L"." + final_path_.filename().wstring() + L".qmrpack-" + std::to_wstring(GetCurrentProcessId());
+  for (unsigned attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    temporary_path_ = final_path_.parent_path() / (stem + L"-" + std::to_wstring(attempt));
+    fd_ = OpenWide(temporary_path_, _O_WRONLY | _O_CREAT | _O_EXCL);
+    if (fd_ < 0 && errno != EEXIST) break;
+  }
+  if (fd_ < 0) Fail(final_path_, "cannot create a temporary file beside it: " + Reason(errno));
+}
+
+StagedFile::~StagedFile() {
+  if (fd_ >= 0) _close(fd_);
+  if (!committed_) DeleteFileW(temporary_path_.c_str());
+}
+
+void StagedFile::WriteAll(const Bytes& bytes, unsigned /*mode*/) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::size_t piece = std::min<std::size_t>(bytes.size() - done, 1u << 30);
+    const int n = _write(fd_, bytes.data() + done, static_cast<unsigned>(piece));
+    if (n <= 0) Fail(final_path_, "cannot write: " + Reason(n < 0 ? errno : ENOSPC));
+    done += static_cast<std::size_t>(n);
+  }
+  if (_commit(fd_) != 0) Fail(final_path_, "cannot write: " + Reason(errno));
+  const int fd = fd_;
+  fd_ = -1;
+  if (_close(fd) != 0) Fail(final_path_, "cannot write: " + Reason(errno));
+}
+
+void StagedFile::Commit() {
+  if (!MoveFileExW(temporary_path_.c_str(), final_path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    Fail(final_path_, "cannot rename into place: " + Reason(ErrnoOf(GetLastError())));
+  committed_ = true;
+}
+
+void WriteFileWhole(const std::filesystem::path& path, const Bytes& bytes, unsigned mode) {
+  StagedFile file(path);
+  file.WriteAll(bytes, mode);
+  file.Commit();
+}
+
+std::filesystem::path ExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) throw PackError("cannot tell where qmrpack itself is");
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+std::filesystem::path InstalledStub() { return InstalledStubFor(ExecutablePath(), true); }
+
+}  // namespace pack
