@@ -77,4 +77,28 @@ inline std::vector<std::uint8_t> PeStub() {
   return f;
 }
 
+// Where the minimal PE stub's security directory lies: data directory 4 of its PE32+ optional
+// header.
+inline constexpr std::size_t kPeStubSecurityDirectory = 64 + 24 + 112 + 4 * 8;
+
+// Points the security directory of a file made from the minimal PE stub at a certificate table.
+inline void SetSecurityDirectory(std::vector<std::uint8_t>* f, std::uint32_t offset, std::uint32_t size) {
+  Put32(f, kPeStubSecurityDirectory, offset);
+  Put32(f, kPeStubSecurityDirectory + 4, size);
+}
+
+// Signs a file made from the minimal PE stub as a signing tool does: zero bytes up to the next
+// 8-byte boundary, then a certificate table of `table_size` bytes (a WIN_CERTIFICATE header
+// and filler) that the security directory names. Returns the table's offset.
+inline std::size_t SignLikeATool(std::vector<std::uint8_t>* f, std::uint32_t table_size = 64) {
+  f->resize((f->size() + 7) / 8 * 8, 0);
+  const std::size_t at = f->size();
+  f->resize(at + table_size, 0xA5);
+  Put32(f, at, table_size);
+  Put16(f, at + 4, 0x0200);  // revision 2.0
+  Put16(f, at + 6, 0x0002);  // PKCS#7 signed data
+  SetSecurityDirectory(f, static_cast<std::uint32_t>(at), table_size);
+  return at;
+}
+
 }  // namespace qmrtest
