@@ -126,5 +126,45 @@ TEST_F(PackEndToEnd, BadInputGetsOneLineAndLeavesNoOutput) {
   EXPECT_NE(RunCommand({kPack, "list", ws_.Path("set/qmrsfx").string()}).out.find("version 2.0"), std::string::npos);
 }
 
+TEST_F(PackEndToEnd, HelpAndVersionGoToStandardOutputAndExitZero) {
+  const std::vector<std::string> commands = {"build", "list", "verify", "compress", "expand"};
+  for (const char* help : {"help", "--help", "-h"}) {
+    SCOPED_TRACE(help);
+    const CommandResult result = RunCommand({kPack, help});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.rfind("Usage: qmrpack COMMAND", 0), 0u) << result.out;
+    for (const std::string& command : commands)
+      EXPECT_NE(result.out.find("\n  qmrpack " + command + " "), std::string::npos) << command;
+  }
+  // A command's own --help shows its usage alone, whatever else is on the line.
+  for (const std::string& command : commands) {
+    SCOPED_TRACE(command);
+    const CommandResult result = RunCommand({kPack, command, "--help", "--no-such-option"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.rfind("  qmrpack " + command + " ", 0), 0u) << result.out;
+    EXPECT_EQ(result.out.find("Usage:"), std::string::npos) << result.out;
+  }
+
+  // The version is the launcher's own, as its version resource carries it.
+  ASSERT_EQ(Build().exit_code, 0);
+  const std::string listed = RunCommand({kPack, "list", "--json", ws_.Path("set/qmrsfx").string()}).out;
+  const std::size_t at = listed.find("\"version\": \"");
+  ASSERT_NE(at, std::string::npos) << listed;
+  const std::string version = listed.substr(at + 12, listed.find('"', at + 12) - at - 12);
+  const CommandResult shown = RunCommand({kPack, "--version"});
+  EXPECT_EQ(shown.exit_code, 0);
+  EXPECT_EQ(shown.out, "qmrpack " + version + "\n");
+  EXPECT_EQ(shown.err, "");
+
+  for (const std::vector<std::string>& wrong : {std::vector<std::string>{kPack}, {kPack, "bogus"}, {kPack, "-x"}}) {
+    const CommandResult result = RunCommand(wrong);
+    EXPECT_EQ(result.exit_code, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(Lines(result.err), 1u) << result.err;
+  }
+}
+
 }  // namespace
 }  // namespace qmrtest
