@@ -201,6 +201,11 @@ std::string ListJson(const std::vector<pack::ListedFile>& listed) {
       out += ", \"stub\": " + std::string(item.stub.kind == pack::StubKind::kWindows ? "\"windows\"" : "\"linux\"");
       out += ", \"version\": " + JsonString(pack::ToUtf8(item.stub.version, pack::CodePageOf(item.stub.kind)));
       out += ", \"payload_offset\": " + std::to_string(item.stub.payload_offset);
+      const payload::SecurityDirectory& table = item.volume_end.table;
+      out += ", \"certificate_table\": " +
+             (item.volume_end.kind == payload::VolumeEndKind::kCertificateTable
+                  ? "{\"offset\": " + std::to_string(table.offset) + ", \"size\": " + std::to_string(table.size) + "}"
+                  : std::string("null"));
     }
     out += ", \"volume\": " + (item.volume ? std::to_string(item.volume) : "null");
     out += ", \"set_total\": " + (item.reading.has_set_total ? std::to_string(item.reading.set_total) : "null");
@@ -232,6 +237,9 @@ void PrintListed(const pack::ListedFile& item) {
     head += item.volume ? "volume " + std::to_string(item.volume) : std::string("volume file");
   }
   if (item.reading.has_set_total) head += ", set total " + std::to_string(item.reading.set_total);
+  if (item.volume_end.kind == payload::VolumeEndKind::kCertificateTable)
+    head += ", signed (certificate table at offset " + std::to_string(item.volume_end.table.offset) + ", " +
+            std::to_string(item.volume_end.table.size) + " bytes)";
   std::printf("%s\n", head.c_str());
   std::size_t width = 4;
   for (const pack::ListedEntry& entry : item.entries) width = std::max(width, entry.display_name.size());
@@ -363,18 +371,20 @@ const Command kCommands[] = {
      "      (readme.txt -> readme.tx_), or as it is with --store. --disk-size bounds the\n"
      "      launcher file and each volume (default 1457664, a 1.44 MB floppy). --version\n"
      "      sets the version text the prompts show (default: the stub's). --force replaces\n"
-     "      a set already in DIR.\n",
+     "      a set already in DIR. STUB is unsigned: sign the launcher after building.\n",
      Build},
     {"list",
      "  qmrpack list [--json] FILE...\n"
      "      Lists the entries of launchers and volume files: volume, name, size, time\n"
-     "      (UTC) and, for SZDD data, the expanded size.\n",
+     "      (UTC) and, for SZDD data, the expanded size; for a signed launcher, where its\n"
+     "      certificate table lies.\n",
      List},
     {"verify",
      "  qmrpack verify [--temp-dir PATH] LAUNCHER\n"
      "      Checks the whole set as the launcher reads it (with Disk2, Disk3, ... beside\n"
      "      it). Exits 0 only for a sound set. PATH is the Windows form of a temporary\n"
-     "      directory to check the launcher's path limits against.\n",
+     "      directory to check the launcher's path limits against. A signature is located,\n"
+     "      not checked.\n",
      Verify},
     {"compress",
      "  qmrpack compress [--force] IN [OUT]\n"

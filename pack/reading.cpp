@@ -61,12 +61,40 @@ std::string Count(std::size_t n, const std::string& noun) {
 
 std::string Quoted(const std::string& name, CodePage code_page) { return "\"" + ToUtf8(name, code_page) + "\""; }
 
-// A volume of the set as verify reads it: its file and where it starts.
+// A volume of the set as verify reads it: its file and where it starts and ends.
 struct VolumeFile {
   std::string label;  // "volume 1 (launcher)" or "Disk2"
   Bytes bytes;
   std::size_t start = 0;
+  std::size_t certificate_table = kNoCertificateTable;  // where volume 1 of a signed launcher ends
 };
+
+// What a security directory that lies says, in one line.
+std::string SecurityDirectoryProblem(const payload::VolumeEnd& end, std::uint32_t payload_offset,
+                                     std::size_t file_size) {
+  const std::string at = std::to_string(end.table.offset);
+  const std::string table = "the security directory's certificate table (offset " + at + ", " +
+                            std::to_string(end.table.size) + " bytes)";
+  switch (end.kind) {
+    case payload::VolumeEndKind::kTableEmpty:
+      return "the security directory names a certificate table of 0 bytes at offset " + at;
+    case payload::VolumeEndKind::kTableInImage:
+      return table + " starts before volume 1's set total ends (offset " +
+             std::to_string(static_cast<std::uint64_t>(payload_offset) + payload::kSetTotalSize) + ")";
+    case payload::VolumeEndKind::kTableUnaligned:
+      return table + " does not start on an 8-byte boundary";
+    case payload::VolumeEndKind::kTablePastFileEnd:
+      return table + " runs past the end of the file (" + std::to_string(file_size) + " bytes)";
+    case payload::VolumeEndKind::kTableNotAtFileEnd:
+      return table + " ends before the end of the file (" + std::to_string(file_size) + " bytes)";
+    default:
+      return {};
+  }
+}
+
+std::string CertificateTableText(const payload::SecurityDirectory& table) {
+  return "certificate table at offset " + std::to_string(table.offset) + ", " + std::to_string(table.size) + " bytes";
+}
 
 }  // namespace
 
@@ -106,17 +134,25 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
   const Bytes bytes = ReadWholeFile(path);
   std::string error;
   std::size_t start = 0;
+  std::size_t table = kNoCertificateTable;
   if (InspectStub(bytes, &listed.stub, &error)) {
     listed.is_launcher = true;
     listed.volume = 1;
     if (listed.stub.payload_offset == payload::kUnstampedOffset)
       throw PackError(path.string() + ": a launcher with no set (its payload offset is not stamped)");
     start = listed.stub.payload_offset;
+    listed.volume_end = payload::FirstVolumeEnd(listed.stub.security, listed.stub.payload_offset, bytes.size());
+    if (listed.volume_end.damaged()) {
+      listed.reading.damage = SecurityDirectoryProblem(listed.volume_end, listed.stub.payload_offset, bytes.size()) +
+                              "; the launcher fails before it reads volume 1";
+      return listed;
+    }
+    if (listed.volume_end.kind == payload::VolumeEndKind::kCertificateTable) table = listed.volume_end.end;
   } else {
     listed.volume = VolumeNumberOf(path.filename().string());
     if (listed.volume == 0 && LooksLikeExecutable(bytes)) throw PackError(path.string() + ": " + error);
   }
-  listed.reading = ReadVolume(bytes, start);
+  listed.reading = ReadVolume(bytes, start, table);
 
   CodePage shown = CodePage::kUtf8;
   if (code_page != nullptr) {
@@ -131,7 +167,8 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
     ListedEntry item;
     item.entry = entry;
     item.display_name = ToUtf8(entry.name, shown);
-    const std::size_t available = bytes.size() - std::min(bytes.size(), entry.data_position);
+    const std::size_t end = std::min(bytes.size(), table);
+    const std::size_t available = end - std::min(end, entry.data_position);
     const std::size_t size = entry.size < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(entry.size), available);
     szdd::Header header;
     if (size > 0 && szdd::ParseHeader(&bytes[entry.data_position], size, &header)) {
@@ -173,7 +210,24 @@ struct SetCheck {
   void warning(const std::string& text) { v.findings.push_back({false, text}); }
 };
 
-// Reads the launcher: what it is, and where volume 1 starts. Returns false when the
+// Where volume 1 ends: at the certificate table of a signed launcher, told as a fact. Returns
+// false when the security directory lies: the launcher fails before it reads anything.
+bool CheckCertificateTable(SetCheck* c, VolumeFile* first) {
+  const payload::VolumeEnd end = payload::FirstVolumeEnd(c->stub.security, c->stub.payload_offset, first->bytes.size());
+  if (end.damaged()) {
+    c->error(SecurityDirectoryProblem(end, c->stub.payload_offset, first->bytes.size()) +
+             ": the launcher takes the set for damaged and fails before it extracts anything");
+    return false;
+  }
+  if (end.kind == payload::VolumeEndKind::kCertificateTable) {
+    c->v.facts.push_back("signed: " + CertificateTableText(end.table) +
+                         ", where volume 1 ends (the signature itself is not checked)");
+    first->certificate_table = end.end;
+  }
+  return true;
+}
+
+// Reads the launcher: what it is, and where volume 1 starts and ends. Returns false when the
 // set cannot be read any further.
 bool ReadLauncher(SetCheck* c, VolumeFile* first) {
   first->label = "volume 1";
@@ -210,7 +264,7 @@ bool ReadLauncher(SetCheck* c, VolumeFile* first) {
              " is not where the launcher's executable image ends (" + std::to_string(stub.image_size) +
              "), where volume 1 starts");
   first->start = stub.payload_offset;
-  return true;
+  return CheckCertificateTable(c, first);
 }
 
 // Reads Disk<number> beside the launcher into *volume. Returns false, with the error, when the
@@ -285,7 +339,7 @@ void WalkVolumes(SetCheck* c, VolumeFile first) {
   VolumeFile current = std::move(first);
   for (int number = 1; number <= kMostVolumes; ++number) {
     if (number > 1 && !ReadFollowingVolume(c, number, &current)) break;
-    const VolumeReading reading = ReadVolume(current.bytes, current.start);
+    const VolumeReading reading = ReadVolume(current.bytes, current.start, current.certificate_table);
     const std::string where = number == 1 ? "volume 1 (in the launcher at " + std::to_string(current.start) + ")"
                                           : "volume " + std::to_string(number) + " (" + current.label + ")";
     if (!CheckSetTotal(c, reading, number, where, current.label)) break;

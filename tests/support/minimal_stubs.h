@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "format/layout.h"
@@ -77,14 +78,28 @@ inline std::vector<std::uint8_t> PeStub() {
   return f;
 }
 
-// Where the minimal PE stub's security directory lies: data directory 4 of its PE32+ optional
-// header.
-inline constexpr std::size_t kPeStubSecurityDirectory = 64 + 24 + 112 + 4 * 8;
+// Where a PE image's security directory entry lies: data directory 4 of its optional header
+// (PE32 or PE32+).
+inline std::size_t SecurityDirectoryEntry(const std::vector<std::uint8_t>& f) {
+  const std::size_t optional = (f[60] | f[61] << 8 | f[62] << 16) + 24;
+  const bool pe32_plus = (f[optional] | f[optional + 1] << 8) == 0x20B;
+  return optional + (pe32_plus ? 112 : 96) + 4 * 8;
+}
 
-// Points the security directory of a file made from the minimal PE stub at a certificate table.
+// Points a PE image's security directory at a certificate table.
 inline void SetSecurityDirectory(std::vector<std::uint8_t>* f, std::uint32_t offset, std::uint32_t size) {
-  Put32(f, kPeStubSecurityDirectory, offset);
-  Put32(f, kPeStubSecurityDirectory + 4, size);
+  const std::size_t entry = SecurityDirectoryEntry(*f);
+  Put32(f, entry, offset);
+  Put32(f, entry + 4, size);
+}
+
+// The offset and size a PE image's security directory names.
+inline std::pair<std::uint32_t, std::uint32_t> SecurityDirectoryOf(const std::vector<std::uint8_t>& f) {
+  const std::size_t entry = SecurityDirectoryEntry(f);
+  auto at = [&](std::size_t i) {
+    return static_cast<std::uint32_t>(f[i] | f[i + 1] << 8 | f[i + 2] << 16) | static_cast<std::uint32_t>(f[i + 3]) << 24;
+  };
+  return {at(entry), at(entry + 4)};
 }
 
 // Signs a file made from the minimal PE stub as a signing tool does: zero bytes up to the next
