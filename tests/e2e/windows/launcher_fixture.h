@@ -28,8 +28,15 @@ using std::chrono::seconds;
 inline const std::string kCaption = "Quillmoor 自己展開プログラム";
 inline const std::string kConfirmation =
     "Quillmoor Version1.13a のインストール、または\nバージョンアップを行います。続行しますか？\n";
+inline const std::string kError = "アーカイブの展開中にエラーが発生しました";
 inline const char kSetupInfo[] = "[Setup]\r\nTitle=Quillmoor\r\n[Account]\r\nPOP3Server=\r\n";
 inline const char kPresets[] = "[Account]\r\nPOP3Server=pop.example.jp\r\nSMTPServer=smtp.example.jp\r\n";
+
+// The disk prompt for disk `disk`, on drive `drive`.
+inline std::string DiskPrompt(char drive, int disk) {
+  return std::string("ドライブ ") + drive + ": に 「Quillmoor Version1.13a Disk" + std::to_string(disk) +
+         "」を挿入し、\n[OK] ボタンを押してください";
+}
 
 // Message box ids, as Windows defines them.
 constexpr int kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7;

@@ -12,17 +12,11 @@
 namespace qmrtest {
 namespace {
 
-const std::string kError = "アーカイブの展開中にエラーが発生しました";
 const std::string kWaitText = "自己展開プログラムが必要なファイルを取り出す間、しばらくお待ちください。";
 
 // Dialog styles, as Windows defines them.
 constexpr unsigned long kWsPopup = 0x80000000, kWsCaption = 0x00C00000, kWsVisible = 0x10000000;
 constexpr unsigned long kDsModalFrame = 0x80;
-
-std::string DiskPrompt(char drive, int disk) {
-  return std::string("ドライブ ") + drive + ": に 「Quillmoor Version1.13a Disk" + std::to_string(disk) +
-         "」を挿入し、\n[OK] ボタンを押してください";
-}
 
 int MulDiv(int a, int b, int c) { return (a * b + c / 2) / c; }
 
