@@ -411,22 +411,29 @@ const Command* FindCommand(const std::string& name) {
   return nullptr;
 }
 
+// Runs a command; its --help shows its usage instead.
+int Run(const Command& command, int argc, char** argv) {
+  try {
+    return command.run(argc, argv);
+  } catch (const HelpRequest&) {
+    std::fputs(command.usage, stdout);
+    return 0;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string name = argc > 1 ? argv[1] : "";
-  const Command* command = FindCommand(name);
   try {
     if (name == "--help" || name == "-h") return Help(argc, argv);
     if (name == "--version") {
       std::printf("qmrpack %s\n", kVersion);
       return 0;
     }
+    const Command* command = FindCommand(name);
     if (command == nullptr) throw UsageError{name.empty() ? "no command given" : "unknown command \"" + name + "\""};
-    return command->run(argc, argv);
-  } catch (const HelpRequest&) {
-    std::fputs(command->usage, stdout);
-    return 0;
+    return Run(*command, argc, argv);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "qmrpack: %s (qmrpack help shows the usage)\n", e.text.c_str());
     return 2;
