@@ -27,7 +27,7 @@ int CopyEntryData(HANDLE volume, HANDLE out, std::int32_t size) {
   while (done < size) {
     const DWORD chunk = static_cast<DWORD>(size - done < payload::kCopyChunkSize ? size - done
                                                                                  : payload::kCopyChunkSize);
-    if (ReadBlock(volume, g_run.copy_buffer, chunk) != chunk) return 0;
+    if (ReadVolumeBlock(volume, g_run.copy_buffer, chunk) != chunk) return 0;
     if (!WriteBlock(out, g_run.copy_buffer, chunk)) return 0;
     done += static_cast<std::int32_t>(chunk);
     g_run.extracted_bytes += chunk;
@@ -43,17 +43,17 @@ int ExtractEntry(HANDLE volume, BYTE name_length) {
   // The name is read first: its counted bytes are read whole and end at a NUL among
   // them, or at their end when the writer left the NUL out.
   char* name = g_run.scratch.entry.name;
-  if (name_length > 0 && ReadBlock(volume, name, name_length) != name_length) return 0;
+  if (name_length > 0 && ReadVolumeBlock(volume, name, name_length) != name_length) return 0;
   name[name_length] = '\0';
 
   FILETIME last_write;
   unsigned char time_bytes[payload::kFileTimeSize];
-  if (ReadBlock(volume, time_bytes, sizeof time_bytes) != sizeof time_bytes) return 0;
+  if (ReadVolumeBlock(volume, time_bytes, sizeof time_bytes) != sizeof time_bytes) return 0;
   last_write.dwLowDateTime = static_cast<DWORD>(payload::ReadLE32(time_bytes));
   last_write.dwHighDateTime = static_cast<DWORD>(payload::ReadLE32(time_bytes + 4));
 
   unsigned char size_bytes[payload::kDataSizeSize];
-  if (ReadBlock(volume, size_bytes, sizeof size_bytes) != sizeof size_bytes) return 0;
+  if (ReadVolumeBlock(volume, size_bytes, sizeof size_bytes) != sizeof size_bytes) return 0;
   const std::int32_t size = static_cast<std::int32_t>(payload::ReadLE32(size_bytes));
 
   // A name with a directory part would write outside the temporary directory, and a path that
@@ -78,8 +78,9 @@ int ExtractEntry(HANDLE volume, BYTE name_length) {
 int ExtractVolume(HANDLE volume) {
   for (;;) {
     BYTE name_length = 0;
-    // A read that does not yield the byte, an error included, ends the volume.
-    if (ReadBlock(volume, &name_length, 1) != 1) return 1;
+    // A read that does not yield the byte, an error included, ends the volume, as does the
+    // alignment before a signed launcher's certificate table.
+    if (!ReadEntryStart(volume, &name_length)) return 1;
     if (!ExtractEntry(volume, name_length)) return 0;
   }
 }

@@ -36,6 +36,15 @@ HANDLE OpenNextVolume();
 // Returns the file positioned after the set total, or INVALID_HANDLE_VALUE (closed).
 HANDLE OpenVolumeFile();
 
+// Reads up to n bytes of the open volume, never past its end: volume 1 of a signed launcher
+// ends where the certificate table begins. Returns the count read, or 0 when the read fails.
+DWORD ReadVolumeBlock(HANDLE volume, void* buffer, DWORD n);
+
+// Reads the name-length byte that opens the volume's next entry. Returns 0 when the volume has
+// ended instead: its end is reached, the read fails, or all that is left of volume 1 of a
+// signed launcher is the zero bytes that align the certificate table.
+int ReadEntryStart(HANDLE volume, BYTE* name_length);
+
 // ---- Extraction engine ----
 
 // Extracts every volume into the temporary directory, then hands over to the setup program.

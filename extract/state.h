@@ -40,6 +40,9 @@ struct ExtractionState {
   DWORD worker_thread_id;
   std::int32_t set_total;                      // total data bytes of the set, also its identifier
   std::int32_t volume_number;                  // the volume last asked for, counted from 1
+  // Bytes of the open volume not yet read, when it ends before its file does (volume 1 of a
+  // signed launcher ends at the certificate table); -1 when it runs to the end of its file.
+  std::int64_t volume_left;
   // Data bytes written so far over all volumes. 64-bit: volumes may hold more data than the
   // set total, and a 32-bit count would overflow on them.
   std::int64_t extracted_bytes;

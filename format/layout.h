@@ -2,7 +2,9 @@
 //
 //   launcher file:  [ executable image | volume 1 ]      resource 104 = where volume 1 starts
 //   Disk2, Disk3:   [ volume n ]                         whole files beside the launcher
-//   volume:         [ set total (4) | entry | entry | ... ]   up to the end of its file
+//   volume:         [ set total (4) | entry | entry | ... ]   up to the end of its file, or,
+//                                        for volume 1 of a signed launcher, its certificate
+//                                        table (format/volume_end.h)
 //   entry:          [ name length (1) | name, NUL counted | FILETIME (8) | data size (4) | data ]
 //
 // All integers are little-endian; the set total and the data size are signed 32-bit.

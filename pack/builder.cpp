@@ -117,6 +117,12 @@ StubInfo CheckStub(const Bytes& stub) {
   StubInfo info;
   std::string error;
   if (!InspectStub(stub, &info, &error)) throw PackError(error);
+  // Stamping a signed stub breaks its signature, and its certificate table would sit inside
+  // the set: sign the launcher the build writes instead.
+  if (info.security.offset != 0 || info.security.size != 0)
+    throw PackError("is signed (a certificate table of " + std::to_string(info.security.size) + " bytes at offset " +
+                    std::to_string(info.security.offset) +
+                    "); build from the unsigned launcher and sign the set's launcher after building");
   if (stub.size() > info.image_size)
     throw PackError("already carries " + std::to_string(stub.size() - info.image_size) +
                     " bytes after its executable image (a set?); pack a launcher as it was built");

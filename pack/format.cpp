@@ -1,10 +1,12 @@
 // The bytes of a volume, written and read with the constants of the shared payload format.
 #include "pack/format.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "format/layout.h"
 #include "format/little_endian.h"
+#include "format/volume_end.h"
 
 namespace pack {
 
@@ -63,23 +65,29 @@ void AppendEntry(Bytes* volume, const std::string& name, std::uint64_t filetime,
   volume->insert(volume->end(), data.begin(), data.end());
 }
 
-VolumeReading ReadVolume(const Bytes& file, std::size_t start) {
+VolumeReading ReadVolume(const Bytes& file, std::size_t start, std::size_t certificate_table) {
   VolumeReading reading;
-  if (start > file.size() || file.size() - start < payload::kSetTotalSize) {
+  const std::size_t end = std::min(certificate_table, file.size());
+  if (start > end || end - start < payload::kSetTotalSize) {
     reading.damage = "the volume ends before its set total";
     return reading;
   }
   reading.has_set_total = true;
   reading.set_total = static_cast<std::int32_t>(payload::ReadLE32(&file[start]));
   std::size_t at = start + payload::kSetTotalSize;
-  // A volume ends where a name length byte can no longer be read.
-  while (at < file.size()) {
+  // A volume ends where a name length byte can no longer be read, or where only the alignment
+  // before a certificate table is left.
+  while (at < end) {
+    const std::size_t left = std::min<std::size_t>(end - at, payload::kCertificateTableAlignment);
+    if (certificate_table != kNoCertificateTable &&
+        payload::IsCertificateTablePadding(&file[at], static_cast<std::uint32_t>(left)))
+      break;
     const std::size_t number = reading.entries.size() + 1;
     const std::size_t name_length = file[at];
     const std::size_t fixed = payload::kNameLengthSize + name_length + payload::kFileTimeSize + payload::kDataSizeSize;
-    if (file.size() - at < fixed) {
+    if (end - at < fixed) {
       reading.damage = "the volume ends inside the header of entry " + std::to_string(number) + " (" +
-                       std::to_string(file.size() - at) + " of " + std::to_string(fixed) + " bytes)";
+                       std::to_string(end - at) + " of " + std::to_string(fixed) + " bytes)";
       return reading;
     }
     VolumeEntry entry;
@@ -99,10 +107,10 @@ VolumeReading ReadVolume(const Bytes& file, std::size_t start) {
       return reading;
     }
     const std::size_t size = static_cast<std::size_t>(entry.size);
-    if (file.size() - entry.data_position < size) {
+    if (end - entry.data_position < size) {
       reading.entries.push_back(entry);
       reading.damage = "the volume ends inside the data of entry " + std::to_string(number) + " (" +
-                       std::to_string(file.size() - entry.data_position) + " of " + std::to_string(size) + " bytes)";
+                       std::to_string(end - entry.data_position) + " of " + std::to_string(size) + " bytes)";
       return reading;
     }
     reading.entries.push_back(entry);

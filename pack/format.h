@@ -41,8 +41,12 @@ struct VolumeReading {
   std::string damage;
 };
 
+// No certificate table: the volume runs to the end of its file.
+inline constexpr std::size_t kNoCertificateTable = static_cast<std::size_t>(-1);
+
 // Reads the volume that starts at `start` in `file` (the payload offset for volume 1, 0 for
-// the following volumes).
-VolumeReading ReadVolume(const Bytes& file, std::size_t start);
+// the following volumes). Volume 1 of a signed launcher ends at `certificate_table`, and the
+// few zero bytes that align the table are not an entry.
+VolumeReading ReadVolume(const Bytes& file, std::size_t start, std::size_t certificate_table = kNoCertificateTable);
 
 }  // namespace pack

@@ -23,32 +23,17 @@ namespace {
 namespace fs = std::filesystem;
 using pack::PackError;
 
-const char kUsage[] =
+// The version of the launcher qmrpack makes sets for: the resource script's product version.
+const char kVersion[] = QMR_VERSION;
+
+const char kUsageHead[] =
     "Usage: qmrpack COMMAND [OPTION]... [ARGUMENT]...\n"
     "Makes, lists and checks sets for the Quillmoor setup launcher.\n"
-    "\n"
-    "  qmrpack build [--stub STUB] --out DIR --setup PROGRAM --setup-info INF\n"
-    "                [--version TEXT] [--disk-size BYTES] [--store] [--force] [FILE]...\n"
-    "      Makes a set: DIR/<STUB's name>, the launcher carrying volume 1, then DIR/Disk2,\n"
-    "      DIR/Disk3, ... as the volumes fill. PROGRAM and INF go in compressed as\n"
-    "      qmrsetup.ex_ and qmrsetup.in_; each FILE compressed under its shipped name\n"
-    "      (readme.txt -> readme.tx_), or as it is with --store. --disk-size bounds the\n"
-    "      launcher file and each volume (default 1457664, a 1.44 MB floppy). --version\n"
-    "      sets the version text the prompts show (default: the stub's). --force replaces\n"
-    "      a set already in DIR. Without --stub, the Windows launcher stub installed\n"
-    "      with qmrpack.\n"
-    "  qmrpack list [--json] FILE...\n"
-    "      Lists the entries of launchers and volume files: volume, name, size, time\n"
-    "      (UTC) and, for SZDD data, the expanded size.\n"
-    "  qmrpack verify [--temp-dir PATH] LAUNCHER\n"
-    "      Checks the whole set as the launcher reads it (with Disk2, Disk3, ... beside\n"
-    "      it). Exits 0 only for a sound set. PATH is the Windows form of a temporary\n"
-    "      directory to check the launcher's path limits against.\n"
-    "  qmrpack compress [--force] IN [OUT]\n"
-    "      Compresses IN into SZDD (OUT defaults to IN with '_' appended).\n"
-    "  qmrpack expand [--force] IN [OUT]\n"
-    "      Expands an SZDD file (OUT defaults to the name its header restores).\n"
-    "  qmrpack help\n"
+    "\n";
+const char kUsageTail[] =
+    "  qmrpack help, qmrpack --help, qmrpack COMMAND --help\n"
+    "      Shows this text, or one command's.\n"
+    "  qmrpack --version\n"
     "\n"
     "Exit status: 0 on success, 1 on failure or an unsound set, 2 on a usage error.\n";
 
@@ -56,6 +41,9 @@ const char kUsage[] =
 struct UsageError {
   std::string text;
 };
+
+// `qmrpack COMMAND --help`: the command's usage goes to standard output.
+struct HelpRequest {};
 
 // The command line of one command: its options (with their values) and its other arguments.
 struct Arguments {
@@ -90,6 +78,7 @@ Arguments ParseArguments(const std::string& command, int argc, char** argv, int 
       options_done = true;
       continue;
     }
+    if (arg == "--help") throw HelpRequest{};
     std::string name = arg.substr(2);
     std::optional<std::string> inline_value;
     if (const std::size_t eq = name.find('='); eq != std::string::npos) {
@@ -203,6 +192,69 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
+std::string ListJson(const std::vector<pack::ListedFile>& listed) {
+  std::string out = "{\"files\": [";
+  for (std::size_t f = 0; f < listed.size(); ++f) {
+    const pack::ListedFile& item = listed[f];
+    out += f ? ",\n  " : "\n  ";
+    out += "{\"file\": " + JsonString(pack::PathText(item.path));
+    out += ", \"kind\": " + std::string(item.is_launcher ? "\"launcher\"" : "\"volume\"");
+    if (item.is_launcher) {
+      out += ", \"stub\": " + std::string(item.stub.kind == pack::StubKind::kWindows ? "\"windows\"" : "\"linux\"");
+      out += ", \"version\": " + JsonString(pack::ToUtf8(item.stub.version, pack::CodePageOf(item.stub.kind)));
+      out += ", \"payload_offset\": " + std::to_string(item.stub.payload_offset);
+      const payload::SecurityDirectory& table = item.volume_end.table;
+      out += ", \"certificate_table\": " +
+             (item.volume_end.kind == payload::VolumeEndKind::kCertificateTable
+                  ? "{\"offset\": " + std::to_string(table.offset) + ", \"size\": " + std::to_string(table.size) + "}"
+                  : std::string("null"));
+    }
+    out += ", \"volume\": " + (item.volume ? std::to_string(item.volume) : "null");
+    out += ", \"set_total\": " + (item.reading.has_set_total ? std::to_string(item.reading.set_total) : "null");
+    out += ", \"damage\": " + (item.reading.damage.empty() ? "null" : JsonString(item.reading.damage));
+    out += ", \"entries\": [";
+    for (std::size_t e = 0; e < item.entries.size(); ++e) {
+      const pack::ListedEntry& entry = item.entries[e];
+      out += e ? ",\n    " : "\n    ";
+      out += "{\"volume\": " + (item.volume ? std::to_string(item.volume) : "null");
+      out += ", \"name\": " + JsonString(entry.display_name);
+      out += ", \"size\": " + std::to_string(entry.entry.size);
+      out += ", \"time\": " + JsonString(pack::IsoTime(entry.entry.filetime));
+      out += ", \"filetime\": " + std::to_string(entry.entry.filetime);
+      out += ", \"szdd\": " + std::string(entry.szdd ? "true" : "false");
+      out += ", \"expanded_size\": " + (entry.szdd ? std::to_string(entry.expanded_size) : "null") + "}";
+    }
+    out += item.entries.empty() ? "]}" : "\n  ]}";
+  }
+  return out + "\n]}\n";
+}
+
+void PrintListed(const pack::ListedFile& item) {
+  std::string head = pack::PathText(item.path) + ": ";
+  if (item.is_launcher) {
+    head += std::string("launcher (") + (item.stub.kind == pack::StubKind::kWindows ? "Windows" : "Linux") +
+            "), version " + pack::ToUtf8(item.stub.version, pack::CodePageOf(item.stub.kind)) +
+            ", volume 1 at offset " + std::to_string(item.stub.payload_offset);
+  } else {
+    head += item.volume ? "volume " + std::to_string(item.volume) : std::string("volume file");
+  }
+  if (item.reading.has_set_total) head += ", set total " + std::to_string(item.reading.set_total);
+  if (item.volume_end.kind == payload::VolumeEndKind::kCertificateTable)
+    head += ", signed (certificate table at offset " + std::to_string(item.volume_end.table.offset) + ", " +
+            std::to_string(item.volume_end.table.size) + " bytes)";
+  std::printf("%s\n", head.c_str());
+  std::size_t width = 4;
+  for (const pack::ListedEntry& entry : item.entries) width = std::max(width, entry.display_name.size());
+  std::printf("  %-6s  %-*s  %10s  %-20s  %s\n", "volume", static_cast<int>(width), "name", "size", "time (UTC)", "data");
+  for (const pack::ListedEntry& entry : item.entries) {
+    const std::string volume = item.volume ? std::to_string(item.volume) : "?";
+    const std::string data = entry.szdd ? "SZDD, expands to " + std::to_string(entry.expanded_size) : "stored";
+    std::printf("  %-6s  %-*s  %10d  %-20s  %s\n", volume.c_str(), static_cast<int>(width), entry.display_name.c_str(),
+                entry.entry.size, pack::IsoTime(entry.entry.filetime).c_str(), data.c_str());
+  }
+  if (!item.reading.damage.empty()) std::printf("  damaged: %s\n", item.reading.damage.c_str());
+}
+
 int List(int argc, char** argv) {
   const Arguments args = ParseArguments("list", argc, argv, 2, {}, {"json"});
   if (args.files.empty()) throw UsageError{"list: no file given"};
@@ -219,63 +271,10 @@ int List(int argc, char** argv) {
   }
   bool damaged = false;
   for (const pack::ListedFile& item : listed) damaged = damaged || !item.reading.damage.empty();
-
   if (args.flag("json")) {
-    std::string out = "{\"files\": [";
-    for (std::size_t f = 0; f < listed.size(); ++f) {
-      const pack::ListedFile& item = listed[f];
-      out += f ? ",\n  " : "\n  ";
-      out += "{\"file\": " + JsonString(pack::PathText(item.path));
-      out += ", \"kind\": " + std::string(item.is_launcher ? "\"launcher\"" : "\"volume\"");
-      if (item.is_launcher) {
-        out += ", \"stub\": " + std::string(item.stub.kind == pack::StubKind::kWindows ? "\"windows\"" : "\"linux\"");
-        out += ", \"version\": " + JsonString(pack::ToUtf8(item.stub.version, pack::CodePageOf(item.stub.kind)));
-        out += ", \"payload_offset\": " + std::to_string(item.stub.payload_offset);
-      }
-      out += ", \"volume\": " + (item.volume ? std::to_string(item.volume) : "null");
-      out += ", \"set_total\": " + (item.reading.has_set_total ? std::to_string(item.reading.set_total) : "null");
-      out += ", \"damage\": " + (item.reading.damage.empty() ? "null" : JsonString(item.reading.damage));
-      out += ", \"entries\": [";
-      for (std::size_t e = 0; e < item.entries.size(); ++e) {
-        const pack::ListedEntry& entry = item.entries[e];
-        out += e ? ",\n    " : "\n    ";
-        out += "{\"volume\": " + (item.volume ? std::to_string(item.volume) : "null");
-        out += ", \"name\": " + JsonString(entry.display_name);
-        out += ", \"size\": " + std::to_string(entry.entry.size);
-        out += ", \"time\": " + JsonString(pack::IsoTime(entry.entry.filetime));
-        out += ", \"filetime\": " + std::to_string(entry.entry.filetime);
-        out += ", \"szdd\": " + std::string(entry.szdd ? "true" : "false");
-        out += ", \"expanded_size\": " + (entry.szdd ? std::to_string(entry.expanded_size) : "null") + "}";
-      }
-      out += item.entries.empty() ? "]}" : "\n  ]}";
-    }
-    out += "\n]}\n";
-    std::fputs(out.c_str(), stdout);
-    return damaged ? 1 : 0;
-  }
-
-  for (const pack::ListedFile& item : listed) {
-    std::string head = pack::PathText(item.path) + ": ";
-    if (item.is_launcher)
-      head += std::string("launcher (") + (item.stub.kind == pack::StubKind::kWindows ? "Windows" : "Linux") +
-              "), version " + pack::ToUtf8(item.stub.version, pack::CodePageOf(item.stub.kind)) +
-              ", volume 1 at offset " + std::to_string(item.stub.payload_offset);
-    else
-      head += item.volume ? "volume " + std::to_string(item.volume) : std::string("volume file");
-    if (item.reading.has_set_total) head += ", set total " + std::to_string(item.reading.set_total);
-    std::printf("%s\n", head.c_str());
-    std::size_t width = 4;
-    for (const pack::ListedEntry& entry : item.entries) width = std::max(width, entry.display_name.size());
-    std::printf("  %-6s  %-*s  %10s  %-20s  %s\n", "volume", static_cast<int>(width), "name", "size", "time (UTC)",
-                "data");
-    for (const pack::ListedEntry& entry : item.entries) {
-      const std::string volume = item.volume ? std::to_string(item.volume) : "?";
-      const std::string data = entry.szdd ? "SZDD, expands to " + std::to_string(entry.expanded_size) : "stored";
-      std::printf("  %-6s  %-*s  %10d  %-20s  %s\n", volume.c_str(), static_cast<int>(width),
-                  entry.display_name.c_str(), entry.entry.size, pack::IsoTime(entry.entry.filetime).c_str(),
-                  data.c_str());
-    }
-    if (!item.reading.damage.empty()) std::printf("  damaged: %s\n", item.reading.damage.c_str());
+    std::fputs(ListJson(listed).c_str(), stdout);
+  } else {
+    for (const pack::ListedFile& item : listed) PrintListed(item);
   }
   return damaged ? 1 : 0;
 }
@@ -355,21 +354,89 @@ int Expand(int argc, char** argv) {
   return 0;
 }
 
+int Help(int argc, char** argv);
+
+// qmrpack's commands: each one's name, its lines of the usage text, and what runs it.
+struct Command {
+  const char* name;
+  const char* usage;
+  int (*run)(int argc, char** argv);
+};
+
+const Command kCommands[] = {
+    {"build",
+     "  qmrpack build [--stub STUB] --out DIR --setup PROGRAM --setup-info INF\n"
+     "                [--version TEXT] [--disk-size BYTES] [--store] [--force] [FILE]...\n"
+     "      Makes a set: DIR/<STUB's name>, the launcher carrying volume 1, then DIR/Disk2,\n"
+     "      DIR/Disk3, ... as the volumes fill. PROGRAM and INF go in compressed as\n"
+     "      qmrsetup.ex_ and qmrsetup.in_; each FILE compressed under its shipped name\n"
+     "      (readme.txt -> readme.tx_), or as it is with --store. --disk-size bounds the\n"
+     "      launcher file and each volume (default 1457664, a 1.44 MB floppy). --version\n"
+     "      sets the version text the prompts show (default: the stub's). --force replaces\n"
+     "      a set already in DIR. STUB is unsigned: sign the launcher after building.\n"
+     "      Without --stub, the Windows launcher stub installed with qmrpack.\n",
+     Build},
+    {"list",
+     "  qmrpack list [--json] FILE...\n"
+     "      Lists the entries of launchers and volume files: volume, name, size, time\n"
+     "      (UTC) and, for SZDD data, the expanded size; for a signed launcher, where its\n"
+     "      certificate table lies.\n",
+     List},
+    {"verify",
+     "  qmrpack verify [--temp-dir PATH] LAUNCHER\n"
+     "      Checks the whole set as the launcher reads it (with Disk2, Disk3, ... beside\n"
+     "      it). Exits 0 only for a sound set. PATH is the Windows form of a temporary\n"
+     "      directory to check the launcher's path limits against. A signature is located,\n"
+     "      not checked.\n",
+     Verify},
+    {"compress",
+     "  qmrpack compress [--force] IN [OUT]\n"
+     "      Compresses IN into SZDD (OUT defaults to IN with '_' appended).\n",
+     Compress},
+    {"expand",
+     "  qmrpack expand [--force] IN [OUT]\n"
+     "      Expands an SZDD file (OUT defaults to the name its header restores).\n",
+     Expand},
+    {"help", "", Help},
+};
+
+int Help(int, char**) {
+  std::string text = kUsageHead;
+  for (const Command& command : kCommands) text += command.usage;
+  text += kUsageTail;
+  std::fputs(text.c_str(), stdout);
+  return 0;
+}
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command& command : kCommands)
+    if (name == command.name) return &command;
+  return nullptr;
+}
+
+// Runs a command; its --help shows its usage instead.
+int Run(const Command& command, int argc, char** argv) {
+  try {
+    return command.run(argc, argv);
+  } catch (const HelpRequest&) {
+    std::fputs(command.usage, stdout);
+    return 0;
+  }
+}
+
 }  // namespace
 
 int QmrpackMain(int argc, char** argv) {
-  const std::string command = argc > 1 ? argv[1] : "";
+  const std::string name = argc > 1 ? argv[1] : "";
   try {
-    if (command == "build") return Build(argc, argv);
-    if (command == "list") return List(argc, argv);
-    if (command == "verify") return Verify(argc, argv);
-    if (command == "compress") return Compress(argc, argv);
-    if (command == "expand") return Expand(argc, argv);
-    if (command == "help" || command == "--help" || command == "-h") {
-      std::fputs(kUsage, stdout);
+    if (name == "--help" || name == "-h") return Help(argc, argv);
+    if (name == "--version") {
+      std::printf("qmrpack %s\n", kVersion);
       return 0;
     }
-    throw UsageError{command.empty() ? "no command given" : "unknown command \"" + command + "\""};
+    const Command* command = FindCommand(name);
+    if (command == nullptr) throw UsageError{name.empty() ? "no command given" : "unknown command \"" + name + "\""};
+    return Run(*command, argc, argv);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "qmrpack: %s (qmrpack help shows the usage)\n", e.text.c_str());
     return 2;

@@ -48,13 +48,15 @@ struct ListedFile {
   bool is_launcher = false;
   StubInfo stub;           // for a launcher
   int volume = 0;          // 1 for a launcher, n for "Disk<n>", 0 when the name does not tell
+  payload::VolumeEnd volume_end;  // for a launcher: where volume 1 ends, at a certificate table when signed
   VolumeReading reading;
   std::vector<ListedEntry> entries;
 };
 
-// Reads a launcher (volume 1 at its stamped offset) or a volume file. Names are shown in
-// `code_page` when given, else in the launcher's, else as UTF-8 when they decode so and as
-// code page 932 otherwise. Throws PackError for a file that cannot be read, an executable that
+// Reads a launcher (volume 1 at its stamped offset, up to its certificate table when it is
+// signed) or a volume file. A launcher whose security directory lies is listed as damaged, with
+// no entries. Names are shown in `code_page` when given, else in the launcher's, else as UTF-8
+// when they decode so and as code page 932 otherwise. Throws PackError for a file that cannot be read, an executable that
 // is not a launcher, or a launcher with no set stamped.
 ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page);
 

@@ -1,6 +1,7 @@
 // Launcher stubs: the PE resource directory and the ELF resource record, read and stamped.
 #include "pack/stub.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "format/layout.h"
@@ -130,6 +131,10 @@ bool InspectPe(const std::vector<std::uint8_t>& f, StubInfo* info, std::string* 
     return *error = "not a launcher: no version resource (CUSTOMDATA 105)", false;
   info->kind = StubKind::kWindows;
   info->image_size = pe.image_end;
+  const std::uint32_t headers = payload::PeHeadersOffset(f.data(), payload::kMzHeaderSize);
+  const std::size_t available = f.size() - headers;  // ParsePe has checked that they lie in the file
+  info->security = payload::ReadSecurityDirectory(
+      &f[headers], static_cast<std::uint32_t>(std::min<std::size_t>(available, payload::kPeHeadersSize)));
   return true;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "format/volume_end.h"
+
 namespace pack {
 
 enum class StubKind { kWindows, kLinux };
@@ -18,6 +20,8 @@ struct StubInfo {
   std::size_t offset_position = 0;      // file positions of the two resources' bytes
   std::size_t version_position = 0;
   std::size_t image_size = 0;           // where the executable image ends: its last section's end
+  // A Windows launcher's security directory: where a signing tool put the certificate table.
+  payload::SecurityDirectory security;
 };
 
 // Reads a launcher's resources. Returns false, with a one-line reason, for a file that is not

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "command.h"
+#include "support/minimal_stubs.h"
+#include "support/signing.h"
 #include "support/workspace.h"
 #include "szdd/szdd.h"
 
@@ -194,6 +196,159 @@ TEST_F(PackEndToEnd, InstalledPackageBuildsWithItsOwnWindowsStubAndDocumentsEver
   }
   EXPECT_NE(page.find("\\-\\-disk\\-size"), std::string::npos) << page;
   EXPECT_TRUE(std::filesystem::exists(root / "usr/share/doc/qmrpack/README.md"));
+}
+
+// Sets built from the Windows launcher and signed after building, as a distributor signs them.
+class SignedSetEndToEnd : public PackEndToEnd {
+ protected:
+  void SetUp() override {
+    PackEndToEnd::SetUp();
+    ASSERT_EQ(RunCommand(MakeCertificateCommand(ws_.root())).exit_code, 0) << "openssl could not make a certificate";
+    WriteText(ws_.Path("qmrsetup.inf"), "[Account]\r\nPOP3Server=\r\n");
+  }
+
+  // Builds a set from the Windows launcher (which serves as its setup program too) into `dir`,
+  // with `filler` stored random bytes after the setup files.
+  CommandResult BuildWindows(const std::string& dir, std::size_t filler, std::uint64_t disk_size = 1 << 20) {
+    WriteBytes(ws_.Path("filler.bin"), RandomBytes(filler, 5));
+    return RunCommand({kPack, "build", "--stub", kWindowsLauncher, "--out", ws_.Path(dir).string(), "--setup",
+                       kWindowsLauncher, "--setup-info", ws_.Path("qmrsetup.inf").string(), "--disk-size",
+                       std::to_string(disk_size), "--store", ws_.Path("filler.bin").string()});
+  }
+
+  // Signs a launcher in place; returns osslsigncode's exit code.
+  int Sign(const std::filesystem::path& launcher, const std::string& digest = "sha256", bool nest = false) {
+    const std::filesystem::path out = launcher.string() + ".signed";
+    const int status = RunCommand(SignCommand(ws_.root(), launcher, out, digest, nest)).exit_code;
+    std::filesystem::rename(out, launcher);
+    return status;
+  }
+
+  const std::string kWindowsLauncher = QMR_WINDOWS_LAUNCHER_PATH;
+};
+
+TEST_F(SignedSetEndToEnd, ListAndVerifyReadASignedLauncherAsTheLauncherDoes) {
+  // A setup program that does not fit beside the stub: the set goes on to Disk2.
+  const auto stub_size = std::filesystem::file_size(kWindowsLauncher);
+  ASSERT_EQ(BuildWindows("set", 3000, stub_size + 4000).exit_code, 0);
+  ASSERT_TRUE(std::filesystem::exists(ws_.Path("set/Disk2")));
+  const std::filesystem::path launcher = ws_.Path("set/qmrsfx.exe");
+  const auto unsigned_size = std::filesystem::file_size(launcher);
+  const CommandResult unsigned_list = RunCommand({kPack, "list", launcher.string()});
+  ASSERT_EQ(Sign(launcher), 0);
+  const CommandResult checked = RunCommand(VerifySignatureCommand(ws_.root(), launcher));
+  EXPECT_EQ(checked.exit_code, 0) << checked.out << checked.err;
+  EXPECT_NE(checked.out.find("Signature verification: ok"), std::string::npos) << checked.out;
+
+  const auto [table, table_size] = SecurityDirectoryOf(ReadBytes(launcher));
+  EXPECT_EQ(table, (unsigned_size + 7) / 8 * 8) << "the table follows volume 1 on the 8-byte boundary";
+  const std::string located = "certificate table at offset " + std::to_string(table) + ", " +
+                              std::to_string(table_size) + " bytes";
+  const CommandResult verify = RunCommand({kPack, "verify", launcher.string()});
+  EXPECT_EQ(verify.exit_code, 0) << verify.out;
+  EXPECT_NE(verify.out.find("\nsigned: " + located + ", where volume 1 ends"), std::string::npos) << verify.out;
+  const CommandResult list = RunCommand({kPack, "list", launcher.string()});
+  EXPECT_EQ(list.exit_code, 0) << list.out;
+  const std::size_t head_end = unsigned_list.out.find('\n');
+  EXPECT_EQ(list.out, unsigned_list.out.substr(0, head_end) + ", signed (" + located + ")" +
+                          unsigned_list.out.substr(head_end))
+      << "the same entries, the table not among them";
+  EXPECT_NE(RunCommand({kPack, "list", "--json", launcher.string()})
+                .out.find("\"certificate_table\": {\"offset\": " + std::to_string(table) + ", \"size\": "),
+            std::string::npos);
+
+  // A second signature nested in the first: both verify, and the set still reads whole.
+  ASSERT_EQ(BuildWindows("nested", 3000, stub_size + 4000).exit_code, 0);
+  const std::filesystem::path nested = ws_.Path("nested/qmrsfx.exe");
+  ASSERT_EQ(Sign(nested, "sha1"), 0);
+  ASSERT_EQ(Sign(nested, "sha256", true), 0);
+  const CommandResult both = RunCommand(VerifySignatureCommand(ws_.root(), nested));
+  EXPECT_EQ(both.exit_code, 0) << both.out << both.err;
+  EXPECT_NE(both.out.find("Number of verified signatures: 2"), std::string::npos) << both.out;
+  EXPECT_EQ(RunCommand({kPack, "verify", nested.string()}).exit_code, 0);
+
+  // A signed launcher is no stub: stamping it would break its signature.
+  const CommandResult refused = RunCommand({kPack, "build", "--stub", launcher.string(), "--out",
+                                            ws_.Path("again").string(), "--setup", kWindowsLauncher, "--setup-info",
+                                            ws_.Path("qmrsetup.inf").string()});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.err.find("is signed"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("sign the set's launcher after building"), std::string::npos) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(ws_.Path("again")));
+
+  // A directory that lies: the launcher would fail, and both commands say so.
+  Bytes lying = ReadBytes(launcher);
+  SetSecurityDirectory(&lying, table, table_size + 8);
+  WriteBytes(launcher, lying);
+  const CommandResult damaged = RunCommand({kPack, "verify", launcher.string()});
+  EXPECT_EQ(damaged.exit_code, 1);
+  EXPECT_NE(damaged.out.find("error: the security directory's certificate table (offset " + std::to_string(table) +
+                             ", " + std::to_string(table_size + 8) + " bytes) runs past the end of the file"),
+            std::string::npos)
+      << damaged.out;
+  const CommandResult listed = RunCommand({kPack, "list", launcher.string()});
+  EXPECT_EQ(listed.exit_code, 1);
+  EXPECT_NE(listed.out.find("  damaged: the security directory's"), std::string::npos) << listed.out;
+}
+
+TEST_F(SignedSetEndToEnd, TheSignersAlignmentOfZeroToSevenBytesIsNoEntry) {
+  // Volume 1 alone; its filler sized so that the signer pads 0 and then 7 bytes.
+  ASSERT_EQ(BuildWindows("probe", 100).exit_code, 0);
+  const auto probe = std::filesystem::file_size(ws_.Path("probe/qmrsfx.exe"));
+  for (const std::size_t padding : {0, 7}) {
+    SCOPED_TRACE(padding);
+    const std::size_t size_mod_8 = (8 - padding) % 8;  // what the launcher's size leaves over 8-byte units
+    const std::size_t filler = 100 + (size_mod_8 + 8 - probe % 8) % 8;
+    const std::string dir = "pad" + std::to_string(padding);
+    ASSERT_EQ(BuildWindows(dir, filler).exit_code, 0);
+    const std::filesystem::path launcher = ws_.Path(dir + "/qmrsfx.exe");
+    const auto unsigned_size = std::filesystem::file_size(launcher);
+    ASSERT_EQ(Sign(launcher), 0);
+    EXPECT_EQ(SecurityDirectoryOf(ReadBytes(launcher)).first - unsigned_size, padding);
+    const CommandResult verify = RunCommand({kPack, "verify", launcher.string()});
+    EXPECT_EQ(verify.exit_code, 0) << verify.out;
+    EXPECT_NE(verify.out.find("3 entries on 1 volume"), std::string::npos) << verify.out;
+  }
+}
+
+TEST_F(PackEndToEnd, HelpAndVersionGoToStandardOutputAndExitZero) {
+  const std::vector<std::string> commands = {"build", "list", "verify", "compress", "expand"};
+  for (const char* help : {"help", "--help", "-h"}) {
+    SCOPED_TRACE(help);
+    const CommandResult result = RunCommand({kPack, help});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.rfind("Usage: qmrpack COMMAND", 0), 0u) << result.out;
+    for (const std::string& command : commands)
+      EXPECT_NE(result.out.find("\n  qmrpack " + command + " "), std::string::npos) << command;
+  }
+  // A command's own --help shows its usage alone, whatever else is on the line.
+  for (const std::string& command : commands) {
+    SCOPED_TRACE(command);
+    const CommandResult result = RunCommand({kPack, command, "--help", "--no-such-option"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.rfind("  qmrpack " + command + " ", 0), 0u) << result.out;
+    EXPECT_EQ(result.out.find("Usage:"), std::string::npos) << result.out;
+  }
+
+  // The version is the launcher's own, as its version resource carries it.
+  ASSERT_EQ(Build().exit_code, 0);
+  const std::string listed = RunCommand({kPack, "list", "--json", ws_.Path("set/qmrsfx").string()}).out;
+  const std::size_t at = listed.find("\"version\": \"");
+  ASSERT_NE(at, std::string::npos) << listed;
+  const std::string version = listed.substr(at + 12, listed.find('"', at + 12) - at - 12);
+  const CommandResult shown = RunCommand({kPack, "--version"});
+  EXPECT_EQ(shown.exit_code, 0);
+  EXPECT_EQ(shown.out, "qmrpack " + version + "\n");
+  EXPECT_EQ(shown.err, "");
+
+  for (const std::vector<std::string>& wrong : {std::vector<std::string>{kPack}, {kPack, "bogus"}, {kPack, "-x"}}) {
+    const CommandResult result = RunCommand(wrong);
+    EXPECT_EQ(result.exit_code, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(Lines(result.err), 1u) << result.err;
+  }
 }
 
 }  // namespace

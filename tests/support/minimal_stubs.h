@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "format/layout.h"
@@ -75,6 +76,44 @@ inline std::vector<std::uint8_t> PeStub() {
   Put32(&f, base + 160, payload::kUnstampedOffset);
   std::memcpy(&f[base + 164], "1.13a", 5);
   return f;
+}
+
+// Where a PE image's security directory entry lies: data directory 4 of its optional header
+// (PE32 or PE32+).
+inline std::size_t SecurityDirectoryEntry(const std::vector<std::uint8_t>& f) {
+  const std::size_t optional = (f[60] | f[61] << 8 | f[62] << 16) + 24;
+  const bool pe32_plus = (f[optional] | f[optional + 1] << 8) == 0x20B;
+  return optional + (pe32_plus ? 112 : 96) + 4 * 8;
+}
+
+// Points a PE image's security directory at a certificate table.
+inline void SetSecurityDirectory(std::vector<std::uint8_t>* f, std::uint32_t offset, std::uint32_t size) {
+  const std::size_t entry = SecurityDirectoryEntry(*f);
+  Put32(f, entry, offset);
+  Put32(f, entry + 4, size);
+}
+
+// The offset and size a PE image's security directory names.
+inline std::pair<std::uint32_t, std::uint32_t> SecurityDirectoryOf(const std::vector<std::uint8_t>& f) {
+  const std::size_t entry = SecurityDirectoryEntry(f);
+  auto at = [&](std::size_t i) {
+    return static_cast<std::uint32_t>(f[i] | f[i + 1] << 8 | f[i + 2] << 16) | static_cast<std::uint32_t>(f[i + 3]) << 24;
+  };
+  return {at(entry), at(entry + 4)};
+}
+
+// Signs a file made from the minimal PE stub as a signing tool does: zero bytes up to the next
+// 8-byte boundary, then a certificate table of `table_size` bytes (a WIN_CERTIFICATE header
+// and filler) that the security directory names. Returns the table's offset.
+inline std::size_t SignLikeATool(std::vector<std::uint8_t>* f, std::uint32_t table_size = 64) {
+  f->resize((f->size() + 7) / 8 * 8, 0);
+  const std::size_t at = f->size();
+  f->resize(at + table_size, 0xA5);
+  Put32(f, at, table_size);
+  Put16(f, at + 4, 0x0200);  // revision 2.0
+  Put16(f, at + 6, 0x0002);  // PKCS#7 signed data
+  SetSecurityDirectory(f, static_cast<std::uint32_t>(at), table_size);
+  return at;
 }
 
 }  // namespace qmrtest

@@ -105,6 +105,107 @@ TEST_F(EngineTest, VolumesAreReadToTheirEndAndFollowedOnlyWhileShortOfTheTotal) 
   EXPECT_GT(platform().ProgressPositions().back(), 100) << "positions past 100 are sent as computed";
 }
 
+TEST_F(EngineTest, SignedLauncherIsExtractedUpToItsCertificateTableWhateverItsAlignment) {
+  std::vector<std::size_t> alignments;
+  for (std::size_t tail = 0; tail < 8; ++tail) {
+    SCOPED_TRACE(tail);
+    ResetExtractionState();
+    SetModulePath(WindowsPath(launcher()));
+    SetTempDir(WindowsPath(temp_dir(), true));
+    std::filesystem::remove_all(temp_dir());
+    std::filesystem::create_directories(temp_dir());
+    const VolumeSpec volume = {SetupInfoEntry(), SetupProgramEntry(), {"tail", RandomBytes(tail, 4)}};
+    const Bytes volume1 = Volume(Total({volume}), volume);
+    const Bytes file = WriteSignedLauncher(volume1);
+    alignments.push_back(file.size() - 64 - PeStub().size() - volume1.size());
+    ASSERT_EQ(ExtractAndLaunch(), 1);
+    EXPECT_EQ(FileNames(temp_dir()), (std::vector<std::string>{"qmrsetup.exe", "qmrsetup.inf", "tail"}));
+    EXPECT_EQ(ReadBytes(temp_dir() / "tail").size(), tail);
+    EXPECT_EQ(g_run.volume_number, 1);
+  }
+  std::sort(alignments.begin(), alignments.end());
+  EXPECT_EQ(alignments, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6, 7})) << "every alignment the signer adds";
+}
+
+TEST_F(EngineTest, SignedSetFollowsItsDisksAndPromptsForAMissingOne) {
+  const std::vector<VolumeSpec> set = {{{"a.txt", ToBytes("alpha")}, SetupInfoEntry()},
+                                       {{"big.bin", RandomBytes(40000, 3)}},
+                                       {SetupProgramEntry()}};
+  WriteSet(set, true);
+  ASSERT_EQ(ExtractAndLaunch(), 1);
+  EXPECT_EQ(FileNames(temp_dir()), (std::vector<std::string>{"a.txt", "big.bin", "qmrsetup.exe", "qmrsetup.inf"}));
+  EXPECT_EQ(g_run.volume_number, 3);
+
+  // Without Disk2 the user is asked for it: the table is not read as further entries.
+  ResetExtractionState();
+  SetModulePath(WindowsPath(launcher()));
+  SetTempDir(WindowsPath(temp_dir(), true));
+  std::strcpy(g_run.version, "1.13a");
+  std::filesystem::remove(launcher_dir() / "Disk2");
+  platform().AnswerMessageBoxes({IDCANCEL});
+  EXPECT_EQ(ExtractAndLaunch(), 0);
+  EXPECT_EQ(g_run.user_cancelled, 1);
+  ASSERT_EQ(platform().MessageBoxes().size(), 1u);
+  EXPECT_EQ(platform().MessageBoxes()[0].text, DiskPrompt(2));
+  EXPECT_EQ(CleanupPaths(), (std::vector<std::string>{TempPath("a.txt"), TempPath("qmrsetup.in_")}));
+}
+
+TEST_F(EngineTest, LyingSecurityDirectoryOrBytesBeforeTheTableFailTheRunAsDamaged) {
+  const VolumeSpec volume = {SetupInfoEntry(), SetupProgramEntry(), {"abc", ToBytes("abc")}};
+  const Bytes volume1 = Volume(Total({volume}), volume);
+  Bytes unsigned_file = PeStub();
+  unsigned_file.insert(unsigned_file.end(), volume1.begin(), volume1.end());
+  Bytes file = unsigned_file;
+  const auto table = static_cast<std::uint32_t>(SignLikeATool(&file));
+  const auto size = static_cast<std::uint32_t>(file.size());
+  const auto payload = static_cast<std::uint32_t>(PeStub().size());
+  auto lying = [&](std::uint32_t offset, std::uint32_t length) {
+    Bytes f = file;
+    SetSecurityDirectory(&f, offset, length);
+    return f;
+  };
+  auto padded = [&](const Bytes& alignment) {
+    Bytes f = unsigned_file;
+    f.resize((f.size() + 7) / 8 * 8, 0);
+    f.insert(f.end(), alignment.begin(), alignment.end());
+    SignLikeATool(&f);
+    return f;
+  };
+  Bytes overlong = PeStub();  // the last entry announces more data than lies before the table
+  const Bytes cut = VolumeBuilder(Total({volume})).Entry("qmrsetup.in_", SetupInfoEntry().data).EntryWithSize(
+      "abc", 40, ToBytes("abc")).bytes();
+  overlong.insert(overlong.end(), cut.begin(), cut.end());
+  SignLikeATool(&overlong, 96);
+  const std::pair<const char*, Bytes> cases[] = {
+      {"size 0", lying(table, 0)},
+      {"inside the image", lying(512, size - 512)},
+      {"at the payload offset", lying(payload, size - payload)},
+      {"not on an 8-byte boundary", lying(table - 4, size - table + 4)},
+      {"past the end of the file", lying(table, size - table + 8)},
+      {"inside the payload", lying(payload + 16, 64)},
+      {"eight zero bytes before the table", padded(Bytes(8, 0))},
+      {"a non-zero byte before the table", padded({0, 0, 1})},
+      {"an entry running into the table", overlong},
+  };
+  for (const auto& [what, bytes] : cases) {
+    SCOPED_TRACE(what);
+    ResetExtractionState();
+    SetModulePath(WindowsPath(launcher()));
+    SetTempDir(WindowsPath(temp_dir(), true));
+    WriteLauncherFile(bytes);
+    EXPECT_EQ(ExtractAndLaunch(), 0);
+    EXPECT_EQ(g_run.user_cancelled, 0);
+    EXPECT_TRUE(platform().MessageBoxes().empty()) << "no disk prompt";
+    EXPECT_TRUE(platform().Processes().empty());
+    if (std::string(what) == "an entry running into the table") {
+      EXPECT_EQ(ReadBytes(temp_dir() / "abc").size(), 0u) << "nothing of the table is written";
+    }
+    DeleteListedFiles(g_run.cleanup_list);
+    for (const std::string& name : FileNames(temp_dir()))
+      EXPECT_TRUE(name == "qmrsetup.inf" || name == "qmrsetup.exe") << name << " was left behind";
+  }
+}
+
 TEST_F(EngineTest, EmptySetHandsOverAtOnceAndNeedsSetupFilesAlreadyThere) {
   WriteLauncher(VolumeBuilder(0).bytes());
   EXPECT_EQ(ExtractAndLaunch(), 0);
@@ -243,7 +344,7 @@ TEST_F(EngineTest, EveryInjectedFailureEndsCleanly) {
       {Op::kSetFileTime, Fault::kFail, true},  {Op::kLZOpenFileA, Fault::kFail, false},
       {Op::kLZCopy, Fault::kFail, false},      {Op::kLZCopy, Fault::kShort, false},
       {Op::kLZCopy, Fault::kDiskFull, false},  {Op::kSetFilePointer, Fault::kFail, false},
-      {Op::kGetFileSize, Fault::kFail, true},  {Op::kDeleteFileA, Fault::kFail, true},
+      {Op::kGetFileSize, Fault::kFail, false}, {Op::kDeleteFileA, Fault::kFail, true},
       {Op::kCreateProcessA, Fault::kFail, false}, {Op::kWritePrivateProfileStringA, Fault::kFail, true},
   };
   const std::vector<VolumeSpec> set = {{{"a", RandomBytes(20000, 1)}, SetupInfoEntry()},

@@ -11,6 +11,7 @@
 
 #include "extract/extract.h"
 #include "platform/testing/test_platform.h"
+#include "support/minimal_stubs.h"
 #include "support/set_builder.h"
 #include "support/workspace.h"
 #include "szdd/szdd.h"
@@ -91,14 +92,33 @@ class ExtractTest : public ::testing::Test {
     platform_->SetCustomResource(payload::kOffsetResourceId, LE32(static_cast<std::uint32_t>(stub_size)));
   }
 
+  // Writes a signed Windows launcher: the minimal PE stub, volume 1, and the signing tool's
+  // alignment and certificate table after it. Returns the launcher file's bytes.
+  Bytes WriteSignedLauncher(const Bytes& volume1) {
+    Bytes file = PeStub();
+    file.insert(file.end(), volume1.begin(), volume1.end());
+    SignLikeATool(&file);
+    WriteLauncherFile(file);
+    return file;
+  }
+
+  // Writes a launcher file made from the minimal PE stub, whose volume 1 starts where the stub ends.
+  void WriteLauncherFile(const Bytes& file) {
+    WriteBytes(launcher(), file);
+    platform_->SetCustomResource(payload::kOffsetResourceId, LE32(static_cast<std::uint32_t>(PeStub().size())));
+  }
+
   void WriteDisk(int number, const Bytes& volume) {
     WriteBytes(launcher_dir() / ("Disk" + std::to_string(number)), volume);
   }
 
-  // Writes a whole set: volume 1 into the launcher, the others as Disk2, Disk3, ...
-  void WriteSet(const std::vector<VolumeSpec>& volumes) {
+  // Writes a whole set: volume 1 into the launcher (signed, or not), the others as Disk2, Disk3, ...
+  void WriteSet(const std::vector<VolumeSpec>& volumes, bool sign = false) {
     const std::int32_t total = Total(volumes);
-    WriteLauncher(Volume(total, volumes[0]));
+    if (sign)
+      WriteSignedLauncher(Volume(total, volumes[0]));
+    else
+      WriteLauncher(Volume(total, volumes[0]));
     for (std::size_t i = 1; i < volumes.size(); ++i) WriteDisk(static_cast<int>(i + 1), Volume(total, volumes[i]));
   }
 

@@ -219,6 +219,13 @@ TEST(PackCompose, RefusesStubsThatAreNotLaunchersOrCarryDataAndLongVersions) {
   EXPECT_NE(ErrorOf([] { pack::ComposeSet(Bytes(100, 'x'), "1", {}, 1 << 20); }).find("not a"), std::string::npos);
   EXPECT_NE(ErrorOf([] { pack::ComposeSet(PeStub(), std::string(16, 'v'), {}, 1 << 20); }).find("at most 15"),
             std::string::npos);
+  // Stamping would break a signature: the launcher is signed after building.
+  Bytes signed_stub = PeStub();
+  SignLikeATool(&signed_stub);
+  EXPECT_NE(ErrorOf([&] { pack::ComposeSet(signed_stub, "1", {}, 1 << 20); })
+                .find("is signed (a certificate table of 64 bytes at offset 1024); build from the unsigned launcher "
+                      "and sign the set's launcher after building"),
+            std::string::npos);
 }
 
 // ---- Sets on disk ----
@@ -389,6 +396,57 @@ TEST_F(PackFiles, VerifyFailsABadOffset) {
     pack::StampStub(b, payload::kUnstampedOffset, "1.13a", &error);
   });
   EXPECT_NE(VerifyErrors().at(0).find("not stamped"), std::string::npos);
+}
+
+TEST_F(PackFiles, ListAndVerifyReadASignedLauncherToItsCertificateTable) {
+  options_.stub = ws_.Path("in/qmrsfx.exe");
+  options_.disk_size = 1 << 20;
+  Build();
+  const std::string launcher = "out/qmrsfx.exe";
+  const pack::ListedFile before = pack::ListFile(ws_.Path(launcher), nullptr);
+  std::size_t table = 0;
+  Damage(launcher, [&](Bytes* b) { table = SignLikeATool(b); });
+  const pack::ListedFile listed = pack::ListFile(ws_.Path(launcher), nullptr);
+  EXPECT_EQ(listed.reading.damage, "");
+  EXPECT_EQ(listed.volume_end.kind, payload::VolumeEndKind::kCertificateTable);
+  EXPECT_EQ(listed.volume_end.table.offset, table);
+  ASSERT_EQ(listed.entries.size(), before.entries.size()) << "the table is not read as entries";
+  const pack::Verification v = pack::VerifySet(ws_.Path(launcher), "");
+  EXPECT_TRUE(v.sound()) << (v.findings.empty() ? "" : v.findings[0].text);
+  EXPECT_EQ(v.facts.at(1), "signed: certificate table at offset " + std::to_string(table) +
+                               ", 64 bytes, where volume 1 ends (the signature itself is not checked)");
+
+  // A directory that lies, or bytes before the table that are not its alignment.
+  const Bytes signed_file = ReadBytes(ws_.Path(launcher));
+  const auto at = static_cast<std::uint32_t>(table);
+  const struct {
+    std::uint32_t offset, size;
+    const char* problem;
+  } lies[] = {
+      {at, 0, "names a certificate table of 0 bytes at offset"},
+      {512, static_cast<std::uint32_t>(signed_file.size() - 512), "starts before volume 1's set total ends (offset 1028)"},
+      {at - 4, 68, "does not start on an 8-byte boundary"},
+      {at, 72, "runs past the end of the file"},
+      {at - 8, 64, "ends before the end of the file"},
+  };
+  for (const auto& lie : lies) {
+    SCOPED_TRACE(lie.problem);
+    Bytes f = signed_file;
+    SetSecurityDirectory(&f, lie.offset, lie.size);
+    WriteBytes(ws_.Path(launcher), f);
+    const auto errors = VerifyErrors(launcher);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find(lie.problem), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find("the launcher takes the set for damaged"), std::string::npos) << errors[0];
+    EXPECT_NE(pack::ListFile(ws_.Path(launcher), nullptr).reading.damage.find(lie.problem), std::string::npos);
+  }
+  Bytes padded(signed_file.begin(), signed_file.begin() + at);
+  padded.insert(padded.end(), 8, 0);
+  SignLikeATool(&padded);
+  WriteBytes(ws_.Path(launcher), padded);
+  const auto errors = VerifyErrors(launcher);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("the volume ends inside the header of entry"), std::string::npos) << errors[0];
 }
 
 // Writes a composed set of these entries (not checked by the packer) as out/qmrsfx.

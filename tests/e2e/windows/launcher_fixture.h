@@ -33,13 +33,14 @@ inline const std::string kWaitText = "自己展開プログラムが必要なフ
 inline const char kSetupInfo[] = "[Setup]\r\nTitle=Quillmoor\r\n[Account]\r\nPOP3Server=\r\n";
 inline const char kPresets[] = "[Account]\r\nPOP3Server=pop.example.jp\r\nSMTPServer=smtp.example.jp\r\n";
 
-// Message box ids, as Windows defines them.
-constexpr int kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7;
-
+// The disk prompt for disk `disk`, on drive `drive`.
 inline std::string DiskPrompt(char drive, int disk) {
   return std::string("ドライブ ") + drive + ": に 「Quillmoor Version1.13a Disk" + std::to_string(disk) +
          "」を挿入し、\n[OK] ボタンを押してください";
 }
+
+// Message box ids, as Windows defines them.
+constexpr int kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7;
 
 // Dialog units to pixels, rounded as Windows rounds them (MulDiv).
 inline int MulDiv(int a, int b, int c) { return (a * b + c / 2) / c; }
