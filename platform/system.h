@@ -59,7 +59,8 @@ struct SystemOps {
   // The size of the resource in bytes, 0 on failure.
   DWORD(WINAPI* SizeofResource)(HMODULE module, HRSRC resource);
   // Copies string `id` of the string table into `buffer` (at most size - 1 bytes and a NUL,
-  // in the ANSI code page). Returns the bytes copied, 0 when the string is missing.
+  // in the launcher's code page: 932 on Windows, whatever the system's, UTF-8 on Linux).
+  // Returns the bytes copied, 0 when the string is missing.
   int(WINAPI* LoadStringA)(HINSTANCE instance, UINT id, LPSTR buffer, int size);
 
   // ---- Process, paths and threads ----
