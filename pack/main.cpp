@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -31,7 +32,7 @@ const char kUsageHead[] =
     "Makes, lists and checks sets for the Quillmoor setup launcher.\n"
     "\n";
 const char kUsageTail[] =
-    "  qmrpack help, qmrpack --help, qmrpack COMMAND --help\n"
+    "  qmrpack help [COMMAND], qmrpack --help, qmrpack COMMAND --help\n"
     "      Shows this text, or one command's.\n"
     "  qmrpack --version\n"
     "\n"
@@ -112,13 +113,14 @@ std::uint64_t ParseDiskSize(const std::string& text) {
   return value;
 }
 
-// Shows each step of a long pack in place on a terminal; prints nothing elsewhere.
+// Shows each step of a pack that takes more than a second in place on a terminal; prints
+// nothing elsewhere, nor when asked to be quiet.
 class TerminalProgress : public pack::Progress {
  public:
-  TerminalProgress() : on_terminal_(isatty(STDERR_FILENO) == 1) {}
+  explicit TerminalProgress(bool quiet) : on_terminal_(!quiet && isatty(STDERR_FILENO) == 1) {}
   ~TerminalProgress() override { Clear(); }
   void Step(std::size_t done, std::size_t total, const std::string& what) override {
-    if (!on_terminal_) return;
+    if (!on_terminal_ || std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return;
     std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", done + 1 > total ? total : done + 1, total, what.c_str());
     std::fflush(stderr);
     shown_ = true;
@@ -131,6 +133,7 @@ class TerminalProgress : public pack::Progress {
  private:
   bool on_terminal_;
   bool shown_ = false;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 std::uintmax_t SizeOf(const fs::path& path) {
@@ -141,9 +144,10 @@ std::uintmax_t SizeOf(const fs::path& path) {
 
 int Build(int argc, char** argv) {
   const Arguments args = ParseArguments("build", argc, argv, 2, {"stub", "out", "setup", "setup-info", "version", "disk-size"},
-                                        {"store", "force"});
+                                        {"store", "force", "quiet"});
   pack::BuildOptions options;
-  options.stub = pack::StubOption(args.value("stub"));
+  const bool quiet = args.flag("quiet");
+  options.stub = pack::StubOption(args.value("stub"), !quiet);
   options.out_dir = pack::PathFromUtf8(args.required("build", "out"));
   options.setup_program = pack::PathFromUtf8(args.required("build", "setup"));
   options.setup_info = pack::PathFromUtf8(args.required("build", "setup-info"));
@@ -155,7 +159,7 @@ int Build(int argc, char** argv) {
 
   pack::BuildResult result;
   {
-    TerminalProgress progress;
+    TerminalProgress progress(quiet);
     result = pack::BuildSet(options, &progress);
   }
   const pack::CodePage code_page = pack::CodePageOf(result.stub_kind);
@@ -366,7 +370,7 @@ struct Command {
 const Command kCommands[] = {
     {"build",
      "  qmrpack build [--stub STUB] --out DIR --setup PROGRAM --setup-info INF\n"
-     "                [--version TEXT] [--disk-size BYTES] [--store] [--force] [FILE]...\n"
+     "                [--version TEXT] [--disk-size BYTES] [--store] [--force] [--quiet] [FILE]...\n"
      "      Makes a set: DIR/<STUB's name>, the launcher carrying volume 1, then DIR/Disk2,\n"
      "      DIR/Disk3, ... as the volumes fill. PROGRAM and INF go in compressed as\n"
      "      qmrsetup.ex_ and qmrsetup.in_; each FILE compressed under its shipped name\n"
@@ -374,7 +378,9 @@ const Command kCommands[] = {
      "      launcher file and each volume (default 1457664, a 1.44 MB floppy). --version\n"
      "      sets the version text the prompts show (default: the stub's). --force replaces\n"
      "      a set already in DIR. STUB is unsigned: sign the launcher after building.\n"
-     "      Without --stub, the Windows launcher stub installed with qmrpack.\n",
+     "      Without --stub, the Windows launcher stub installed with qmrpack. A build that\n"
+     "      takes more than a second shows its steps on a terminal; --quiet hides them and\n"
+     "      the name of the installed stub.\n",
      Build},
     {"list",
      "  qmrpack list [--json] FILE...\n"
@@ -400,18 +406,26 @@ const Command kCommands[] = {
     {"help", "", Help},
 };
 
-int Help(int, char**) {
+const Command* FindCommand(const std::string& name) {
+  for (const Command& command : kCommands)
+    if (name == command.name) return &command;
+  return nullptr;
+}
+
+// `qmrpack help` shows the whole usage text; `qmrpack help COMMAND` that command's part of it.
+int Help(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "help") {
+    const Command* command = FindCommand(argv[2]);
+    if (command == nullptr || *command->usage == '\0')
+      throw UsageError{"help: unknown command \"" + std::string(argv[2]) + "\""};
+    std::fputs(command->usage, stdout);
+    return 0;
+  }
   std::string text = kUsageHead;
   for (const Command& command : kCommands) text += command.usage;
   text += kUsageTail;
   std::fputs(text.c_str(), stdout);
   return 0;
-}
-
-const Command* FindCommand(const std::string& name) {
-  for (const Command& command : kCommands)
-    if (name == command.name) return &command;
-  return nullptr;
 }
 
 // Runs a command; its --help shows its usage instead.

@@ -26,7 +26,7 @@ std::filesystem::path InstalledStubFor(const std::filesystem::path& program, boo
 std::filesystem::path InstalledStub();
 
 // The stub `build` uses: --stub's path when given; else the installed Windows stub, which it
-// names in one line on standard error. Throws PackError when that stub is not there.
-std::filesystem::path StubOption(const std::optional<std::string>& given);
+// names in one line on standard error when `announce`. Throws PackError when that stub is not there.
+std::filesystem::path StubOption(const std::optional<std::string>& given, bool announce);
 
 }  // namespace pack

@@ -161,6 +161,11 @@ TEST_F(PackEndToEnd, InstalledPackageBuildsWithItsOwnWindowsStubAndDocumentsEver
                                           "--setup-info", info, readme});
   ASSERT_EQ(built.exit_code, 0) << built.err;
   EXPECT_EQ(built.err, "qmrpack: using the installed Windows launcher stub " + (stubs / "qmrsfx.exe").string() + "\n");
+  const CommandResult quiet = RunCommand({qmrpack, "build", "--quiet", "--force", "--out", ws_.Path("set").string(),
+                                          "--setup", readme, "--setup-info", info, readme});
+  EXPECT_EQ(quiet.exit_code, 0) << quiet.err;
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(quiet.out, built.out);
   const CommandResult verified = RunCommand({qmrpack, "verify", ws_.Path("set/qmrsfx.exe").string()});
   EXPECT_EQ(verified.exit_code, 0) << verified.out;
   EXPECT_NE(verified.out.find("(Windows), version \"1.13a\", names in code page 932"), std::string::npos) << verified.out;
@@ -330,7 +335,9 @@ TEST_F(PackEndToEnd, HelpAndVersionGoToStandardOutputAndExitZero) {
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.out.rfind("  qmrpack " + command + " ", 0), 0u) << result.out;
     EXPECT_EQ(result.out.find("Usage:"), std::string::npos) << result.out;
+    EXPECT_EQ(RunCommand({kPack, "help", command}).out, result.out) << "help COMMAND shows the same";
   }
+  EXPECT_EQ(RunCommand({kPack, "help", "nosuch"}).exit_code, 2);
 
   // The version is the launcher's own, as its version resource carries it.
   ASSERT_EQ(Build().exit_code, 0);
