@@ -12,22 +12,25 @@ TEST_F(HandoffTest, PresetsAreWrittenIntoTheExpandedInformationFile) {
   std::strcpy(g_run.smtp_server, "smtp.example.jp");
   ASSERT_EQ(ExtractAndLaunch(), 1);
   EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.inf"),
-            "[Setup]\r\nTitle=Quillmoor\r\n\r\n[Account]\r\nPOP3Server=pop.example.jp\r\nSMTPServer=smtp.example.jp\r\n");
+            "[Setup]\r\nTitle=Quillmoor\r\n[Account]\r\nPOP3Server=pop.example.jp\r\nSMTPServer=smtp.example.jp\r\n");
   EXPECT_FALSE(std::filesystem::exists(temp_dir() / "qmrsetup.in_")) << "the compressed file is deleted";
 }
 
 TEST_F(HandoffTest, SetupFilesAreFoundWhateverTheLetterCaseAndMayBeStoredUncompressed) {
   const std::string inf = "[Account]\r\nSMTPServer=old\r\n";
+  // An earlier run left its own setup file: the set's entry replaces it, under its old name.
+  WriteText(temp_dir() / "qmrsetup.ex_", "stale");
   WriteSet({{{"qmrsetup.in_", ToBytes(inf)}, {"QmrSetup.Ex_", SetupProgramEntry().data}}});
   ASSERT_EQ(ExtractAndLaunch(), 1);
   EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.inf"), inf) << "an uncompressed file is copied unchanged";
-  EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.exe"), kProgramText);
+  EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.exe"), kProgramText) << "the set's program, not the stale one";
+  EXPECT_EQ(FileNames(temp_dir()), (std::vector<std::string>{"qmrsetup.exe", "qmrsetup.inf"}));
 }
 
-TEST_F(HandoffTest, MissingSetupFileFailsTheRunAndLeavesWhatWasExpanded) {
+TEST_F(HandoffTest, MissingSetupFileFailsTheRunAndRemovesWhatWasExpanded) {
   WriteSet({{SetupInfoEntry(), {"other", ToBytes("x")}}});
   EXPECT_EQ(ExtractAndLaunch(), 0);
-  EXPECT_EQ(FileNames(temp_dir()), (std::vector<std::string>{"other", "qmrsetup.inf"}));
+  EXPECT_EQ(FileNames(temp_dir()), (std::vector<std::string>{"other"})) << "the expanded information file is gone";
   EXPECT_TRUE(platform().Processes().empty());
 
   ResetExtractionState();
