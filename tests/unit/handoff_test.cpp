@@ -52,7 +52,7 @@ TEST_F(HandoffTest, TruncatedSetupProgramIsNeverStarted) {
   EXPECT_FALSE(std::filesystem::exists(temp_dir() / "qmrsetup.exe")) << "the partial program is deleted";
   EXPECT_TRUE(std::filesystem::exists(temp_dir() / "qmrsetup.ex_")) << "kept for the clean-up";
   DeleteListedFiles(g_run.cleanup_list);
-  EXPECT_EQ(FileNames(temp_dir()), std::vector<std::string>{"qmrsetup.inf"});
+  EXPECT_EQ(FileNames(temp_dir()), std::vector<std::string>{}) << "nothing of the failed run is left";
 }
 
 TEST_F(HandoffTest, CommandLineIsQuotedForATemporaryDirectoryWithSpaces) {
@@ -76,6 +76,8 @@ TEST_F(HandoffTest, SetupProgramThatCannotBeStartedFailsTheRun) {
   SetTempDir(WindowsPath(temp_dir(), true));
   WriteSet({{SetupInfoEntry(), {"qmrsetup.ex_", Compressed("MZ not a program here", 'e')}}});
   EXPECT_EQ(ExtractAndLaunch(), 0) << "a program no system runs";
+  DeleteListedFiles(g_run.cleanup_list);
+  EXPECT_EQ(FileNames(temp_dir()), std::vector<std::string>{}) << "the expanded files go with the extracted ones";
 }
 
 TEST_F(HandoffTest, SetupProgramThatNeedsElevationIsStartedThroughTheShell) {
@@ -99,6 +101,8 @@ TEST_F(HandoffTest, SetupProgramThatNeedsElevationIsStartedThroughTheShell) {
     inner.SetCreateProcessError(c.create_error);
     if (!c.shell_succeeds) inner.InjectFault(Op::kShellExecuteExA, 1);  // the user declines
     EXPECT_EQ(ExtractAndLaunch(), c.result);
+    EXPECT_EQ(std::filesystem::exists(temp_dir() / "qmrsetup.exe"), c.result == 1);
+    EXPECT_EQ(std::filesystem::exists(temp_dir() / "qmrsetup.inf"), c.result == 1);
     const auto executions = inner.ShellExecutions();
     ASSERT_EQ(executions.size(), c.shell_calls);
     if (!executions.empty()) {
