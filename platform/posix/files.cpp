@@ -194,7 +194,7 @@ int OpenDevice(const char* name, int flags, DWORD* error) {
   while (stem > 0 && name[stem - 1] == ' ') --stem;
   const auto is = [&](const char* device) { return std::strlen(device) == stem && strncasecmp(name, device, stem) == 0; };
   if (is("NUL")) {
-    const int access = (flags & O_ACCMODE) == O_PATH ? O_RDONLY : flags & O_ACCMODE;
+    const int access = (flags & O_PATH) != 0 ? O_RDONLY : flags & O_ACCMODE;
     const int fd = open("/dev/null", access | O_CLOEXEC);
     *error = fd < 0 ? ErrorFromErrno(errno) : ERROR_SUCCESS;
     return fd;
@@ -233,7 +233,7 @@ int OpenFlags(DWORD access, DWORD disposition) {
 // Opens the mapped path as CreateFileA asks. The descriptor, or -1 with *error set.
 int OpenMapped(const char* mapped, int flags, DWORD* error) {
   if (payload::IsDeviceName(LastComponent(mapped))) return OpenDevice(LastComponent(mapped), flags, error);
-  if ((flags & O_ACCMODE) != O_RDONLY && (flags & O_ACCMODE) != O_PATH && IsReadOnlyFile(mapped)) {
+  if ((flags & O_ACCMODE) != O_RDONLY && IsReadOnlyFile(mapped)) {
     *error = ERROR_ACCESS_DENIED;
     return -1;
   }
@@ -274,7 +274,7 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
     SetError(error);
     return INVALID_HANDLE_VALUE;
   }
-  const bool read_only = (flags & O_ACCMODE) == O_RDONLY;
+  const bool read_only = (flags & (O_ACCMODE | O_PATH)) == O_RDONLY;
   // Volumes are read from start to end: let the system read further ahead of us as well.
   if (read_only) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   HANDLE handle = AddFile(fd, read_only);
