@@ -56,6 +56,11 @@ inline constexpr const char* kWineAsRootDiffers =
     "Wine run by root writes a read-only file (the file system lets root); Windows, Wine run "
     "by anyone else, and the POSIX layer refuse it with ERROR_ACCESS_DENIED.";
 
+inline constexpr const char* kCodePageDiffers =
+    "the same lines are written, but Wine reads the file in code page 932, where the bytes EF BB "
+    "are no character, and writes 81 45 (U+30FB) in their place; in the POSIX layer's UTF-8 "
+    "they are one, and are written back as they were.";
+
 constexpr Step Create(const char* name, const char* text = "data") { return {Op::kCreate, name, text}; }
 constexpr Step CreateNew(const char* name) { return {Op::kCreateNew, name}; }
 constexpr Step Read(const char* name) { return {Op::kRead, name}; }
@@ -131,6 +136,8 @@ inline const Case kCases[] = {
     {"profile-utf8-mark", {Ini("\xEF\xBB\xBF[A]\r\nk=v\r\n")}, {Get("A", "k"), Put("A", "k", "w")}},
     {"profile-quotes-and-blank-lines", {Ini("[S]\r\nName=Q\r\n\r\nq=\"quoted\"\r\n\r\n[Account]\r\nPOP3Server=\r\n")},
      {Get("S", "q"), Put("Account", "POP3Server", "pop.example.jp"), Put("Account", "SMTPServer", "smtp.example.jp")}},
+    {"profile-mark-bytes-not-first", {Ini("\r\n\xEF\xBB\xBF[B]\r\nx=1\r\n")}, {Get("B", "x"), Put("B", "x", "2")}, nullptr,
+     kCodePageDiffers},
     {"profile-new-file", {}, {Get("A", "k", "fallback"), Put("Account", "POP3Server", "pop", "new.ini")}},
     {"profile-value-cut-to-the-buffer", {Ini("[A]\r\nk=" "0123456789012345678901234567890123456789012345678901234567890123"
                                              "0123456789012345678901234567890123456789012345678901234567890123"
