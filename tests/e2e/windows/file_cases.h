@@ -138,6 +138,7 @@ inline const Case kCases[] = {
      {Get("S", "q"), Put("Account", "POP3Server", "pop.example.jp"), Put("Account", "SMTPServer", "smtp.example.jp")}},
     {"profile-mark-bytes-not-first", {Ini("\r\n\xEF\xBB\xBF[B]\r\nx=1\r\n")}, {Get("B", "x"), Put("B", "x", "2")}, nullptr,
      kCodePageDiffers},
+    {"profile-section-without-a-name", {Ini("[A]\r\na=1\r\n[]\r\nb=2\r\n")}, {Get("A", "b"), Put("A", "n", "3")}},
     {"profile-new-file", {}, {Get("A", "k", "fallback"), Put("Account", "POP3Server", "pop", "new.ini")}},
     {"profile-value-cut-to-the-buffer", {Ini("[A]\r\nk=" "0123456789012345678901234567890123456789012345678901234567890123"
                                              "0123456789012345678901234567890123456789012345678901234567890123"
