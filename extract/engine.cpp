@@ -85,11 +85,24 @@ int ExtractVolume(HANDLE volume) {
   }
 }
 
+// Deletes a file the hand-off expanded into the temporary directory.
+void DeleteExpandedFile(const char* name) {
+  char* path = g_run.scratch.expansion.target;
+  if (JoinTexts(path, payload::kTextSize, g_run.temp_dir, name)) Sys().DeleteFileA(path);
+}
+
+// Expands the setup files, writes the presets and starts the setup program. A hand-off that
+// fails removes what it expanded, as the run's clean-up removes what the entries wrote: a
+// failed run leaves no setup program or information file of its own behind.
 int RunSetupHandOff() {
   if (!ExpandSetupFile(payload::kSetupInfoCompressed, payload::kSetupInfoExpanded)) return 0;
-  if (!ExpandSetupFile(payload::kSetupProgramCompressed, payload::kSetupProgramExpanded)) return 0;
-  WritePresets();
-  return LaunchSetup();
+  if (ExpandSetupFile(payload::kSetupProgramCompressed, payload::kSetupProgramExpanded)) {
+    WritePresets();
+    if (LaunchSetup()) return 1;
+    DeleteExpandedFile(payload::kSetupProgramExpanded);
+  }
+  DeleteExpandedFile(payload::kSetupInfoExpanded);
+  return 0;
 }
 
 }  // namespace

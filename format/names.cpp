@@ -16,10 +16,14 @@ bool EqualsIgnoreAsciiCase(const char* a, std::size_t n, const char* b) {
   return b[n] == '\0';
 }
 
-// Device names that Windows opens as devices in any directory, with or without an extension.
+}  // namespace
+
 bool IsDeviceName(const char* name) {
+  // The part before the first dot, without the spaces that end it: Windows strips them before
+  // it compares, so "CON .txt" and "NUL . x" are devices too.
   std::size_t stem = 0;
   while (name[stem] != '\0' && name[stem] != '.') ++stem;
+  while (stem > 0 && name[stem - 1] == ' ') --stem;
   static const char* const kDevices[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4",
                                          "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
                                          "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$"};
@@ -27,8 +31,6 @@ bool IsDeviceName(const char* name) {
     if (EqualsIgnoreAsciiCase(name, stem, device)) return true;
   return false;
 }
-
-}  // namespace
 
 bool IsPlainFileName(const char* name, LeadBytePredicate is_lead) {
   if (name[0] == '\0') return false;

@@ -22,6 +22,11 @@ inline std::size_t CharacterLength(const char* p, LeadBytePredicate is_lead) {
 // ".. " would name the parent), and not a device name (CON, NUL, COM1, ...).
 bool IsPlainFileName(const char* name, LeadBytePredicate is_lead);
 
+// True when Windows opens a device for a file of this name in any directory: CON, PRN, AUX,
+// NUL, COM1-COM9, LPT1-LPT9, CONIN$ and CONOUT$, in any letter case, alone or before an
+// extension, with or without spaces before the dot ("con.txt", "COM1 .log", "NUL . x").
+bool IsDeviceName(const char* name);
+
 // Code-page rules, usable on any platform: code page 932 (Japanese Windows) and UTF-8 /
 // single-byte code pages, in which no byte opens a double-byte character.
 int IsLeadByteCp932(unsigned char byte);

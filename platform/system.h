@@ -13,7 +13,10 @@ struct SystemOps {
   // for volumes; GENERIC_WRITE, no sharing, CREATE_ALWAYS for output files; access 0 +
   // FILE_SHARE_READ + OPEN_EXISTING to test that a file exists. Returns a handle, or
   // INVALID_HANDLE_VALUE on failure (GetLastError tells why). An existing file is found
-  // regardless of ASCII letter case when the exact name is absent.
+  // regardless of ASCII letter case when the exact name is absent, for every disposition:
+  // CREATE_ALWAYS replaces it and it keeps its name (ERROR_ALREADY_EXISTS tells so on success).
+  // The dots and spaces that end the name are stripped; a device name (CON, NUL, COM1, ...)
+  // opens a device or fails, and never makes a file.
   HANDLE(WINAPI* CreateFileA)(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                               DWORD disposition, DWORD flags, HANDLE template_file);
   // Reads up to `count` bytes. Success with *read == 0 is the end of the file; a short count
@@ -30,6 +33,8 @@ struct SystemOps {
   // or INVALID_FILE_SIZE on failure.
   DWORD(WINAPI* GetFileSize)(HANDLE file, LPDWORD size_high);
   // Sets the times that are not null; the core sets the last-write time only (kept to 100 ns).
+  // A time of 0 or -1 leaves that time as it is; any other with its top bit set fails with
+  // ERROR_INVALID_PARAMETER.
   BOOL(WINAPI* SetFileTime)(HANDLE file, const FILETIME* creation, const FILETIME* access,
                             const FILETIME* last_write);
   // Closes a file handle. FALSE for a handle that is not open.

@@ -18,6 +18,7 @@
 // Each handle's state is guarded by its own lock, so that a handle may be used from any
 // thread; the table's lock guards only which slots and buffers are in use.
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +28,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "format/names.h"
 #include "platform/posix/layer.h"
 #include "platform/posix/paths.h"
 
@@ -137,35 +139,72 @@ DWORD ReadErrorFromErrno(int error) {
   return ErrorFromErrno(error) == ERROR_ACCESS_DENIED ? ERROR_READ_FAULT : ErrorFromErrno(error);
 }
 
-constexpr std::int64_t kUnixEpochAsFileTime = 116444736000000000LL;  // 1970-01-01 in 100 ns since 1601
+constexpr std::int64_t kTicksPerSecond = 10000000;          // FILETIME counts 100 ns
+constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
 
-timespec TimespecFromFileTime(const FILETIME& time) {
-  const std::int64_t ticks =
-      static_cast<std::int64_t>(static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime) -
-      kUnixEpochAsFileTime;
-  std::int64_t seconds = ticks / 10000000;
-  std::int64_t rest = ticks % 10000000;
-  if (rest < 0) {
-    rest += 10000000;
-    --seconds;
+// The time a FILETIME names, for futimens. A FILETIME is a signed 64-bit count as the file
+// system takes it: 0 and -1 (every bit set) leave the time as it is (UTIME_OMIT), as Windows
+// does; any other with its top bit set is before 1601 and no time a file can have: false.
+bool TimespecFromFileTime(const FILETIME& time, timespec* out) {
+  const std::uint64_t bits = static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+  if (bits == 0 || bits == ~std::uint64_t{0}) {
+    out->tv_sec = 0;
+    out->tv_nsec = UTIME_OMIT;
+    return true;
   }
-  timespec ts;
-  ts.tv_sec = static_cast<time_t>(seconds);
-  ts.tv_nsec = static_cast<long>(rest * 100);
-  return ts;
+  if (bits > static_cast<std::uint64_t>(INT64_MAX)) return false;
+  // Divided before the epoch is taken off: every count from 0 to INT64_MAX stays in range.
+  const auto ticks = static_cast<std::int64_t>(bits);
+  out->tv_sec = static_cast<time_t>(ticks / kTicksPerSecond - kSecondsFrom1601To1970);
+  out->tv_nsec = static_cast<long>(ticks % kTicksPerSecond * 100);
+  return true;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
-                          HANDLE) {
-  // An existing file is found whatever the letter case of its name; a file made new keeps the
-  // exact name asked for, so creating one never has to read through the whole directory.
-  const bool creates = disposition == CREATE_ALWAYS || disposition == CREATE_NEW;
-  char mapped[kPathMax];
-  const DWORD error = creates ? MapPath(path, mapped, sizeof mapped) : ResolvePath(path, mapped, sizeof mapped);
-  if (error != ERROR_SUCCESS) {
-    SetError(error);
-    return INVALID_HANDLE_VALUE;
+// The last component of a POSIX path.
+const char* LastComponent(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash != nullptr ? slash + 1 : path;
+}
+
+// The error for a file that open(2) did not find: a missing directory on the way is a path
+// not found, as Windows tells them apart.
+DWORD NotFoundError(const char* mapped) {
+  char directory[kPathMax];
+  const char* name = LastComponent(mapped);
+  if (name == mapped) return ERROR_FILE_NOT_FOUND;
+  const auto length = static_cast<std::size_t>(name - mapped);
+  std::memcpy(directory, mapped, length);
+  directory[length] = '\0';
+  struct stat st;
+  return stat(directory, &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+// A file whose write permission bits are all clear is read-only, as Windows keeps it: it is
+// neither written nor deleted, even by a user whom the file system would let.
+bool IsReadOnlyFile(const char* mapped) {
+  struct stat st;
+  return lstat(mapped, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
+}
+
+// A device name opens a device in any directory on Windows. Here NUL is the null device; the
+// console names fail as they do for a GUI program, which has no console; the ports are absent.
+int OpenDevice(const char* name, int flags, DWORD* error) {
+  std::size_t stem = 0;  // the device's own name: what precedes the first dot and its spaces
+  while (name[stem] != '\0' && name[stem] != '.') ++stem;
+  while (stem > 0 && name[stem - 1] == ' ') --stem;
+  const auto is = [&](const char* device) { return std::strlen(device) == stem && strncasecmp(name, device, stem) == 0; };
+  if (is("NUL")) {
+    const int access = (flags & O_PATH) != 0 ? O_RDONLY : flags & O_ACCMODE;
+    const int fd = open("/dev/null", access | O_CLOEXEC);
+    *error = fd < 0 ? ErrorFromErrno(errno) : ERROR_SUCCESS;
+    return fd;
   }
+  *error = is("CON") || is("CONIN$") || is("CONOUT$") ? ERROR_INVALID_HANDLE : ERROR_FILE_NOT_FOUND;
+  return -1;
+}
+
+// The open(2) flags for an access and a disposition; -1 for a disposition Windows has not.
+int OpenFlags(DWORD access, DWORD disposition) {
   int flags = O_CLOEXEC;
   const bool read = (access & GENERIC_READ) != 0, write = (access & GENERIC_WRITE) != 0;
   if (read && write) {
@@ -183,26 +222,59 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
     case OPEN_ALWAYS: flags |= O_CREAT; break;
     case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
     case OPEN_EXISTING: break;
-    default: SetError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    default: return -1;
   }
   // A file the launcher creates is never written through a symbolic link that someone else
   // planted in the directory: the link's target could lie anywhere.
   if (flags & O_CREAT) flags |= O_NOFOLLOW;
+  return flags;
+}
+
+// Opens the mapped path as CreateFileA asks. The descriptor, or -1 with *error set.
+int OpenMapped(const char* mapped, int flags, DWORD* error) {
+  if (payload::IsDeviceName(LastComponent(mapped))) return OpenDevice(LastComponent(mapped), flags, error);
+  if ((flags & O_ACCMODE) != O_RDONLY && IsReadOnlyFile(mapped)) {
+    *error = ERROR_ACCESS_DENIED;
+    return -1;
+  }
   int fd;
   do {
     fd = open(mapped, flags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    SetError(ErrorFromErrno(errno));
-    return INVALID_HANDLE_VALUE;
+    *error = errno == ENOENT ? NotFoundError(mapped) : ErrorFromErrno(errno);
+    return -1;
   }
   struct stat st;
   if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {  // a directory is not a file
     close(fd);
-    SetError(ERROR_ACCESS_DENIED);
+    *error = ERROR_ACCESS_DENIED;
+    return -1;
+  }
+  *error = ERROR_SUCCESS;
+  return fd;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
+                          HANDLE) {
+  // A file is one file whatever the letter case of its name: creating "QmrSetup.Ex_" where
+  // "qmrsetup.ex_" is replaces that file, which keeps the name it has, as on Windows.
+  char mapped[kPathMax];
+  DWORD error = ResolvePath(path, mapped, sizeof mapped);
+  const int flags = OpenFlags(access, disposition);
+  if (error == ERROR_SUCCESS && flags < 0) error = ERROR_INVALID_PARAMETER;
+  if (error != ERROR_SUCCESS) {
+    SetError(error);
     return INVALID_HANDLE_VALUE;
   }
-  const bool read_only = read && !write;
+  struct stat st;
+  const bool existed = (flags & O_CREAT) != 0 && lstat(mapped, &st) == 0;
+  const int fd = OpenMapped(mapped, flags, &error);
+  if (fd < 0) {
+    SetError(error);
+    return INVALID_HANDLE_VALUE;
+  }
+  const bool read_only = (flags & (O_ACCMODE | O_PATH)) == O_RDONLY;
   // Volumes are read from start to end: let the system read further ahead of us as well.
   if (read_only) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   HANDLE handle = AddFile(fd, read_only);
@@ -211,7 +283,8 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
     SetError(ERROR_TOO_MANY_OPEN_FILES);
     return INVALID_HANDLE_VALUE;
   }
-  SetError(ERROR_SUCCESS);
+  // Windows tells the caller that CREATE_ALWAYS or OPEN_ALWAYS found the file already there.
+  SetError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return handle;
 }
 
@@ -347,8 +420,11 @@ BOOL WINAPI SetFileTime(HANDLE file, const FILETIME*, const FILETIME* access, co
   timespec times[2];
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_nsec = UTIME_OMIT;
-  if (access != nullptr) times[0] = TimespecFromFileTime(*access);
-  if (last_write != nullptr) times[1] = TimespecFromFileTime(*last_write);
+  if ((access != nullptr && !TimespecFromFileTime(*access, &times[0])) ||
+      (last_write != nullptr && !TimespecFromFileTime(*last_write, &times[1]))) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   if (futimens(fd, times) != 0) {
     SetError(ErrorFromErrno(errno));
     return FALSE;
@@ -368,7 +444,17 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 BOOL WINAPI DeleteFileA(LPCSTR path) {
   char mapped[kPathMax];
   DWORD error = ResolvePath(path, mapped, sizeof mapped);
-  if (error == ERROR_SUCCESS && unlink(mapped) != 0) error = ErrorFromErrno(errno == EISDIR ? EACCES : errno);
+  // A device is no file to delete: the one that opens (NUL) refuses it, the others fail to open.
+  if (error == ERROR_SUCCESS && payload::IsDeviceName(LastComponent(mapped))) {
+    const int fd = OpenDevice(LastComponent(mapped), O_PATH, &error);
+    if (fd >= 0) {
+      close(fd);
+      error = ERROR_INVALID_PARAMETER;
+    }
+  }
+  if (error == ERROR_SUCCESS && IsReadOnlyFile(mapped)) error = ERROR_ACCESS_DENIED;
+  if (error == ERROR_SUCCESS && unlink(mapped) != 0)
+    error = errno == ENOENT ? NotFoundError(mapped) : ErrorFromErrno(errno == EISDIR ? EACCES : errno);
   SetError(error);
   return error == ERROR_SUCCESS;
 }

@@ -1,15 +1,27 @@
 // Windows paths on POSIX: the drive mapping, the case-insensitive lookup, errno translation.
 #include "platform/posix/paths.h"
 
-#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace posix {
 
 namespace {
+
+// A directory entry as the getdents64 system call returns it.
+struct LinuxDirent64 {
+  std::uint64_t d_ino;
+  std::int64_t d_off;
+  unsigned short d_reclen;
+  unsigned char d_type;
+  char d_name[1];  // NUL-terminated, as long as d_reclen allows
+};
 
 bool EqualIgnoringAsciiCase(const char* a, const char* b) {
   for (; *a != '\0' && *b != '\0'; ++a, ++b) {
@@ -37,6 +49,13 @@ DWORD MapPath(const char* windows_path, char* out, std::size_t size) {
     out[n++] = (*p == '\\') ? '/' : *p;
   }
   if (n == 0) return ERROR_PATH_NOT_FOUND;
+  // Windows strips the dots and spaces that end the last component ("name. ." is "name"),
+  // unless nothing else is left of it ("." and ".." are directories).
+  std::size_t start = n;
+  while (start > 0 && out[start - 1] != '/') --start;
+  std::size_t end = n;
+  while (end > start && (out[end - 1] == '.' || out[end - 1] == ' ')) --end;
+  if (end > start) n = end;
   out[n] = '\0';
   return ERROR_SUCCESS;
 }
@@ -59,17 +78,24 @@ DWORD ResolvePath(const char* windows_path, char* out, std::size_t size) {
     std::memcpy(directory, out, static_cast<std::size_t>(slash - out));
     directory[slash - out] = '\0';
   }
-  DIR* dir = opendir(directory);
-  if (dir == nullptr) return ERROR_SUCCESS;
-  // readdir is safe here: the stream is this call's own.
-  while (const dirent* entry = readdir(dir)) {  // NOLINT(concurrency-mt-unsafe)
-    if (EqualIgnoringAsciiCase(entry->d_name, name)) {
-      // Same length by construction, so the name fits where the old one was.
-      std::memcpy(const_cast<char*>(name), entry->d_name, std::strlen(entry->d_name));
-      break;
+  // The directory is read with getdents64 into memory of this call's own: an opendir stream
+  // would take heap memory on every file the launcher creates.
+  const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return ERROR_SUCCESS;
+  alignas(8) char entries[8192];
+  bool found = false;
+  for (long n; !found && (n = syscall(SYS_getdents64, fd, entries, sizeof entries)) > 0;) {
+    for (long at = 0; at < n && !found;) {
+      const auto* entry = reinterpret_cast<const LinuxDirent64*>(entries + at);
+      if (EqualIgnoringAsciiCase(entry->d_name, name)) {
+        // Same length by construction, so the name fits where the old one was.
+        std::memcpy(const_cast<char*>(name), entry->d_name, std::strlen(entry->d_name));
+        found = true;
+      }
+      at += entry->d_reclen;
     }
   }
-  closedir(dir);
+  close(fd);
   return ERROR_SUCCESS;
 }
 

@@ -11,7 +11,8 @@ namespace posix {
 inline constexpr std::size_t kPathMax = 4096;
 
 // Maps a Windows path to a POSIX path: "Z:\a\b" and "\a\b" (the root of the current drive,
-// which is Z:) become "/a/b"; a relative path stays relative. Returns the Windows error for a
+// which is Z:) become "/a/b"; a relative path stays relative. The dots and spaces that end the
+// last component go, as on Windows: "Z:\a\b. " is "/a/b". Returns the Windows error for a
 // path that cannot be mapped (another drive, a network path, too long), or ERROR_SUCCESS.
 DWORD MapPath(const char* windows_path, char* out, std::size_t size);
 

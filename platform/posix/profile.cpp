@@ -17,35 +17,33 @@ namespace posix::ini {
 
 namespace {
 
-struct Line {
-  std::size_t begin;    // first byte of the line
-  std::size_t end;      // end of its text, before the line ending
-  std::size_t next;     // first byte after its line ending
+// A profile file as Windows holds it while it works on one: its sections in file order, the
+// first one nameless (the lines before any section header), each with its keys in order. A
+// line without '=' is a key without a value; a comment is such a line, or a key whose name
+// starts with ';'.
+struct Key {
+  std::string name;
+  bool has_value = false;
+  std::string value;
 };
 
-// Lines end at "\r\n", "\n" or a lone "\r".
-std::vector<Line> SplitLines(std::string_view text) {
-  std::vector<Line> lines;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", pos);
-    std::size_t next;
-    if (end == std::string_view::npos) {
-      end = next = text.size();
-    } else if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') {
-      next = end + 2;
-    } else {
-      next = end + 1;
-    }
-    lines.push_back({pos, end, next});
-    pos = next;
-  }
-  return lines;
-}
+struct Section {
+  std::string name;
+  std::vector<Key> keys;
+};
+
+struct Profile {
+  bool utf8_mark = false;
+  std::vector<Section> sections;
+};
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || c == '\x1A'; }
 
 std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
   return s;
 }
 
@@ -60,120 +58,147 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The section name of a "[name]" line, or false for any other line.
-bool SectionName(std::string_view line, std::string_view* name) {
-  line = Trim(line);
-  if (line.size() < 2 || line.front() != '[') return false;
-  const std::size_t close = line.find(']');
-  if (close == std::string_view::npos) return false;
-  *name = Trim(line.substr(1, close - 1));
-  return true;
+// The next line of `text` from `pos`: lines end at '\n'; only where no '\n' follows do they
+// end at '\r'. Advances `pos` past the line's end.
+std::string_view NextLine(std::string_view text, std::size_t* pos) {
+  std::size_t end = text.find('\n', *pos);
+  if (end == std::string_view::npos) end = text.find('\r', *pos);
+  const std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
+  const std::string_view line = text.substr(*pos, next - *pos);
+  *pos = next;
+  return line;
 }
 
-// The key of a "key=value" line (or of a line with no '=', whose value is empty), or false
-// for a blank line or a comment.
-bool KeyOf(std::string_view line, std::string_view* key, std::string_view* value) {
-  std::string_view trimmed = Trim(line);
-  if (trimmed.empty() || trimmed.front() == ';') return false;
-  const std::size_t eq = line.find('=');
-  *key = Trim(eq == std::string_view::npos ? line : line.substr(0, eq));
-  *value = eq == std::string_view::npos ? std::string_view() : Trim(line.substr(eq + 1));
-  return true;
+// Reads a line, without its surrounding blanks, into the profile: a section header ("[name]",
+// the name as it stands up to the last ']') or a key.
+void AddLine(std::string_view line, Profile* profile) {
+  Section& section = profile->sections.back();
+  if (line.front() == '[') {
+    const std::size_t close = line.rfind(']');
+    if (close != std::string_view::npos && close > 0) {
+      profile->sections.push_back({std::string(line.substr(1, close - 1)), {}});
+      return;
+    }
+  }
+  Key key;
+  const std::size_t equals = line.find('=');
+  key.name = Trim(line.substr(0, equals));
+  if (equals != std::string_view::npos) {
+    key.has_value = true;
+    key.value = Trim(line.substr(equals + 1));
+  }
+  // A run of keys without a name keeps only its first.
+  if (!key.name.empty() || section.keys.empty() || !section.keys.back().name.empty())
+    section.keys.push_back(std::move(key));
 }
 
-std::string_view LineText(std::string_view content, const Line& line) {
-  return content.substr(line.begin, line.end - line.begin);
+Profile Parse(std::string_view content) {
+  Profile profile;
+  profile.sections.push_back({});
+  if (content.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
+    profile.utf8_mark = true;
+    content.remove_prefix(kUtf8Mark.size());
+  }
+  for (std::size_t pos = 0; pos < content.size();) {
+    const std::string_view line = Trim(NextLine(content, &pos));
+    if (!line.empty()) AddLine(line, &profile);
+  }
+  return profile;
 }
 
-// A UTF-8 byte-order mark at the start of the file is not part of the first line's text.
-std::size_t BomLength(std::string_view content) {
-  return content.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+// Every section, then every key, on a line of its own ending in "\r\n"; no blank lines.
+std::string Serialize(const Profile& profile) {
+  std::string out = profile.utf8_mark ? std::string(kUtf8Mark) : std::string();
+  for (const Section& section : profile.sections) {
+    if (!section.name.empty()) out.append("[").append(section.name).append("]\r\n");
+    for (const Key& key : section.keys) {
+      out.append(key.name);
+      if (key.has_value) out.append("=").append(key.value);
+      out.append("\r\n");
+    }
+  }
+  return out;
 }
 
-// Lines of the first section named `section`: [first, last) indexes, first being the header.
-bool FindSection(std::string_view content, const std::vector<Line>& lines, std::string_view section,
-                 std::size_t* first, std::size_t* last) {
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    std::string_view text = LineText(content, lines[i]);
-    if (i == 0) text.remove_prefix(BomLength(content));
-    std::string_view name;
-    if (!SectionName(text, &name) || !SameName(name, section)) continue;
-    std::size_t j = i + 1;
-    while (j < lines.size() && !SectionName(LineText(content, lines[j]), &name)) ++j;
-    *first = i;
-    *last = j;
-    return true;
+// The first section of this name, or null: a key is looked for in it alone.
+Section* FindSection(Profile& profile, std::string_view name) {
+  for (Section& section : profile.sections)
+    if (SameName(section.name, Trim(name))) return &section;
+  return nullptr;
+}
+
+Key* FindKey(Section& section, std::string_view name) {
+  for (Key& key : section.keys)
+    if (SameName(key.name, Trim(name))) return &key;
+  return nullptr;
+}
+
+// Removes the first key of this name in any section of that name. False when there is none.
+bool RemoveKey(Profile& profile, std::string_view section_name, std::string_view key_name) {
+  for (Section& section : profile.sections) {
+    if (!SameName(section.name, section_name)) continue;
+    for (auto key = section.keys.begin(); key != section.keys.end(); ++key) {
+      if (!SameName(key->name, key_name)) continue;
+      section.keys.erase(key);
+      return true;
+    }
   }
   return false;
+}
+
+// Removes every section of this name. False when there is none.
+bool RemoveSections(Profile& profile, std::string_view name) {
+  const std::size_t before = profile.sections.size();
+  for (auto section = profile.sections.begin() + 1; section != profile.sections.end();)
+    section = SameName(section->name, name) ? profile.sections.erase(section) : section + 1;
+  return profile.sections.size() != before;
+}
+
+// Sets the key; false when it already had this value (leading blanks of the new value aside).
+bool SetKey(Profile& profile, std::string_view section_name, std::string_view key_name, std::string_view value) {
+  Section* section = FindSection(profile, section_name);
+  if (section == nullptr) {
+    profile.sections.push_back({std::string(Trim(section_name)), {}});
+    section = &profile.sections.back();
+  }
+  Key* key = FindKey(*section, key_name);
+  if (key == nullptr) {
+    section->keys.push_back({std::string(Trim(key_name)), false, {}});
+    key = &section->keys.back();
+  }
+  if (key->has_value) {
+    while (!value.empty() && IsSpace(value.front())) value.remove_prefix(1);
+    if (key->value == value) return false;
+  }
+  key->has_value = true;
+  key->value = value;
+  return true;
 }
 
 }  // namespace
 
 bool Lookup(std::string_view content, std::string_view section, std::string_view key, std::string* value) {
-  const std::vector<Line> lines = SplitLines(content);
-  std::size_t first, last;
-  if (!FindSection(content, lines, section, &first, &last)) return false;
-  for (std::size_t i = first + 1; i < last; ++i) {
-    std::string_view k, v;
-    if (!KeyOf(LineText(content, lines[i]), &k, &v) || !SameName(k, key)) continue;
-    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-      v = v.substr(1, v.size() - 2);
-    value->assign(v);
-    return true;
-  }
-  return false;
+  Profile profile = Parse(content);
+  Section* found_section = FindSection(profile, section);
+  const Key* found = found_section != nullptr ? FindKey(*found_section, key) : nullptr;
+  if (found == nullptr || !found->has_value) return false;
+  std::string_view v = found->value;
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);
+  value->assign(v);
+  return true;
 }
 
 std::string Update(std::string_view content, std::string_view section, const char* key, const char* value) {
-  const std::vector<Line> lines = SplitLines(content);
-  std::string eol = "\r\n";
-  if (!lines.empty() && lines[0].next > lines[0].end)
-    eol.assign(content.substr(lines[0].end, lines[0].next - lines[0].end));
-
-  std::size_t first, last;
-  if (!FindSection(content, lines, section, &first, &last)) {
-    if (key == nullptr || value == nullptr) return std::string(content);
-    std::string out(content);
-    if (!out.empty() && out.back() != '\n') out += eol;
-    out.append("[").append(section).append("]").append(eol);
-    out.append(key).append("=").append(value).append(eol);
-    return out;
+  Profile profile = Parse(content);
+  bool changed;
+  if (key == nullptr) {
+    changed = RemoveSections(profile, section);
+  } else if (value == nullptr) {
+    changed = RemoveKey(profile, section, key);
+  } else {
+    changed = SetKey(profile, section, key, value);
   }
-  if (key == nullptr) {  // remove the whole section
-    std::string out(content.substr(0, lines[first].begin));
-    if (last < lines.size()) out.append(content.substr(lines[last].begin));
-    return out;
-  }
-  std::size_t last_content = first;
-  for (std::size_t i = first + 1; i < last; ++i) {
-    std::string_view k, v;
-    const std::string_view text = LineText(content, lines[i]);
-    if (!Trim(text).empty()) last_content = i;
-    if (!KeyOf(text, &k, &v) || !SameName(k, key)) continue;
-    std::string out(content.substr(0, lines[i].begin));
-    if (value != nullptr) {
-      const std::size_t eq = text.find('=');
-      if (eq == std::string_view::npos) {
-        out.append(text).append("=");
-      } else {
-        std::size_t value_start = eq + 1;  // the blanks before the old value stay too
-        while (value_start < text.size() && (text[value_start] == ' ' || text[value_start] == '\t')) ++value_start;
-        out.append(text.substr(0, value_start));
-      }
-      out.append(value);
-      out.append(content.substr(lines[i].end, lines[i].next - lines[i].end));
-      if (lines[i].next == lines[i].end) out += eol;  // the last line had no line ending
-    }
-    out.append(content.substr(lines[i].next));
-    return out;
-  }
-  if (value == nullptr) return std::string(content);
-  const Line& anchor = lines[last_content];
-  std::string out(content.substr(0, anchor.next));
-  if (anchor.next == anchor.end) out += eol;
-  out.append(key).append("=").append(value).append(eol);
-  out.append(content.substr(anchor.next));
-  return out;
+  return changed ? Serialize(profile) : std::string(content);
 }
 
 }  // namespace posix::ini

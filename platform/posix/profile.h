@@ -8,15 +8,18 @@
 namespace posix::ini {
 
 // Finds `key` in the first section named `section` (names match regardless of ASCII case,
-// surrounding blanks ignored). On success stores the value, with surrounding blanks and one
-// pair of matching quotes removed, and returns true.
+// surrounding blanks ignored; a later section of the same name is not looked in). On success
+// stores the value, with surrounding blanks and one pair of matching quotes removed, and
+// returns true. A comment line is a key like any other (";name=value" is the key ";name").
 bool Lookup(std::string_view content, std::string_view section, std::string_view key, std::string* value);
 
-// Returns `content` with `key` of `section` set to `value`: the value of an existing key is
-// replaced in place (its line keeps its key spelling and line ending); a missing key is added
-// after the last non-blank line of the section; a missing section is appended at the end.
-// A null `value` removes the key; a null `key` removes the whole section. Every other line
-// stays byte for byte. New lines end as the file's first line does ("\r\n" when it has none).
+// Returns `content` with `key` of `section` set to `value`, written out as Windows writes a
+// profile file it has changed: every section header and key on a line of its own ending in
+// "\r\n", blanks around '=' and blank lines gone, a UTF-8 byte-order mark kept. An existing key
+// (the first of its name, in the first section of that name) gets the new value; a missing
+// key is added at the end of that section; a missing section is appended at the end. A null
+// `value` removes the key; a null `key` removes every section of that name. When nothing
+// changes (the key already holds the value), `content` is returned as it was.
 std::string Update(std::string_view content, std::string_view section, const char* key, const char* value);
 
 }  // namespace posix::ini

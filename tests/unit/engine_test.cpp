@@ -61,7 +61,8 @@ TEST_F(EngineTest, EntriesAreCopiedInChunksOfTheCopyBuffer) {
 }
 
 TEST_F(EngineTest, EntryEdgesOfTheFormat) {
-  // Two entries of one name: the second replaces the first and the path is listed twice.
+  // Two entries of one name: the second replaces the first and the path is listed twice. A
+  // third whose name differs only in case replaces it too: one file, as on Windows.
   // A negative size gives an empty file, and the next header follows the size field at once.
   // A name whose counted bytes hold an early NUL ends there; one without its NUL ends at its count.
   Bytes no_nul = {3, 'x', 'y', 'z'};
@@ -73,10 +74,11 @@ TEST_F(EngineTest, EntryEdgesOfTheFormat) {
   AppendLE32(&early_nul, 2);
   early_nul.insert(early_nul.end(), {'o', 'k'});
   const EntrySpec info = SetupInfoEntry(), program = SetupProgramEntry();
-  const std::int32_t total = static_cast<std::int32_t>(3 + 4 + 1 + 2 + info.data.size() + program.data.size());
+  const std::int32_t total = static_cast<std::int32_t>(3 + 4 + 4 + 1 + 2 + info.data.size() + program.data.size());
   WriteLauncher(VolumeBuilder(total)
                     .Entry("dup", ToBytes("one"))
                     .Entry("dup", ToBytes("four"))
+                    .Entry("DUP", ToBytes("five"))
                     .EntryWithSize("negative", -5, {})
                     .Raw(no_nul)
                     .Raw(early_nul)
@@ -84,7 +86,8 @@ TEST_F(EngineTest, EntryEdgesOfTheFormat) {
                     .Entry(program.name, program.data)
                     .bytes());
   ASSERT_EQ(ExtractAndLaunch(), 1);
-  EXPECT_EQ(ReadText(temp_dir() / "dup"), "four");
+  EXPECT_EQ(ReadText(temp_dir() / "dup"), "five");
+  EXPECT_FALSE(std::filesystem::exists(temp_dir() / "DUP"));
   EXPECT_EQ(ReadText(temp_dir() / "negative"), "");
   EXPECT_EQ(LastWriteFileTime(temp_dir() / "negative"), kSampleTime);
   EXPECT_EQ(ReadText(temp_dir() / "xyz"), "!");
@@ -92,6 +95,7 @@ TEST_F(EngineTest, EntryEdgesOfTheFormat) {
   EXPECT_EQ(ReadText(temp_dir() / "ab"), "ok");
   const auto paths = CleanupPaths();
   EXPECT_EQ(std::count(paths.begin(), paths.end(), TempPath("dup")), 2);
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), TempPath("DUP")), 1);
 }
 
 TEST_F(EngineTest, VolumesAreReadToTheirEndAndFollowedOnlyWhileShortOfTheTotal) {

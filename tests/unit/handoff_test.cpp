@@ -12,22 +12,25 @@ TEST_F(HandoffTest, PresetsAreWrittenIntoTheExpandedInformationFile) {
   std::strcpy(g_run.smtp_server, "smtp.example.jp");
   ASSERT_EQ(ExtractAndLaunch(), 1);
   EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.inf"),
-            "[Setup]\r\nTitle=Quillmoor\r\n\r\n[Account]\r\nPOP3Server=pop.example.jp\r\nSMTPServer=smtp.example.jp\r\n");
+            "[Setup]\r\nTitle=Quillmoor\r\n[Account]\r\nPOP3Server=pop.example.jp\r\nSMTPServer=smtp.example.jp\r\n");
   EXPECT_FALSE(std::filesystem::exists(temp_dir() / "qmrsetup.in_")) << "the compressed file is deleted";
 }
 
 TEST_F(HandoffTest, SetupFilesAreFoundWhateverTheLetterCaseAndMayBeStoredUncompressed) {
   const std::string inf = "[Account]\r\nSMTPServer=old\r\n";
+  // An earlier run left its own setup file: the set's entry replaces it, under its old name.
+  WriteText(temp_dir() / "qmrsetup.ex_", "stale");
   WriteSet({{{"qmrsetup.in_", ToBytes(inf)}, {"QmrSetup.Ex_", SetupProgramEntry().data}}});
   ASSERT_EQ(ExtractAndLaunch(), 1);
   EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.inf"), inf) << "an uncompressed file is copied unchanged";
-  EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.exe"), kProgramText);
+  EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.exe"), kProgramText) << "the set's program, not the stale one";
+  EXPECT_EQ(FileNames(temp_dir()), (std::vector<std::string>{"qmrsetup.exe", "qmrsetup.inf"}));
 }
 
-TEST_F(HandoffTest, MissingSetupFileFailsTheRunAndLeavesWhatWasExpanded) {
+TEST_F(HandoffTest, MissingSetupFileFailsTheRunAndRemovesWhatWasExpanded) {
   WriteSet({{SetupInfoEntry(), {"other", ToBytes("x")}}});
   EXPECT_EQ(ExtractAndLaunch(), 0);
-  EXPECT_EQ(FileNames(temp_dir()), (std::vector<std::string>{"other", "qmrsetup.inf"}));
+  EXPECT_EQ(FileNames(temp_dir()), (std::vector<std::string>{"other"})) << "the expanded information file is gone";
   EXPECT_TRUE(platform().Processes().empty());
 
   ResetExtractionState();
@@ -49,7 +52,7 @@ TEST_F(HandoffTest, TruncatedSetupProgramIsNeverStarted) {
   EXPECT_FALSE(std::filesystem::exists(temp_dir() / "qmrsetup.exe")) << "the partial program is deleted";
   EXPECT_TRUE(std::filesystem::exists(temp_dir() / "qmrsetup.ex_")) << "kept for the clean-up";
   DeleteListedFiles(g_run.cleanup_list);
-  EXPECT_EQ(FileNames(temp_dir()), std::vector<std::string>{"qmrsetup.inf"});
+  EXPECT_EQ(FileNames(temp_dir()), std::vector<std::string>{}) << "nothing of the failed run is left";
 }
 
 TEST_F(HandoffTest, CommandLineIsQuotedForATemporaryDirectoryWithSpaces) {
@@ -73,6 +76,8 @@ TEST_F(HandoffTest, SetupProgramThatCannotBeStartedFailsTheRun) {
   SetTempDir(WindowsPath(temp_dir(), true));
   WriteSet({{SetupInfoEntry(), {"qmrsetup.ex_", Compressed("MZ not a program here", 'e')}}});
   EXPECT_EQ(ExtractAndLaunch(), 0) << "a program no system runs";
+  DeleteListedFiles(g_run.cleanup_list);
+  EXPECT_EQ(FileNames(temp_dir()), std::vector<std::string>{}) << "the expanded files go with the extracted ones";
 }
 
 TEST_F(HandoffTest, SetupProgramThatNeedsElevationIsStartedThroughTheShell) {
@@ -96,6 +101,8 @@ TEST_F(HandoffTest, SetupProgramThatNeedsElevationIsStartedThroughTheShell) {
     inner.SetCreateProcessError(c.create_error);
     if (!c.shell_succeeds) inner.InjectFault(Op::kShellExecuteExA, 1);  // the user declines
     EXPECT_EQ(ExtractAndLaunch(), c.result);
+    EXPECT_EQ(std::filesystem::exists(temp_dir() / "qmrsetup.exe"), c.result == 1);
+    EXPECT_EQ(std::filesystem::exists(temp_dir() / "qmrsetup.inf"), c.result == 1);
     const auto executions = inner.ShellExecutions();
     ASSERT_EQ(executions.size(), c.shell_calls);
     if (!executions.empty()) {

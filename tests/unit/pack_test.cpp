@@ -120,6 +120,27 @@ TEST(PackNames, TheLauncherRuleDecidesWhichNamesAreRefused) {
   EXPECT_EQ(pack::EntryNameProblem(std::string(254, 'a'), CodePage::kCp932), "");
 }
 
+TEST(PackNames, PackerRefusesExactlyTheNamesTheLauncherRefuses) {
+  // Names the format can hold (1 to 254 bytes, valid in the code page), in both code pages: the
+  // packer's verdict is the launcher's, and it speaks of a device only for a device name.
+  const std::string names[] = {
+      "readme.txt", "qmrsetup.ex_", ".profile", "a..b", "a b.c", "com10", "CONFIG.SYS", "LPT0", " CON",
+      "CON", "con.txt", "CON .txt", "COM1 .log", "NUL . x", "lpt9.a.b", "CONIN$", "conout$ .x", "AUX  ",
+      "a.", "a ", ".", "..", "a. .", "a\\b", "a/b", "c:x", "a*", "a?", "a|b", "<a>", "\"q\"", "a\x01", "a\x1F",
+      "\x83\x5C.txt", "\x95\x5C", "\x83\x41.txt", "x\x83", "\xE3\x82\xBD.txt", "\xE8\xA1\xA8 .txt", "NUL\xE3\x82\xBD"};
+  for (const CodePage code_page : {CodePage::kCp932, CodePage::kUtf8}) {
+    for (const std::string& name : names) {
+      if (code_page == CodePage::kUtf8 && !pack::IsValidUtf8(name)) continue;
+      const std::string problem = pack::EntryNameProblem(name, code_page);
+      const bool launcher_accepts = payload::IsPlainFileName(name.c_str(), pack::LeadBytesOf(code_page));
+      EXPECT_EQ(problem.empty(), launcher_accepts) << name << ": " << problem;
+      if (problem.find("device") != std::string::npos) {
+        EXPECT_TRUE(payload::IsDeviceName(name.c_str())) << name << ": " << problem;
+      }
+    }
+  }
+}
+
 TEST(PackNames, SameFileNameFoldsAsciiLettersButNeverATrailByte) {
   EXPECT_TRUE(pack::SameFileName("README.TX_", "readme.tx_", CodePage::kCp932));
   EXPECT_FALSE(pack::SameFileName("\x82\x61", "\x82\x41", CodePage::kCp932));  // two different characters

@@ -61,6 +61,21 @@ TEST(PosixFiles, ExistingFileIsFoundRegardlessOfLetterCaseWhenTheExactNameIsAbse
   EXPECT_EQ(std::string(buffer, read), "exact") << "the exact name wins";
   Os().CloseHandle(file);
 
+  // Creating a file replaces the one whose name differs only in case, which keeps its name.
+  file = Os().CreateFileA(WindowsPath(ws.Path("qmrsetup.EX_")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Os().GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  DWORD written = 0;
+  EXPECT_TRUE(Os().WriteFile(file, "new", 3, &written, nullptr));
+  Os().CloseHandle(file);
+  EXPECT_EQ(FileNames(ws.root()), (std::vector<std::string>{"EXACT", "QmrSetup.Ex_", "exact"}));
+  EXPECT_EQ(ReadText(ws.Path("QmrSetup.Ex_")), "new");
+  EXPECT_EQ(Os().CreateFileA(WindowsPath(ws.Path("QMRSETUP.EX_")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Os().GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+
   EXPECT_TRUE(Os().DeleteFileA(WindowsPath(ws.Path("QMRSETUP.EX_")).c_str()));
   EXPECT_FALSE(std::filesystem::exists(ws.Path("QmrSetup.Ex_")));
   EXPECT_FALSE(Os().DeleteFileA(WindowsPath(ws.Path("QMRSETUP.EX_")).c_str()));
@@ -114,6 +129,20 @@ TEST(PosixFiles, CreatedFileKeepsItsLastWriteTimeTo100NanosecondsAndNeverFollows
     EXPECT_TRUE(Os().SetFileTime(file, nullptr, nullptr, &ft));
     Os().CloseHandle(file);
     EXPECT_EQ(LastWriteFileTime(ws.Path("out")), time);
+  }
+  // FILETIME 0 and -1 leave the time as it was; any other with its top bit set is no time.
+  const std::uint64_t kept = LastWriteFileTime(ws.Path("out"));
+  for (const std::uint64_t time : {0ULL, ~0ULL, 0x8000000000000000ULL, 0x817DD9F3B0E5D481ULL, ~1ULL}) {
+    HANDLE file = Os().CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME ft = {static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    const bool leaves = time == 0 || time == ~0ULL;
+    EXPECT_EQ(Os().SetFileTime(file, nullptr, nullptr, &ft), leaves ? TRUE : FALSE) << time;
+    if (!leaves) {
+      EXPECT_EQ(Os().GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
+    Os().CloseHandle(file);
+    EXPECT_EQ(LastWriteFileTime(ws.Path("out")), kept) << time;
   }
   // Someone planted a link where the launcher writes: the write fails, the target is untouched.
   WriteText(ws.Path("target"), "precious");

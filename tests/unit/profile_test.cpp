@@ -23,9 +23,12 @@ TEST(Profile, LookupMatchesNamesRegardlessOfCaseAndTrimsValues) {
   EXPECT_FALSE(Lookup(ini, "Account", "Missing", &value));
   EXPECT_FALSE(Lookup(ini, "Missing", "POP3Server", &value));
   EXPECT_FALSE(Lookup("", "Account", "POP3Server", &value));
+  ASSERT_TRUE(Lookup("[A]\r\n;k=z\r\n", "A", ";k", &value)) << "a comment is a key like any other";
+  EXPECT_EQ(value, "z");
+  EXPECT_FALSE(Lookup("[A]\r\n[a]\r\nk=1\r\n", "A", "k", &value)) << "only the first section of a name";
 }
 
-TEST(Profile, UpdateChangesOnlyTheLineItMustAndKeepsEveryOtherByte) {
+TEST(Profile, UpdateWritesTheFileAsWindowsWritesAProfileItChanged) {
   struct Case {
     const char* what;
     std::string before;
@@ -34,14 +37,18 @@ TEST(Profile, UpdateChangesOnlyTheLineItMustAndKeepsEveryOtherByte) {
     std::string after;
   };
   const Case cases[] = {
-      {"replace in place", "[A]\r\nk = old ; c\r\nz=1\r\n", "K", "new", "[A]\r\nk = new\r\nz=1\r\n"},
-      {"add after the section's last line", "[A]\r\nx=1\r\n\r\n[B]\r\n", "k", "v", "[A]\r\nx=1\r\nk=v\r\n\r\n[B]\r\n"},
-      {"add to a section at the end without line ending", "[A]\nx=1", "k", "v", "[A]\nx=1\nk=v\n"},
-      {"append a missing section", "[B]\nx=1\n", "k", "v", "[B]\nx=1\n[A]\nk=v\n"},
+      {"replace, blanks around '=' gone", "[A]\r\nk = old ; c\r\nz=1\r\n", "K", "new", "[A]\r\nk=new\r\nz=1\r\n"},
+      {"add at the section's end, blank lines gone", "[A]\r\nx=1\r\n\r\n[B]\r\n", "k", "v", "[A]\r\nx=1\r\nk=v\r\n[B]\r\n"},
+      {"LF lines and no final line ending become CR LF", "[A]\nx=1", "k", "v", "[A]\r\nx=1\r\nk=v\r\n"},
+      {"append a missing section", "[B]\nx=1\n", "k", "v", "[B]\r\nx=1\r\n[A]\r\nk=v\r\n"},
       {"create the file", "", "k", "v", "[A]\r\nk=v\r\n"},
       {"remove a key", "[A]\r\nk=1\r\nj=2\r\n", "k", nullptr, "[A]\r\nj=2\r\n"},
-      {"remove a section", "[A]\nk=1\n[B]\nj=2\n", nullptr, nullptr, "[B]\nj=2\n"},
+      {"remove a section", "[A]\nk=1\n[B]\nj=2\n", nullptr, nullptr, "[B]\r\nj=2\r\n"},
       {"opaque bytes survive", "[A]\r\n\x83\x5C=\x95\x5C\r\nk=\r\n", "k", "v", "[A]\r\n\x83\x5C=\x95\x5C\r\nk=v\r\n"},
+      {"comments are kept as lines", "; top\r\n[A]\r\n;k=1\r\n# note\r\n", "k", "v", "; top\r\n[A]\r\n;k=1\r\n# note\r\nk=v\r\n"},
+      {"the first of duplicate keys", "[A]\r\nk=1\r\nk=2\r\n", "k", "3", "[A]\r\nk=3\r\nk=2\r\n"},
+      {"the byte-order mark stays", "\xEF\xBB\xBF[A]\nk=1\n", "k", "2", "\xEF\xBB\xBF[A]\r\nk=2\r\n"},
+      {"the same value changes nothing", "[A]\n\n k = v\n", "k", " v", "[A]\n\n k = v\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(Update(c.before, "A", c.key, c.value), c.after) << c.what;
 }

@@ -83,13 +83,16 @@ TEST(TextRules, TemporaryDirectoryGetsOneTrailingBackslash) {
 TEST(TextRules, EntryNamesMustBePlainFileNames) {
   const std::string sofuto = kSo + "\x83\x74\x83\x67.txt";
   for (const std::string& name : {std::string("qmrsetup.ex_"), std::string("readme"), std::string(".profile"),
-                                  std::string("a..b"), std::string("CONFIG.SYS"), std::string("com10"), sofuto}) {
+                                  std::string("a..b"), std::string("CONFIG.SYS"), std::string("com10"), sofuto,
+                                  std::string(" CON.txt"), std::string("CON_.txt"), std::string("LPT0")}) {
     EXPECT_TRUE(IsPlainFileName(name.c_str(), IsLeadByteCp932)) << name;
   }
   for (const std::string& name :
        {std::string(""), std::string("."), std::string(".."), std::string("..\\x"), std::string("a/b"),
         std::string("a\\b"), std::string("C:x"), std::string("x:"), std::string("a."), std::string("a "),
         std::string("CON"), std::string("con.txt"), std::string("Lpt1"), std::string("NUL.tar.gz"),
+        std::string("CON .txt"), std::string("COM1 .log"), std::string("NUL . x"), std::string("aux  .c"),
+        std::string("conout$ .x"),
         std::string("a*"), std::string("a?"), std::string("a|b"), std::string("a\x01"), std::string("\"q\"")}) {
     EXPECT_FALSE(IsPlainFileName(name.c_str(), IsLeadByteCp932)) << name;
   }

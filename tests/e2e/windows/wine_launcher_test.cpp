@@ -181,7 +181,7 @@ TEST_F(WineLauncherTest, TruncatedVolumeShowsTheErrorAndDeletesTheFiles) {
   ExpectNothingLeft();
 }
 
-TEST_F(WineLauncherTest, MissingSetupProgramShowsTheErrorAndLeavesTheInformationFile) {
+TEST_F(WineLauncherTest, MissingSetupProgramShowsTheErrorAndRemovesWhatWasExpanded) {
   total_ -= static_cast<std::int32_t>(program_.size());
   volume1_ = VolumeBuilder(total_).Entry("readme.txt", readme_).Entry("qmrsetup.in_", info_).bytes();
   WriteLauncher();
@@ -193,8 +193,8 @@ TEST_F(WineLauncherTest, MissingSetupProgramShowsTheErrorAndLeavesTheInformation
   const Window error = ExpectOwnedBox(dialog, kError, {kIdOk}, "error");
   session_->PressKeys(error.x11, {"Return"});
   ExpectLauncherEnded();
-  // The expanded information file is not one of the set's files: it stays.
-  EXPECT_EQ(FileNames(temp_), (std::vector<std::string>{"qmrsetup.inf"}));
+  // The failed hand-off removes the information file it expanded; the dialog the rest.
+  EXPECT_EQ(FileNames(temp_), std::vector<std::string>{});
   EXPECT_FALSE(std::filesystem::exists(record()));
 }
 

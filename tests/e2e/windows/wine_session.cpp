@@ -527,6 +527,13 @@ CommandResult WineSession::Run(const std::filesystem::path& program, const std::
   return RunCommand(argv, WineEnvironment(extra), directory, std::chrono::seconds(120));
 }
 
+CommandResult WineSession::Run(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                               std::chrono::milliseconds timeout) {
+  std::vector<std::string> argv = {"wine", program.string()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return RunCommand(argv, WineEnvironment({}), run_dir_, timeout);
+}
+
 std::vector<Window> WineSession::ReadWindows() {
   const CommandResult result =
       RunCommand({"wine", MingwProgram("tests/e2e/windows/qmrprobe.exe").string(), "windows"}, WineEnvironment({}),

@@ -128,6 +128,10 @@ class WineSession {
   CommandResult Run(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                     const std::filesystem::path& directory, const Environment& extra = {});
 
+  // Runs a Windows console program under Wine to its end, its output captured.
+  CommandResult Run(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(120));
+
   // The visible top-level windows with a title, topmost first, as the window probe reads them.
   std::vector<Window> ReadWindows();
   // The dialog base units of a template font on this session's screen.
