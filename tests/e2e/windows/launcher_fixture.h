@@ -238,6 +238,17 @@ class WineLauncherTest : public ::testing::Test {
     }
   }
 
+  // Puts Disk2 on a slow disk (*disk2), starts the launcher, answers its confirmation with Yes
+  // and returns the progress dialog once the launcher waits in the middle of Disk2.
+  Window StartAndWaitOnSlowDisk2(std::unique_ptr<SlowVolume>* disk2) {
+    *disk2 = WriteSlowDisk2();
+    StartLauncher();
+    session_->PressKeys(ExpectConfirmation().x11, {"Return"});
+    const Window dialog = session_->WaitForWindow(kCaption, IsProgressDialog);
+    EXPECT_TRUE((*disk2)->WaitUntilRead()) << "the launcher never reached the middle of Disk2";
+    return WaitForProgress(dialog, PausedPercent());
+  }
+
   // Waits for the launcher to end by itself, with exit code 0; a message box that comes up
   // meanwhile fails the test with its text.
   void ExpectLauncherEnded() {

@@ -50,13 +50,9 @@ void ExpectDialogTexts(const Window& dialog) {
 
 TEST_F(EnglishLocaleTest, EveryWindowReadsInJapanese) {
   WriteLauncher();
-  auto disk2 = WriteSlowDisk2();
-  StartLauncher();
-  session_->PressKeys(ExpectConfirmation().x11, {"Return"});
-
-  const Window dialog = session_->WaitForWindow(kCaption, IsProgressDialog);
-  ASSERT_TRUE(disk2->WaitUntilRead());
-  ExpectDialogTexts(WaitForProgress(dialog, PausedPercent()));
+  std::unique_ptr<SlowVolume> disk2;
+  const Window dialog = StartAndWaitOnSlowDisk2(&disk2);
+  ExpectDialogTexts(dialog);
   EXPECT_EQ(session_->XWindowName(dialog.x11), kCaption);
   session_->Screenshot("progress");
 
@@ -147,13 +143,9 @@ TEST_F(WineLauncherTest, AtOneHundredFiftyPercentTheDialogIsDrawnLargerAndNoText
   const auto [ux96, uy96] = session_->DialogUnits("ＭＳ Ｐゴシック", 9);
   session_->SetLogPixels(144);
   WriteLauncher();
-  auto disk2 = WriteSlowDisk2();
   WriteDisk(3, disk3_);
-  StartLauncher();
-  session_->PressKeys(ExpectConfirmation().x11, {"Return"});
-  const Window found = session_->WaitForWindow(kCaption, IsProgressDialog);
-  ASSERT_TRUE(disk2->WaitUntilRead());
-  const Window dialog = WaitForProgress(found, PausedPercent());
+  std::unique_ptr<SlowVolume> disk2;
+  const Window dialog = StartAndWaitOnSlowDisk2(&disk2);
   session_->Screenshot("progress-144-dpi");
 
   // DPI aware: the template's units at the screen's 144 DPI, half as large again as at 96.

@@ -18,14 +18,9 @@ constexpr unsigned long kDsModalFrame = 0x80;
 
 TEST_F(WineLauncherTest, ThreeVolumeSetIsExtractedAndTheSetupProgramStarted) {
   WriteLauncher();
-  auto disk2 = WriteSlowDisk2();
   WriteDisk(3, disk3_);
-  StartLauncher();
-  session_->PressKeys(ExpectConfirmation().x11, {"Return"});
-
-  const Window dialog = session_->WaitForWindow(kCaption, IsProgressDialog);
-  ASSERT_TRUE(disk2->WaitUntilRead());
-  const Window paused = WaitForProgress(dialog, PausedPercent());
+  std::unique_ptr<SlowVolume> disk2;
+  const Window paused = StartAndWaitOnSlowDisk2(&disk2);
   const Control* bar = paused.FindControl(1000);
   ASSERT_NE(bar, nullptr);
   EXPECT_EQ(bar->position, PausedPercent());
@@ -54,13 +49,9 @@ TEST_F(WineLauncherTest, ThreeVolumeSetIsExtractedAndTheSetupProgramStarted) {
 
 TEST_F(WineLauncherTest, ProgressDialogIsCentredByTheRuleAndMatchesItsTemplate) {
   WriteLauncher();
-  auto disk2 = WriteSlowDisk2();
   WriteDisk(3, disk3_);
-  StartLauncher();
-  session_->PressKeys(ExpectConfirmation().x11, {"Return"});
-  const Window found = session_->WaitForWindow(kCaption, IsProgressDialog);
-  ASSERT_TRUE(disk2->WaitUntilRead());
-  const Window dialog = WaitForProgress(found, PausedPercent());
+  std::unique_ptr<SlowVolume> disk2;
+  const Window dialog = StartAndWaitOnSlowDisk2(&disk2);
 
   EXPECT_EQ(dialog.text, kCaption);
   EXPECT_EQ(session_->XWindowName(dialog.x11), kCaption);
@@ -243,13 +234,9 @@ TEST_F(WineLauncherTest, TemporaryDirectoryTooLongForLz32FailsCleanly) {
 
 TEST_F(WineLauncherTest, EnterAndEscDuringExtractionAreIgnored) {
   WriteLauncher();
-  auto disk2 = WriteSlowDisk2();
   WriteDisk(3, disk3_);
-  StartLauncher();
-  session_->PressKeys(ExpectConfirmation().x11, {"Return"});
-  const Window dialog = session_->WaitForWindow(kCaption, IsProgressDialog);
-  ASSERT_TRUE(disk2->WaitUntilRead());
-  WaitForProgress(dialog, PausedPercent());
+  std::unique_ptr<SlowVolume> disk2;
+  const Window dialog = StartAndWaitOnSlowDisk2(&disk2);
 
   session_->PressKeys(dialog.x11, {"Return", "Escape", "KP_Enter", "Escape"});
   // A dialog that took a key for an answer would end at once (and with it the launcher, before
