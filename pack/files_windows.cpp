@@ -12,33 +12,19 @@
 #include <system_error>
 
 #include "pack/files.h"
+#include "pack/descriptor.h"
 #include "pack/names.h"
 #include "pack/paths.h"
 
 namespace pack {
 
+void file_io::CloseDescriptor(int fd) { _close(fd); }
+
 namespace {
 
-// A C run-time file descriptor, closed when it goes.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) _close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-[[noreturn]] void Fail(const std::filesystem::path& path, const std::string& what) {
-  throw PackError(PathText(path) + ": " + what);
-}
-
-std::string Reason(int error) { return std::generic_category().message(error); }
+using file_io::Descriptor;
+using file_io::Fail;
+using file_io::Reason;
 
 // The C run-time's error number for a Windows error, so messages read as on Linux.
 int ErrnoOf(DWORD error) {
