@@ -76,22 +76,19 @@ TEST(PosixFiles, ANameStandsForTheSameFileInEverySpellingAndEveryOperation) {
     EXPECT_TRUE(Os().ReadFile(file, buffer, sizeof buffer, &read, nullptr));
     EXPECT_EQ(std::string(buffer, read), "other") << spelling;
     Os().CloseHandle(file);
-    std::string lz_path = WindowsPath(ws.Path(spelling));
-    OFSTRUCT record = {};
-    const INT lz = Os().LZOpenFileA(lz_path.data(), &record, OF_READ);
-    ASSERT_GE(lz, 0);
-    std::string copy_path = WindowsPath(ws.Path("copy"));
-    const INT out = Os().LZOpenFileA(copy_path.data(), &record, OF_CREATE);
-    EXPECT_EQ(Os().LZCopy(lz, out), 5) << spelling;
-    Os().LZClose(lz);
-    Os().LZClose(out);
-    EXPECT_EQ(ReadText(ws.Path("copy")), "other") << spelling;
-    ASSERT_TRUE(std::filesystem::remove(ws.Path("copy")));
   }
-  EXPECT_TRUE(Os().WritePrivateProfileStringA("A", "k", "v", WindowsPath(ws.Path("exact")).c_str()));
+  std::string exact = WindowsPath(ws.Path("exact")), copy = WindowsPath(ws.Path("copy"));
+  OFSTRUCT record = {};
+  const INT lz = Os().LZOpenFileA(exact.data(), &record, OF_READ), out = Os().LZOpenFileA(copy.data(), &record, OF_CREATE);
+  EXPECT_EQ(Os().LZCopy(lz, out), 5);
+  Os().LZClose(lz);
+  Os().LZClose(out);
+  EXPECT_EQ(ReadText(ws.Path("copy")), "other");
+  std::filesystem::remove(ws.Path("copy"));
+  EXPECT_TRUE(Os().WritePrivateProfileStringA("A", "k", "v", exact.c_str()));
   EXPECT_EQ(ReadText(ws.Path("EXACT")), "other\r\n[A]\r\nk=v\r\n");
   EXPECT_EQ(ReadText(ws.Path("exact")), "exact");
-  EXPECT_TRUE(Os().DeleteFileA(WindowsPath(ws.Path("exact")).c_str()));
+  EXPECT_TRUE(Os().DeleteFileA(exact.c_str()));
   EXPECT_EQ(ReadText(ws.Path("exact")), "exact") << "the other spelling was deleted";
   WriteText(ws.Path("EXACT"), "other");
 
