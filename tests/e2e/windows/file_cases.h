@@ -61,11 +61,6 @@ inline constexpr const char* kTwoSpellingsDiffer =
     "system, takes the exact spelling asked for, while the POSIX layer takes the one least in "
     "byte order whatever the spelling, so that every spelling the launcher uses reaches one file.";
 
-inline constexpr const char* kWholeCharacterDiffers =
-    "Wine converts the value into code page 932 up to the character that does not fit whole, "
-    "then reports size - 1 bytes, leaving the byte where that character would start as the "
-    "buffer held it; the POSIX layer cuts before the character and reports the bytes it copied.";
-
 inline constexpr const char* kCodePageDiffers =
     "the same lines are written, but Wine reads the file in code page 932, where the bytes EF BB "
     "are no character, and writes 81 45 (U+30FB) in their place; in the POSIX layer's UTF-8 "
@@ -161,12 +156,6 @@ inline const Case kCases[] = {
                                              "0123456789012345678901234567890123456789012345678901234567890123"
                                              "0123456789012345678901234567890123456789012345678901234567890123xyz and more\r\n")},
      {Get("A", "k")}},
-    // 258 bytes, then a character of several bytes in either code page: cut before it, whole.
-    {"profile-value-cut-at-a-whole-character", {Ini("[A]\r\nk=" "0123456789012345678901234567890123456789012345678901234567890123"
-                                                   "0123456789012345678901234567890123456789012345678901234567890123"
-                                                   "0123456789012345678901234567890123456789012345678901234567890123"
-                                                   "0123456789012345678901234567890123456789012345678901234567890123xyあ\r\n")},
-     {Get("A", "k")}, kWholeCharacterDiffers},
 };
 // clang-format on
 
