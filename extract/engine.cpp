@@ -16,9 +16,14 @@ bool FitsCleanupList(const char* path) {
   return g_run.list_position + length + 1 + 1 <= payload::kCleanupListSize;
 }
 
+// Lists a file the run created, once: a second entry of one name (in any spelling) would be
+// deleted twice, and the second time could reach a file of another spelling the run never wrote.
 void AppendToCleanupList(const char* path) {
-  Sys().lstrcpyA(g_run.cleanup_list + g_run.list_position, path);
-  g_run.list_position += static_cast<std::uint32_t>(Sys().lstrlenA(path)) + 1;
+  const SystemOps& sys = Sys();
+  for (std::uint32_t at = 0; at < g_run.list_position; at += static_cast<std::uint32_t>(sys.lstrlenA(g_run.cleanup_list + at)) + 1)
+    if (payload::SameFileName(g_run.cleanup_list + at, path, sys.IsDBCSLeadByte)) return;
+  sys.lstrcpyA(g_run.cleanup_list + g_run.list_position, path);
+  g_run.list_position += static_cast<std::uint32_t>(sys.lstrlenA(path)) + 1;
 }
 
 // Copies `size` data bytes from the volume into `out` in chunks of the copy buffer.
@@ -132,6 +137,23 @@ void ReportProgress() {
     Sys().SendDlgItemMessageA(g_run.dialog, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
     g_run.last_percent = static_cast<std::int32_t>(percent);
   }
+}
+
+void UnlistFile(const char* path) {
+  const SystemOps& sys = Sys();
+  char* const list = g_run.cleanup_list;
+  std::uint32_t kept = 0;
+  for (std::uint32_t at = 0; at < g_run.list_position;) {
+    const auto length = static_cast<std::uint32_t>(sys.lstrlenA(list + at)) + 1;
+    if (!payload::SameFileName(list + at, path, sys.IsDBCSLeadByte)) {
+      for (std::uint32_t i = 0; i < length; ++i) list[kept + i] = list[at + i];
+      kept += length;
+    }
+    at += length;
+  }
+  // What the list no longer holds is zeroed, so that it still ends in an empty text.
+  for (std::uint32_t i = kept; i < g_run.list_position; ++i) list[i] = '\0';
+  g_run.list_position = kept;
 }
 
 void DeleteListedFiles(const char* list) {

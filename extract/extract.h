@@ -55,6 +55,11 @@ int ExtractAndLaunch();
 // Sets the progress bar when the whole percentage of extracted bytes has grown.
 void ReportProgress();
 
+// Takes a file off the run's clean-up list, in whatever spelling it was listed: for a file the
+// run has deleted itself, so that the clean-up does not delete its name again (another file of
+// that name could be there by then, in another spelling, that the run never wrote).
+void UnlistFile(const char* path);
+
 // Deletes every path of a clean-up list (at most kCleanupListSize bytes), in order, skipping
 // any that cannot be deleted.
 void DeleteListedFiles(const char* list);

@@ -69,7 +69,7 @@ int ExpandSetupFile(const char* compressed, const char* expanded) {
     sys.DeleteFileA(target_path);
     return 0;
   }
-  sys.DeleteFileA(source_path);
+  if (sys.DeleteFileA(source_path)) UnlistFile(source_path);
   return 1;
 }
 

@@ -7,11 +7,7 @@ namespace {
 
 bool EqualsIgnoreAsciiCase(const char* a, std::size_t n, const char* b) {
   for (std::size_t i = 0; i < n; ++i) {
-    char x = a[i], y = b[i];
-    if (y == '\0') return false;
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
+    if (b[i] == '\0' || AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
   }
   return b[n] == '\0';
 }
@@ -30,6 +26,17 @@ bool IsDeviceName(const char* name) {
   for (const char* device : kDevices)
     if (EqualsIgnoreAsciiCase(name, stem, device)) return true;
   return false;
+}
+
+bool SameFileName(const char* a, const char* b, LeadBytePredicate is_lead) {
+  while (*a != '\0' && *b != '\0') {
+    const std::size_t length = CharacterLength(a, is_lead);
+    if (length != CharacterLength(b, is_lead)) return false;
+    if (length == 2 ? (a[0] != b[0] || a[1] != b[1]) : AsciiUpper(*a) != AsciiUpper(*b)) return false;
+    a += length;
+    b += length;
+  }
+  return *a == *b;
 }
 
 bool IsPlainFileName(const char* name, LeadBytePredicate is_lead) {

@@ -16,6 +16,10 @@ inline std::size_t CharacterLength(const char* p, LeadBytePredicate is_lead) {
   return (is_lead(static_cast<unsigned char>(*p)) && p[1] != '\0') ? 2 : 1;
 }
 
+// The letter in upper case for an ASCII lower-case letter; any other byte as it is. The one
+// case fold of names: Windows file names, devices, profile sections and keys.
+inline char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 // True when an entry of the set may be written under this name in the target directory: a
 // plain file name, not empty, with no directory part (backslash, slash, colon), no character
 // that a Windows file name cannot hold, no trailing dot or space (Windows strips them, so
@@ -26,6 +30,10 @@ bool IsPlainFileName(const char* name, LeadBytePredicate is_lead);
 // NUL, COM1-COM9, LPT1-LPT9, CONIN$ and CONOUT$, in any letter case, alone or before an
 // extension, with or without spaces before the dot ("con.txt", "COM1 .log", "NUL . x").
 bool IsDeviceName(const char* name);
+
+// True when two names name one file on Windows: equal once ASCII letters are folded to one
+// case, walked by characters so that a double-byte character's trail byte is never folded.
+bool SameFileName(const char* a, const char* b, LeadBytePredicate is_lead);
 
 // Code-page rules, usable on any platform: code page 932 (Japanese Windows) and UTF-8 /
 // single-byte code pages, in which no byte opens a double-byte character.

@@ -12,11 +12,17 @@ struct SystemOps {
   // Opens or creates a file. The core passes: GENERIC_READ + FILE_SHARE_READ + OPEN_EXISTING
   // for volumes; GENERIC_WRITE, no sharing, CREATE_ALWAYS for output files; access 0 +
   // FILE_SHARE_READ + OPEN_EXISTING to test that a file exists. Returns a handle, or
-  // INVALID_HANDLE_VALUE on failure (GetLastError tells why). An existing file is found
-  // regardless of ASCII letter case when the exact name is absent, for every disposition:
-  // CREATE_ALWAYS replaces it and it keeps its name (ERROR_ALREADY_EXISTS tells so on success).
-  // The dots and spaces that end the name are stripped; a device name (CON, NUL, COM1, ...)
-  // opens a device or fails, and never makes a file.
+  // INVALID_HANDLE_VALUE on failure (GetLastError tells why). A name is one name whatever its
+  // ASCII letter case, for every disposition: CREATE_ALWAYS replaces the existing file, which
+  // keeps its name (ERROR_ALREADY_EXISTS tells so on success). Where a directory holds several
+  // spellings of a name (a case-sensitive file system), the name stands for the one least in
+  // byte order, whatever spelling is asked for, the exact one included: creating, opening,
+  // testing, deleting, LZOpenFileA and the profile operations all reach that one file, so the
+  // file the set is written into is the one expanded and started. Anything that is not a
+  // regular file (a FIFO, a socket, a device under a plain name) is refused without waiting
+  // (ERROR_ACCESS_DENIED); so is writing or deleting a read-only file, even for a user whom the
+  // file system would let. The dots and spaces that end the name are stripped; a device name
+  // (CON, NUL, COM1, ...) opens a device or fails, and never makes a file.
   HANDLE(WINAPI* CreateFileA)(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                               DWORD disposition, DWORD flags, HANDLE template_file);
   // Reads up to `count` bytes. Success with *read == 0 is the end of the file; a short count
@@ -45,12 +51,14 @@ struct SystemOps {
   // ---- Profile (INI) files ----
 
   // Copies the value of `key` in `section` of the INI file into `buffer` (at most size - 1
-  // bytes and a NUL), or `default_value` when the file, section or key is missing. Section and
-  // key names match regardless of case. Returns the number of bytes copied, without the NUL.
+  // bytes and a NUL, cut before a character that does not fit whole), or `default_value` when
+  // the file, section or key is missing. Section and key names match regardless of case.
+  // Returns the number of bytes copied, without the NUL.
   DWORD(WINAPI* GetPrivateProfileStringA)(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer,
                                           DWORD size, LPCSTR path);
   // Creates or replaces `key` in `section` of the INI file, creating the file and the section
-  // when absent; every other line stays as it was. FALSE on failure.
+  // when absent; every other line stays as it was. FALSE on failure: a read-only file is not
+  // written (ERROR_ACCESS_DENIED).
   BOOL(WINAPI* WritePrivateProfileStringA)(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR path);
 
   // ---- Resources of the running module ----
@@ -71,10 +79,12 @@ struct SystemOps {
   // ---- Process, paths and threads ----
 
   // The full path of the running executable (null module). Returns its length; a result equal
-  // to `size` means it was cut short.
+  // to `size` means it was cut short; 0 when it fails, as when the path has no Windows form
+  // that names it exactly.
   DWORD(WINAPI* GetModuleFileNameA)(HMODULE module, LPSTR buffer, DWORD size);
   // The user's temporary directory, with its trailing backslash. Returns the length; a result
-  // greater than `size` is the size needed, and nothing was written.
+  // greater than `size` is the size needed, and nothing was written; 0 when it fails, as when
+  // the directory has no Windows form that names it exactly.
   DWORD(WINAPI* GetTempPathA)(DWORD size, LPSTR buffer);
   // Fills the start-up information the process was started with.
   void(WINAPI* GetStartupInfoA)(LPSTARTUPINFOA info);

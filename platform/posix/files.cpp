@@ -230,7 +230,8 @@ int OpenFlags(DWORD access, DWORD disposition) {
   return flags;
 }
 
-// Opens the mapped path as CreateFileA asks. The descriptor, or -1 with *error set.
+// Opens the mapped path as CreateFileA asks. The descriptor, or -1 with *error set. Opened
+// without waiting, so that a FIFO (whose open waits for the other end) is seen and refused.
 int OpenMapped(const char* mapped, int flags, DWORD* error) {
   if (payload::IsDeviceName(LastComponent(mapped))) return OpenDevice(LastComponent(mapped), flags, error);
   if ((flags & O_ACCMODE) != O_RDONLY && IsReadOnlyFile(mapped)) {
@@ -239,42 +240,52 @@ int OpenMapped(const char* mapped, int flags, DWORD* error) {
   }
   int fd;
   do {
-    fd = open(mapped, flags, 0666);
+    fd = open(mapped, flags | O_NONBLOCK, 0666);  // the umask takes its bits off
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    *error = errno == ENOENT ? NotFoundError(mapped) : ErrorFromErrno(errno);
+    // ENXIO: a FIFO that no one reads, opened for writing.
+    *error = errno == ENOENT ? NotFoundError(mapped) : ErrorFromErrno(errno == ENXIO ? EACCES : errno);
     return -1;
   }
+  // Only a regular file is a file: a directory, a FIFO, a socket or a device is refused.
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {  // a directory is not a file
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     *error = ERROR_ACCESS_DENIED;
     return -1;
   }
+  if ((flags & O_PATH) == 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   *error = ERROR_SUCCESS;
   return fd;
 }
+
+}  // namespace
+
+int OpenNamedFile(const char* path, DWORD access, DWORD disposition, char* mapped, bool* existed, DWORD* error) {
+  *error = ResolvePath(path, mapped, kPathMax);
+  const int flags = OpenFlags(access, disposition);
+  if (*error == ERROR_SUCCESS && flags < 0) *error = ERROR_INVALID_PARAMETER;
+  if (*error != ERROR_SUCCESS) return -1;
+  struct stat st;
+  if (existed != nullptr) *existed = (flags & O_CREAT) != 0 && lstat(mapped, &st) == 0;
+  return OpenMapped(mapped, flags, error);
+}
+
+namespace {
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
                           HANDLE) {
   // A file is one file whatever the letter case of its name: creating "QmrSetup.Ex_" where
   // "qmrsetup.ex_" is replaces that file, which keeps the name it has, as on Windows.
   char mapped[kPathMax];
-  DWORD error = ResolvePath(path, mapped, sizeof mapped);
-  const int flags = OpenFlags(access, disposition);
-  if (error == ERROR_SUCCESS && flags < 0) error = ERROR_INVALID_PARAMETER;
-  if (error != ERROR_SUCCESS) {
-    SetError(error);
-    return INVALID_HANDLE_VALUE;
-  }
-  struct stat st;
-  const bool existed = (flags & O_CREAT) != 0 && lstat(mapped, &st) == 0;
-  const int fd = OpenMapped(mapped, flags, &error);
+  DWORD error;
+  bool existed = false;
+  const int fd = OpenNamedFile(path, access, disposition, mapped, &existed, &error);
   if (fd < 0) {
     SetError(error);
     return INVALID_HANDLE_VALUE;
   }
-  const bool read_only = (flags & (O_ACCMODE | O_PATH)) == O_RDONLY;
+  const bool read_only = (access & GENERIC_READ) != 0 && (access & GENERIC_WRITE) == 0;
   // Volumes are read from start to end: let the system read further ahead of us as well.
   if (read_only) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   HANDLE handle = AddFile(fd, read_only);

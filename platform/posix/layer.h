@@ -2,6 +2,8 @@
 // thread's last error, and pseudo handles for threads and processes.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/system.h"
 
 namespace posix {
@@ -21,6 +23,17 @@ DWORD Error();
 // A handle that stands for a thread or a process: CloseHandle accepts it and does nothing.
 HANDLE NewPseudoHandle();
 bool IsPseudoHandle(HANDLE handle);
+
+// The bytes of the first `length` bytes of `text` that fit `limit`, cut before a character of
+// the code page (UTF-8) that does not fit whole: the one rule for texts cut to a buffer.
+std::size_t WholeCharacterPrefix(const char* text, std::size_t length, std::size_t limit);
+
+// Opens the file a Windows path names, as CreateFileA does for this access and disposition:
+// the one opening of a named file for CreateFileA, LZOpenFileA and the profile operations.
+// Writes the resolved POSIX path into `mapped` (kPathMax bytes) and, when `existed` is given,
+// whether a file was there before a creating disposition. Returns the descriptor, or -1 with
+// *error set (a read-only file asked to be written, anything not a regular file: ERROR_ACCESS_DENIED).
+int OpenNamedFile(const char* path, DWORD access, DWORD disposition, char* mapped, bool* existed, DWORD* error);
 
 // Closes a file handle of the file table. False when `handle` is not an open file.
 bool CloseFileHandle(HANDLE handle);

@@ -47,17 +47,13 @@ INT WINAPI LZOpenFileA(LPSTR path, LPOFSTRUCT record, WORD style) {
     return -1;
   }
   if (record != nullptr) std::memcpy(record->szPathName, path, length + 1);
+  // Named and opened as CreateFileA names and opens a file: a read-only file is not written,
+  // anything but a regular file is refused.
   char mapped[kPathMax];
-  DWORD error = ResolvePath(path, mapped, sizeof mapped);
-  int fd = -1;
-  if (error == ERROR_SUCCESS) {
-    if (style & OF_CREATE) {
-      fd = open(mapped, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-    } else {
-      fd = open(mapped, O_RDONLY | O_CLOEXEC);
-    }
-    if (fd < 0) error = ErrorFromErrno(errno);
-  }
+  DWORD error;
+  const bool create = (style & OF_CREATE) != 0;
+  const int fd = OpenNamedFile(path, create ? GENERIC_WRITE : GENERIC_READ, create ? CREATE_ALWAYS : OPEN_EXISTING,
+                               mapped, nullptr, &error);
   if (fd < 0) {
     if (record != nullptr) record->nErrCode = static_cast<WORD>(error);
     return -1;

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "format/names.h"
+
 namespace posix {
 
 namespace {
@@ -22,16 +24,6 @@ struct LinuxDirent64 {
   unsigned char d_type;
   char d_name[1];  // NUL-terminated, as long as d_reclen allows
 };
-
-bool EqualIgnoringAsciiCase(const char* a, const char* b) {
-  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-    char x = *a, y = *b;
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return *a == *b;
-}
 
 }  // namespace
 
@@ -63,9 +55,6 @@ DWORD MapPath(const char* windows_path, char* out, std::size_t size) {
 DWORD ResolvePath(const char* windows_path, char* out, std::size_t size) {
   const DWORD error = MapPath(windows_path, out, size);
   if (error != ERROR_SUCCESS) return error;
-  struct stat st;
-  if (lstat(out, &st) == 0 || errno != ENOENT) return ERROR_SUCCESS;
-
   char* slash = std::strrchr(out, '/');
   const char* name = slash != nullptr ? slash + 1 : out;
   if (*name == '\0') return ERROR_SUCCESS;
@@ -79,23 +68,24 @@ DWORD ResolvePath(const char* windows_path, char* out, std::size_t size) {
     directory[slash - out] = '\0';
   }
   // The directory is read with getdents64 into memory of this call's own: an opendir stream
-  // would take heap memory on every file the launcher creates.
+  // would take heap memory on every file the launcher creates. Every entry is looked at, the
+  // exact spelling too, so that the answer does not depend on the spelling asked for.
   const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return ERROR_SUCCESS;
   alignas(8) char entries[8192];
-  bool found = false;
-  for (long n; !found && (n = syscall(SYS_getdents64, fd, entries, sizeof entries)) > 0;) {
-    for (long at = 0; at < n && !found;) {
+  char chosen[256] = "";  // a directory entry's name has at most 255 bytes
+  for (long n; (n = syscall(SYS_getdents64, fd, entries, sizeof entries)) > 0;) {
+    for (long at = 0; at < n;) {
       const auto* entry = reinterpret_cast<const LinuxDirent64*>(entries + at);
-      if (EqualIgnoringAsciiCase(entry->d_name, name)) {
-        // Same length by construction, so the name fits where the old one was.
-        std::memcpy(const_cast<char*>(name), entry->d_name, std::strlen(entry->d_name));
-        found = true;
-      }
+      if (payload::SameFileName(entry->d_name, name, payload::IsLeadByteNone) &&
+          (chosen[0] == '\0' || std::strcmp(entry->d_name, chosen) < 0))
+        std::strcpy(chosen, entry->d_name);
       at += entry->d_reclen;
     }
   }
   close(fd);
+  // Same length by construction, so the name fits where the old one was.
+  if (chosen[0] != '\0') std::memcpy(const_cast<char*>(name), chosen, std::strlen(chosen));
   return ERROR_SUCCESS;
 }
 
@@ -111,7 +101,10 @@ bool ToWindowsPath(const char* posix_path, char* out, std::size_t size) {
     out[n++] = (*p == '/') ? '\\' : *p;
   }
   out[n] = '\0';
-  return true;
+  // A backslash in a POSIX name, or a name that ends in a dot or a space, has no faithful
+  // Windows form: mapped back, the path would name another file.
+  char back[kPathMax];
+  return MapPath(out, back, sizeof back) == ERROR_SUCCESS && std::strcmp(back, posix_path) == 0;
 }
 
 DWORD ErrorFromErrno(int error) {

@@ -1,5 +1,5 @@
 // Windows paths on POSIX, mapped as Wine maps them: drive Z: is the POSIX root and a backslash
-// is a slash. An existing file is found regardless of ASCII letter case.
+// is a slash. A name is one name whatever its ASCII letter case.
 #pragma once
 
 #include <cstddef>
@@ -16,12 +16,14 @@ inline constexpr std::size_t kPathMax = 4096;
 // path that cannot be mapped (another drive, a network path, too long), or ERROR_SUCCESS.
 DWORD MapPath(const char* windows_path, char* out, std::size_t size);
 
-// Maps a path as MapPath does, then, when no file of that exact name exists, looks for one
-// whose last component differs only in ASCII letter case and uses its name.
+// Maps a path as MapPath does, then names the file that its last component names by the rule
+// written beside CreateFileA in platform/system.h: every operation that names a file comes
+// here.
 DWORD ResolvePath(const char* windows_path, char* out, std::size_t size);
 
 // Turns a POSIX path into the Windows form the core sees: "/a/b" becomes "Z:\a\b".
-// Returns false when it does not fit.
+// Returns false when it does not fit, or when MapPath would not map it back to `posix_path`
+// (a backslash in a name, a last name ending in a dot or a space).
 bool ToWindowsPath(const char* posix_path, char* out, std::size_t size);
 
 // The Windows error code for an errno value.

@@ -42,6 +42,14 @@ DWORD CopyOut(const char* text, LPSTR buffer, DWORD size) {
   return static_cast<DWORD>(n);
 }
 
+// The Windows form of a POSIX path, into `out`. False, with the last error set, when it does
+// not fit or has no form that names it exactly (ToWindowsPath).
+bool WindowsForm(const char* posix_path, char* out, std::size_t size) {
+  if (ToWindowsPath(posix_path, out, size)) return true;
+  SetError(std::strlen(posix_path) + 3 > size ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME);
+  return false;
+}
+
 DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
   char posix_path[kPathMax];
   const ssize_t n = readlink("/proc/self/exe", posix_path, sizeof posix_path - 1);
@@ -51,10 +59,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
   }
   posix_path[n] = '\0';
   char windows_path[kPathMax];
-  if (!ToWindowsPath(posix_path, windows_path, sizeof windows_path)) {
-    SetError(ERROR_FILENAME_EXCED_RANGE);
-    return 0;
-  }
+  if (!WindowsForm(posix_path, windows_path, sizeof windows_path)) return 0;
   return CopyOut(windows_path, buffer, size);
 }
 
@@ -67,16 +72,12 @@ DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
     char cwd[kPathMax];
     if (getcwd(cwd, sizeof cwd) != nullptr) directory = std::string(cwd) + "/" + directory;
   }
+  // Mapped with its trailing slash, so that a last name ending in a dot or a space, which
+  // names a directory faithfully once the backslash follows it, is not refused.
+  if (directory.back() != '/') directory += '/';
   char windows_path[kPathMax];
-  if (!ToWindowsPath(directory.c_str(), windows_path, sizeof windows_path - 1)) {
-    SetError(ERROR_FILENAME_EXCED_RANGE);
-    return 0;
-  }
-  std::size_t n = std::strlen(windows_path);
-  if (n == 0 || windows_path[n - 1] != '\\') {
-    windows_path[n++] = '\\';
-    windows_path[n] = '\0';
-  }
+  if (!WindowsForm(directory.c_str(), windows_path, sizeof windows_path)) return 0;
+  const std::size_t n = std::strlen(windows_path);
   if (n + 1 > size) return static_cast<DWORD>(n + 1);  // the size needed; nothing written
   std::memcpy(buffer, windows_path, n + 1);
   return static_cast<DWORD>(n);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "format/names.h"
 #include "platform/posix/layer.h"
 #include "platform/posix/paths.h"
 
@@ -49,12 +50,8 @@ std::string_view Trim(std::string_view s) {
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (payload::AsciiUpper(a[i]) != payload::AsciiUpper(b[i])) return false;
   return true;
 }
 
@@ -207,34 +204,41 @@ namespace posix {
 
 namespace {
 
-// Reads a whole file. False when it cannot be read (a missing file gives ENOENT in errno).
-bool ReadWholeFile(const char* path, std::string* content) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+// Reads the whole profile file a Windows path names, opened with `access` by the rule every
+// named file is opened by (a write access refuses a read-only file). Its POSIX path goes into
+// `mapped` (kPathMax bytes) and its permission bits into *mode. The Windows error, or
+// ERROR_SUCCESS; ERROR_FILE_NOT_FOUND for a missing file.
+DWORD ReadProfileFile(const char* path, DWORD access, char* mapped, std::string* content, mode_t* mode) {
+  DWORD error;
+  const int fd = OpenNamedFile(path, access, OPEN_EXISTING, mapped, nullptr, &error);
+  if (fd < 0) return error;
+  struct stat st;
+  *mode = fstat(fd, &st) == 0 ? st.st_mode & 07777 : 0600;
   char buffer[16384];
   for (;;) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      close(fd);
-      return false;
+      error = ErrorFromErrno(errno);
+      break;
     }
     if (n == 0) break;
     content->append(buffer, static_cast<std::size_t>(n));
   }
   close(fd);
-  return true;
+  return error;
 }
 
-// Replaces the file with `content`: written whole to a temporary name beside it, then
-// renamed over it, so a failure never leaves a half-written file.
-bool ReplaceWholeFile(const char* path, const std::string& content) {
-  struct stat st;
-  const mode_t mode = stat(path, &st) == 0 ? (st.st_mode & 07777) : 0666;
+// Replaces the file with `content`: written whole to a new temporary name beside it, then
+// renamed over it, so a failure never leaves a half-written file. The file keeps `mode`; a
+// new one (null `mode`) has the bits the umask leaves. False with errno set on failure.
+bool ReplaceWholeFile(const char* path, const std::string& content, const mode_t* mode) {
   char temp[kPathMax];
-  if (std::snprintf(temp, sizeof temp, "%s.%ld.tmp", path, static_cast<long>(getpid())) >= static_cast<int>(sizeof temp))
+  if (std::snprintf(temp, sizeof temp, "%s.%ld.tmp", path, static_cast<long>(getpid())) >= static_cast<int>(sizeof temp)) {
+    errno = ENAMETOOLONG;
     return false;
-  const int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
+  }
+  const int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return false;
   std::size_t done = 0;
   bool ok = true;
@@ -247,10 +251,12 @@ bool ReplaceWholeFile(const char* path, const std::string& content) {
     }
     done += static_cast<std::size_t>(n);
   }
+  if (ok && mode != nullptr && fchmod(fd, *mode) != 0) ok = false;
   if (close(fd) != 0) ok = false;
-  if (ok) fchmodat(AT_FDCWD, temp, mode, 0);
   if (!ok || rename(temp, path) != 0) {
+    const int saved = errno;
     unlink(temp);
+    errno = saved;
     return false;
   }
   return true;
@@ -262,30 +268,32 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
   std::string value = default_value != nullptr ? default_value : "";
   char mapped[kPathMax];
   std::string content;
-  if (section != nullptr && key != nullptr && ResolvePath(path, mapped, sizeof mapped) == ERROR_SUCCESS &&
-      ReadWholeFile(mapped, &content)) {
+  mode_t mode;
+  if (section != nullptr && key != nullptr && ReadProfileFile(path, GENERIC_READ, mapped, &content, &mode) == ERROR_SUCCESS) {
     std::string found;
     if (ini::Lookup(content, section, key, &found)) value = found;
   }
-  const std::size_t n = value.size() < size - 1 ? value.size() : size - 1;
+  const std::size_t n = WholeCharacterPrefix(value.data(), value.size(), size - 1);
   std::memcpy(buffer, value.data(), n);
   buffer[n] = '\0';
   return static_cast<DWORD>(n);
 }
 
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR path) {
+  if (section == nullptr) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // Opened for writing, though only read, so that a read-only file is refused as Windows refuses it.
   char mapped[kPathMax];
-  DWORD error = ResolvePath(path, mapped, sizeof mapped);
-  if (error != ERROR_SUCCESS || section == nullptr) {
-    SetError(error != ERROR_SUCCESS ? error : ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   std::string content;
-  if (!ReadWholeFile(mapped, &content) && errno != ENOENT) {
-    SetError(ErrorFromErrno(errno));
+  mode_t mode;
+  const DWORD error = ReadProfileFile(path, GENERIC_READ | GENERIC_WRITE, mapped, &content, &mode);
+  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
+    SetError(error);
     return FALSE;
   }
-  if (!ReplaceWholeFile(mapped, ini::Update(content, section, key, value))) {
+  if (!ReplaceWholeFile(mapped, ini::Update(content, section, key, value), error == ERROR_SUCCESS ? &mode : nullptr)) {
     SetError(ErrorFromErrno(errno));
     return FALSE;
   }

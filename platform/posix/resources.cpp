@@ -70,12 +70,7 @@ int WINAPI LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
   for (int i = 0; i < rcdata::kStringCount; ++i) {
     if (rcdata::kStrings[i].id != id) continue;
     const char* text = rcdata::kStrings[i].text;
-    std::size_t n = std::strlen(text);
-    if (n > static_cast<std::size_t>(size - 1)) {
-      n = static_cast<std::size_t>(size - 1);
-      // Cut at a character boundary: never leave part of a UTF-8 sequence behind.
-      while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-    }
+    const std::size_t n = WholeCharacterPrefix(text, std::strlen(text), static_cast<std::size_t>(size - 1));
     std::memcpy(buffer, text, n);
     buffer[n] = '\0';
     return static_cast<int>(n);

@@ -112,6 +112,13 @@ BOOL WINAPI IsDBCSLeadByte(BYTE) { return FALSE; }
 
 }  // namespace
 
+std::size_t WholeCharacterPrefix(const char* text, std::size_t length, std::size_t limit) {
+  if (length <= limit) return length;
+  std::size_t n = limit;
+  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;  // a UTF-8 continuation byte
+  return n;
+}
+
 void FillTextOps(SystemOps& ops) {
   ops.lstrcpyA = lstrcpyA;
   ops.lstrcatA = lstrcatA;

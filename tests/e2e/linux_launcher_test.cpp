@@ -1,6 +1,8 @@
 // The real Linux launcher on real sets: answers on standard input, files in a real temporary
 // directory, a real setup program started.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 #include "support/launcher_set.h"
 #include "support/process.h"
@@ -49,10 +51,21 @@ class LinuxLauncherTest : public ::testing::Test {
   std::filesystem::path record() const { return ws_.Path("record/setup.txt"); }
 
   // Starts the launcher from another directory, with its own temporary directory.
-  std::unique_ptr<ChildProcess> Start() {
+  std::unique_ptr<ChildProcess> Start(const std::filesystem::path& temp_dir) {
     return std::make_unique<ChildProcess>(launcher(), ws_.Path("elsewhere"),
-                                          std::map<std::string, std::string>{{"TMPDIR", tmp().string()},
+                                          std::map<std::string, std::string>{{"TMPDIR", temp_dir.string()},
                                                                              {"QMR_TEST_RECORD", record().string()}});
+  }
+  std::unique_ptr<ChildProcess> Start() { return Start(tmp()); }
+
+  // Runs the launcher, which must show the error and start no setup program.
+  void ExpectTheRunFails(const std::filesystem::path& temp_dir) {
+    auto run = Start(temp_dir);
+    run->Answer("y");
+    ASSERT_TRUE(run->WaitForError(kError)) << run->error_output();
+    run->Answer("");
+    EXPECT_EQ(run->Wait(), 0);
+    EXPECT_FALSE(std::filesystem::exists(record())) << "no setup program was started";
   }
 
   void WriteDisk2() { WriteBytes(ws_.Path("set/Disk2"), disk2_); }
@@ -135,6 +148,63 @@ TEST_F(LinuxLauncherTest, NoAtTheConfirmationOrTheEndOfInputChangesNothing) {
     EXPECT_EQ(run->error_output().find("自己展開プログラムが必要なファイル"), std::string::npos)
         << "the progress dialog never showed";
   }
+}
+
+TEST_F(LinuxLauncherTest, TemporaryDirectoryTheRunCannotUseFailsItCleanly) {
+  WriteDisk2();
+  // A backslash in the directory's name: its Windows form would name "a/b" instead.
+  const std::filesystem::path backslash = ws_.Path("a\\b");
+  std::filesystem::create_directories(backslash);
+  std::filesystem::create_directories(ws_.Path("a/b"));
+  ExpectTheRunFails(backslash);
+  EXPECT_TRUE(std::filesystem::is_empty(backslash));
+  EXPECT_TRUE(std::filesystem::is_empty(ws_.Path("a/b")));
+
+  // A FIFO named like an entry, whose reader would take the set's data: refused, not waited on.
+  ASSERT_EQ(mkfifo((tmp() / "DATA.BIN").c_str(), 0666), 0);
+  ExpectTheRunFails(tmp());
+  EXPECT_TRUE(FileNames(tmp()).empty());
+  EXPECT_TRUE(std::filesystem::is_fifo(tmp() / "DATA.BIN"));
+}
+
+// A small file system of its own, mounted for the test and always unmounted.
+class SmallDisk {
+ public:
+  SmallDisk(const std::filesystem::path& directory, const char* size) : directory_(directory) {
+    std::filesystem::create_directories(directory_);
+    mounted_ = mount("tmpfs", directory_.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) umount2(directory_.c_str(), MNT_DETACH);
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::filesystem::path directory_;
+  bool mounted_ = false;
+};
+
+TEST_F(LinuxLauncherTest, DiskThatFillsUpFailsTheRunLeavesNothingAndStartsNothing) {
+  // The set's 70,000 bytes of data.bin do not fit 64 KiB.
+  {
+    SmallDisk disk(ws_.Path("full"), "64k");
+    if (!disk.mounted()) GTEST_SKIP() << "mounting a file system is not permitted here";
+    WriteDisk2();
+    ExpectTheRunFails(ws_.Path("full"));
+    EXPECT_TRUE(FileNames(ws_.Path("full")).empty());
+  }
+  // Every entry fits, but the setup program's 300,000 bytes, expanded, do not.
+  const Bytes program = Compress(kSetupProgram + std::string(300000, '#'), 'e');
+  ASSERT_LT(program.size(), 48000u);
+  const auto total = static_cast<std::int32_t>(info_.size() + program.size());
+  WriteLauncherFile(QMR_LAUNCHER_PATH, launcher(),
+                    VolumeBuilder(total).Entry("qmrsetup.in_", info_).Entry("qmrsetup.ex_", program).bytes());
+  SmallDisk disk(ws_.Path("full"), "64k");
+  ASSERT_TRUE(disk.mounted());
+  ExpectTheRunFails(ws_.Path("full"));
+  EXPECT_TRUE(FileNames(ws_.Path("full")).empty());
 }
 
 }  // namespace

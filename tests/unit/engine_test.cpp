@@ -23,8 +23,8 @@ TEST_F(EngineTest, SetOverThreeVolumesIsExtractedWithTimesAndHandedOver) {
   EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.exe"), kProgramText);
   EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.inf"), kInfText) << "no presets: the file stays as expanded";
   for (const char* name : {"a.txt", "big.bin", "empty"}) EXPECT_EQ(LastWriteFileTime(temp_dir() / name), kSampleTime);
-  EXPECT_EQ(CleanupPaths(), (std::vector<std::string>{TempPath("a.txt"), TempPath("qmrsetup.in_"), TempPath("big.bin"),
-                                                      TempPath("qmrsetup.ex_"), TempPath("empty")}));
+  // The compressed setup files, deleted by the hand-off, are off the list.
+  EXPECT_EQ(CleanupPaths(), (std::vector<std::string>{TempPath("a.txt"), TempPath("big.bin"), TempPath("empty")}));
   EXPECT_EQ(g_run.volume_number, 3);
 
   const std::vector<int> progress = platform().ProgressPositions();
@@ -94,8 +94,8 @@ TEST_F(EngineTest, EntryEdgesOfTheFormat) {
   EXPECT_EQ(LastWriteFileTime(temp_dir() / "xyz"), kSampleTime + 1);
   EXPECT_EQ(ReadText(temp_dir() / "ab"), "ok");
   const auto paths = CleanupPaths();
-  EXPECT_EQ(std::count(paths.begin(), paths.end(), TempPath("dup")), 2);
-  EXPECT_EQ(std::count(paths.begin(), paths.end(), TempPath("DUP")), 1);
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), TempPath("dup")), 1) << "one name, listed once, in any spelling";
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), TempPath("DUP")), 0);
 }
 
 TEST_F(EngineTest, VolumesAreReadToTheirEndAndFollowedOnlyWhileShortOfTheTotal) {

@@ -25,6 +25,17 @@ TEST_F(HandoffTest, SetupFilesAreFoundWhateverTheLetterCaseAndMayBeStoredUncompr
   EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.inf"), inf) << "an uncompressed file is copied unchanged";
   EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.exe"), kProgramText) << "the set's program, not the stale one";
   EXPECT_EQ(FileNames(temp_dir()), (std::vector<std::string>{"qmrsetup.exe", "qmrsetup.inf"}));
+
+  // Two stale spellings (a case-sensitive file system): the set's data goes into one of them,
+  // and that one is expanded and started, never the other.
+  ResetExtractionState();
+  SetModulePath(WindowsPath(launcher()));
+  SetTempDir(WindowsPath(temp_dir(), true));
+  std::filesystem::remove(temp_dir() / "qmrsetup.exe");
+  WriteText(temp_dir() / "qmrsetup.ex_", "#!/bin/sh\necho stale lower\n");
+  WriteText(temp_dir() / "QMRSETUP.EX_", "#!/bin/sh\necho stale upper\n");
+  ASSERT_EQ(ExtractAndLaunch(), 1);
+  EXPECT_EQ(ReadText(temp_dir() / "qmrsetup.exe"), kProgramText) << "the set's program, not a stale one";
 }
 
 TEST_F(HandoffTest, MissingSetupFileFailsTheRunAndRemovesWhatWasExpanded) {
@@ -32,6 +43,12 @@ TEST_F(HandoffTest, MissingSetupFileFailsTheRunAndRemovesWhatWasExpanded) {
   EXPECT_EQ(ExtractAndLaunch(), 0);
   EXPECT_EQ(FileNames(temp_dir()), (std::vector<std::string>{"other"})) << "the expanded information file is gone";
   EXPECT_TRUE(platform().Processes().empty());
+  // The clean-up deletes what the run wrote and nothing else: not a file of another spelling of
+  // a name the hand-off has already deleted.
+  WriteText(temp_dir() / "QMRSETUP.IN_", "foreign");
+  DeleteListedFiles(g_run.cleanup_list);
+  EXPECT_EQ(FileNames(temp_dir()), (std::vector<std::string>{"QMRSETUP.IN_"}));
+  EXPECT_EQ(ReadText(temp_dir() / "QMRSETUP.IN_"), "foreign");
 
   ResetExtractionState();
   SetModulePath(WindowsPath(launcher()));

@@ -2,6 +2,7 @@
 // message boxes on standard input, LZ32.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -38,9 +39,21 @@ TEST(PosixPaths, WindowsPathsMapAsWineMapsThem) {
       EXPECT_STREQ(out, c.posix);
     }
   }
+  // The other way, a POSIX path is given a Windows form only when that form names it exactly.
+  const Case back[] = {
+      {"Z:\\tmp\\q dir\\", "/tmp/q dir/"}, {"Z:\\tmp\\x.\\", "/tmp/x./"}, {nullptr, "/tmp/a\\b"},
+      {nullptr, "/tmp/a\\b/"},               {nullptr, "/tmp/setup."},         {nullptr, "/tmp/setup "},
+  };
+  for (const Case& c : back) {
+    char out[posix::kPathMax];
+    EXPECT_EQ(posix::ToWindowsPath(c.posix, out, sizeof out), c.windows != nullptr) << c.posix;
+    if (c.windows != nullptr) {
+      EXPECT_STREQ(out, c.windows);
+    }
+  }
 }
 
-TEST(PosixFiles, ExistingFileIsFoundRegardlessOfLetterCaseWhenTheExactNameIsAbsent) {
+TEST(PosixFiles, ANameStandsForTheSameFileInEverySpellingAndEveryOperation) {
   Workspace ws;
   WriteText(ws.Path("QmrSetup.Ex_"), "upper");
   WriteText(ws.Path("exact"), "exact");
@@ -55,11 +68,29 @@ TEST(PosixFiles, ExistingFileIsFoundRegardlessOfLetterCaseWhenTheExactNameIsAbse
   EXPECT_TRUE(Os().CloseHandle(file));
   EXPECT_FALSE(Os().CloseHandle(file)) << "a handle closes once";
 
-  file = Os().CreateFileA(WindowsPath(ws.Path("exact")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  EXPECT_TRUE(Os().ReadFile(file, buffer, sizeof buffer, &read, nullptr));
-  EXPECT_EQ(std::string(buffer, read), "exact") << "the exact name wins";
-  Os().CloseHandle(file);
+  // Two spellings of one name (a case-sensitive file system): every spelling, the exact one
+  // too, and every operation reach the one least in byte order, "EXACT".
+  for (const char* spelling : {"exact", "EXACT", "Exact"}) {
+    file = Os().CreateFileA(WindowsPath(ws.Path(spelling)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_TRUE(Os().ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(std::string(buffer, read), "other") << spelling;
+    Os().CloseHandle(file);
+  }
+  std::string exact = WindowsPath(ws.Path("exact")), copy = WindowsPath(ws.Path("copy"));
+  OFSTRUCT record = {};
+  const INT lz = Os().LZOpenFileA(exact.data(), &record, OF_READ), out = Os().LZOpenFileA(copy.data(), &record, OF_CREATE);
+  EXPECT_EQ(Os().LZCopy(lz, out), 5);
+  Os().LZClose(lz);
+  Os().LZClose(out);
+  EXPECT_EQ(ReadText(ws.Path("copy")), "other");
+  std::filesystem::remove(ws.Path("copy"));
+  EXPECT_TRUE(Os().WritePrivateProfileStringA("A", "k", "v", exact.c_str()));
+  EXPECT_EQ(ReadText(ws.Path("EXACT")), "other\r\n[A]\r\nk=v\r\n");
+  EXPECT_EQ(ReadText(ws.Path("exact")), "exact");
+  EXPECT_TRUE(Os().DeleteFileA(exact.c_str()));
+  EXPECT_EQ(ReadText(ws.Path("exact")), "exact") << "the other spelling was deleted";
+  WriteText(ws.Path("EXACT"), "other");
 
   // Creating a file replaces the one whose name differs only in case, which keeps its name.
   file = Os().CreateFileA(WindowsPath(ws.Path("qmrsetup.EX_")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -113,6 +144,36 @@ TEST(PosixFiles, OpenReadSeekAndTheirFailures) {
   file = Os().CreateFileA(path.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   EXPECT_NE(file, INVALID_HANDLE_VALUE);
   Os().CloseHandle(file);
+}
+
+TEST(PosixFiles, FifoOrSocketNamedLikeAFileIsRefusedWithoutWaiting) {
+  Workspace ws;
+  ASSERT_EQ(mkfifo(ws.Path("fifo").c_str(), 0666), 0);
+  ASSERT_EQ(mkfifo(ws.Path("read.fifo").c_str(), 0666), 0);
+  // Someone holds the reading end: an open for writing would succeed and feed them the data.
+  const int reader = open(ws.Path("read.fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  for (const char* name : {"FIFO", "read.fifo"}) {
+    SCOPED_TRACE(name);
+    std::string path = WindowsPath(ws.Path(name));
+    for (const DWORD access : {0ul, static_cast<unsigned long>(GENERIC_READ), static_cast<unsigned long>(GENERIC_WRITE)}) {
+      EXPECT_EQ(Os().CreateFileA(path.c_str(), access, 0, nullptr, access == GENERIC_WRITE ? CREATE_ALWAYS : OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr),
+                INVALID_HANDLE_VALUE) << access;
+      EXPECT_EQ(Os().GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << access;
+    }
+    OFSTRUCT record = {};
+    EXPECT_LT(Os().LZOpenFileA(path.data(), &record, OF_READ), 0);
+    EXPECT_LT(Os().LZOpenFileA(path.data(), &record, OF_CREATE), 0);
+    char value[8];
+    EXPECT_EQ(Os().GetPrivateProfileStringA("A", "k", "none", value, sizeof value, path.c_str()), 4u);
+    EXPECT_FALSE(Os().WritePrivateProfileStringA("A", "k", "v", path.c_str()));
+  }
+  char left[8];
+  EXPECT_LT(read(reader, left, sizeof left), 1) << "nothing was written into the FIFO";
+  close(reader);
+  EXPECT_TRUE(std::filesystem::is_fifo(ws.Path("fifo")) && std::filesystem::is_fifo(ws.Path("read.fifo")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(ws.root()), {}), 2) << "no file was made";
 }
 
 TEST(PosixFiles, CreatedFileKeepsItsLastWriteTimeTo100NanosecondsAndNeverFollowsALink) {
@@ -169,6 +230,11 @@ TEST(PosixProcess, ModulePathAndTemporaryDirectoryAreWindowsPaths) {
   unsetenv("TMPDIR");
   Os().GetTempPathA(sizeof buffer, buffer);
   EXPECT_STREQ(buffer, "Z:\\tmp\\");
+  // A backslash in a POSIX name has no Windows form that names it: the call fails.
+  setenv("TMPDIR", "/tmp/a\\b", 1);
+  EXPECT_EQ(Os().GetTempPathA(sizeof buffer, buffer), 0u);
+  EXPECT_EQ(Os().GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  unsetenv("TMPDIR");
   if (saved != nullptr) setenv("TMPDIR", saved_value.c_str(), 1);
 }
 
@@ -335,6 +401,15 @@ TEST(PosixLz, ExpandsCompressedFilesCopiesOthersAndReportsTruncation) {
   OFSTRUCT record = {};
   EXPECT_LT(Os().LZOpenFileA(long_path.data(), &record, OF_CREATE), 0) << "the path does not fit the record";
   EXPECT_FALSE(std::filesystem::exists(ws.Path(std::string(128, 'x'))));
+
+  // A read-only file is not written through, though root could.
+  WriteText(ws.Path("ro.inf"), "kept");
+  chmod(ws.Path("ro.inf").c_str(), 0444);
+  std::string read_only = WindowsPath(ws.Path("RO.inf"));
+  EXPECT_LT(Os().LZOpenFileA(read_only.data(), &record, OF_CREATE), 0);
+  EXPECT_EQ(record.nErrCode, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ReadText(ws.Path("ro.inf")), "kept");
+  chmod(ws.Path("ro.inf").c_str(), 0644);
 }
 
 }  // namespace

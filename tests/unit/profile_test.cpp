@@ -1,5 +1,6 @@
 // INI files as the profile operations read and write them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/posix/profile.h"
 #include "platform/system.h"
@@ -65,6 +66,36 @@ TEST(Profile, ProfileOperationsReadAndWriteRealFiles) {
   EXPECT_EQ(NativeSystem().GetPrivateProfileStringA("ACCOUNT", "pop3server", "", buffer, 5, path.c_str()), 4u);
   EXPECT_STREQ(buffer, "pop.") << "cut to the buffer";
   EXPECT_EQ(FileNames(ws.root()), std::vector<std::string>{"setup.inf"}) << "no temporary file is left";
+
+  // A value is cut before a character that does not fit whole: 258 bytes, then a 3-byte one.
+  const std::string long_value = std::string(258, 'v') + "あ";
+  EXPECT_TRUE(NativeSystem().WritePrivateProfileStringA("Account", "SMTPServer", long_value.c_str(), path.c_str()));
+  EXPECT_EQ(NativeSystem().GetPrivateProfileStringA("Account", "SMTPServer", "", buffer, sizeof buffer, path.c_str()),
+            258u);
+  EXPECT_EQ(std::string(buffer), std::string(258, 'v'));
+}
+
+TEST(Profile, WriterKeepsReadOnlyFilesAndTheModesOfFilesAndTheUmask) {
+  Workspace ws;
+  const mode_t saved_umask = umask(027);
+  const std::string fresh = WindowsPath(ws.Path("fresh.inf")), kept = WindowsPath(ws.Path("kept.inf"));
+  EXPECT_TRUE(NativeSystem().WritePrivateProfileStringA("A", "k", "v", fresh.c_str()));
+  EXPECT_EQ(std::filesystem::status(ws.Path("fresh.inf")).permissions(), std::filesystem::perms(0640))
+      << "a new file has the bits the umask leaves";
+  WriteText(ws.Path("kept.inf"), "[A]\r\nk=1\r\n");
+  chmod(ws.Path("kept.inf").c_str(), 0604);
+  EXPECT_TRUE(NativeSystem().WritePrivateProfileStringA("A", "k", "2", kept.c_str()));
+  EXPECT_EQ(std::filesystem::status(ws.Path("kept.inf")).permissions(), std::filesystem::perms(0604));
+  umask(saved_umask);
+
+  // A read-only file is neither replaced nor written, even by root; in any spelling of its name.
+  WriteText(ws.Path("ro.inf"), "[A]\r\nk=1\r\n");
+  chmod(ws.Path("ro.inf").c_str(), 0444);
+  EXPECT_FALSE(NativeSystem().WritePrivateProfileStringA("A", "k", "2", WindowsPath(ws.Path("RO.INF")).c_str()));
+  EXPECT_EQ(NativeSystem().GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(ReadText(ws.Path("ro.inf")), "[A]\r\nk=1\r\n");
+  EXPECT_EQ(FileNames(ws.root()), (std::vector<std::string>{"fresh.inf", "kept.inf", "ro.inf"}));
+  chmod(ws.Path("ro.inf").c_str(), 0644);
 }
 
 }  // namespace

@@ -256,7 +256,9 @@ TEST_F(ShellTest, TemporaryDirectoryAlwaysEndsInABackslash) {
     std::string expected;
   };
   const std::string dir = WindowsPath(temp_dir());
-  for (const Case& c : {Case{dir, dir + "\\"}, Case{dir + "\\", dir + "\\"}, Case{"", "\\"}}) {
+  // An empty answer is a failure (GetTempPathA returns 0): no backslash, which would name the
+  // root of the drive.
+  for (const Case& c : {Case{dir, dir + "\\"}, Case{dir + "\\", dir + "\\"}, Case{"", ""}}) {
     ResetExtractionState();
     TestPlatform inner;
     inner.SetTempPath(c.reported);
@@ -267,16 +269,23 @@ TEST_F(ShellTest, TemporaryDirectoryAlwaysEndsInABackslash) {
   }
 }
 
-TEST_F(ShellTest, TemporaryDirectoryWithNoRoomForItsBackslashFailsTheRunBeforeExtracting) {
+TEST_F(ShellTest, TemporaryDirectoryWithNoRoomForItsBackslashOrUnreadableFailsTheRunBeforeExtracting) {
   WriteSet(SampleSet());
   const std::string full = "Z:\\" + std::string(256, 't');  // 259 bytes
-  platform().SetTempPath(full);
-  platform().AnswerMessageBoxes({IDYES, IDOK});
-  RunLauncher();
-  EXPECT_EQ(std::string(g_run.temp_dir), full);
-  ASSERT_EQ(platform().MessageBoxes().size(), 2u);
-  EXPECT_EQ(platform().MessageBoxes()[1].text, kError);
-  EXPECT_EQ(platform().Calls(Op::kCreateFileA), 0) << "not even volume 1 was opened";
+  for (const bool unreadable : {false, true}) {
+    SCOPED_TRACE(unreadable ? "GetTempPathA fails" : "259 bytes");
+    ResetExtractionState();
+    TestPlatform inner;
+    inner.SetModulePath(WindowsPath(launcher()));
+    inner.SetTempPath(full);
+    if (unreadable) inner.InjectFault(Op::kGetTempPathA, 1);  // as for a TMPDIR with no Windows form
+    inner.AnswerMessageBoxes({IDYES, IDOK});
+    RunLauncher();
+    EXPECT_EQ(std::string(g_run.temp_dir), unreadable ? "" : full);
+    ASSERT_EQ(inner.MessageBoxes().size(), 2u);
+    EXPECT_EQ(inner.MessageBoxes()[1].text, kError);
+    EXPECT_EQ(inner.Calls(Op::kCreateFileA), 0) << "not even volume 1 was opened";
+  }
 }
 
 TEST_F(ShellTest, DialogIsCentredWithItsLeftEdgeOnAMultipleOfEight) {

@@ -100,6 +100,16 @@ TEST(TextRules, EntryNamesMustBePlainFileNames) {
   EXPECT_FALSE(IsPlainFileName(sofuto.c_str(), IsLeadByteNone));
 }
 
+TEST(TextRules, NamesDifferingOnlyInAsciiLetterCaseAreOneName) {
+  EXPECT_TRUE(payload::SameFileName("QmrSetup.Ex_", "qmrsetup.EX_", IsLeadByteCp932));
+  EXPECT_TRUE(payload::SameFileName((kSo + ".Txt").c_str(), (kSo + ".tXT").c_str(), IsLeadByteCp932));
+  EXPECT_FALSE(payload::SameFileName("qmrsetup.ex_", "qmrsetup.ex", IsLeadByteCp932));
+  EXPECT_FALSE(payload::SameFileName("a_", "a\x7F", IsLeadByteCp932));
+  // Trail bytes are no letters: "\x83\x61" and "\x83\x41" are two characters of code page 932.
+  EXPECT_FALSE(payload::SameFileName("\x83\x61.txt", "\x83\x41.TXT", IsLeadByteCp932));
+  EXPECT_TRUE(payload::SameFileName("\x83\x61.txt", "\x83\x41.TXT", IsLeadByteNone));
+}
+
 TEST(TextRules, JoinTextsRefusesWhatDoesNotFit) {
   char out[8];
   EXPECT_TRUE(JoinTexts(out, sizeof out, "abc", "defg"));

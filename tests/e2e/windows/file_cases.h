@@ -56,6 +56,11 @@ inline constexpr const char* kWineAsRootDiffers =
     "Wine run by root writes a read-only file (the file system lets root); Windows, Wine run "
     "by anyone else, and the POSIX layer refuse it with ERROR_ACCESS_DENIED.";
 
+inline constexpr const char* kTwoSpellingsDiffer =
+    "Windows cannot hold two spellings of one name; Wine, given them by a case-sensitive file "
+    "system, takes the exact spelling asked for, while the POSIX layer takes the one least in "
+    "byte order whatever the spelling, so that every spelling the launcher uses reaches one file.";
+
 inline constexpr const char* kCodePageDiffers =
     "the same lines are written, but Wine reads the file in code page 932, where the bytes EF BB "
     "are no character, and writes 81 45 (U+30FB) in their place; in the POSIX layer's UTF-8 "
@@ -83,6 +88,10 @@ inline const Case kCases[] = {
     {"create-new-over-other-case", {{"a.txt", "old"}}, {CreateNew("A.TXT")}},
     {"open-exists-delete-other-case", {{"QmrSetup.Inf", "inf"}},
      {Read("QMRSETUP.INF"), Exists("qmrsetup.inf"), Delete("qmrsetup.INF"), Delete("qmrsetup.inf")}},
+    {"spellings-reach-one-file", {}, {Create("QmrSetup.Ex_", "set"), Read("qmrsetup.ex_"), Delete("QMRSETUP.EX_"),
+     Exists("QmrSetup.Ex_")}},
+    {"two-spellings-on-disk", {{"qmrsetup.ex_", "lower"}, {"QMRSETUP.EX_", "upper"}},
+     {Read("qmrsetup.ex_"), Read("QmrSetup.Ex_")}, kTwoSpellingsDiffer},
     {"missing-file", {}, {Read("missing"), Exists("missing"), Delete("missing")}},
     {"missing-directory", {}, {Create("nodir\\a"), Read("nodir\\a"), Delete("nodir\\a")}},
     // Trailing dots and spaces are stripped from the last component.
@@ -109,6 +118,8 @@ inline const Case kCases[] = {
     // An existing read-only file, a directory where a file is expected.
     {"read-only-file", {{"ro.txt", "ro", true}}, {Read("ro.txt"), Exists("RO.TXT"), Delete("ro.txt"), Read("RO.txt")}},
     {"read-only-file-replaced", {{"ro.txt", "ro", true}}, {Create("RO.TXT")}, kWineAsRootDiffers, kWineAsRootDiffers},
+    {"read-only-profile-written", {{"p.ini", "[A]\r\nk=1\r\n", true}}, {Put("A", "k", "2", "P.INI"), Get("A", "k")},
+     kWineAsRootDiffers, kWineAsRootDiffers},
     {"directory-for-a-file", {{"sub", nullptr}}, {Create("sub"), Read("SUB"), Exists("sub"), Delete("sub")}},
     {"create-new-over-directory", {{"sub", nullptr}}, {CreateNew("sub")}},
     // Last-write times: 0 leaves the time; a FILETIME with its top bit set is no time.
