@@ -8,7 +8,6 @@
 #include <functional>
 #include <limits>
 
-#include "extract/extract.h"
 #include "format/layout.h"
 #include "format/little_endian.h"
 #include "pack/builder.h"
@@ -16,6 +15,7 @@
 #include "pack/paths.h"
 #include "pack/reading.h"
 #include "platform/testing/test_platform.h"
+#include "support/launcher_verdict.h"
 #include "support/minimal_stubs.h"
 #include "support/workspace.h"
 #include "szdd/szdd.h"
@@ -562,26 +562,6 @@ TEST(PackTempDir, OnlyWhatTheLauncherCanBeGivenIsATemporaryDirectory) {
 
 // ---- verify is the launcher ----
 
-// The launcher's own verdict on a set: its engine over the testing platform, extracting into
-// `temp` (a real directory, in the launcher's form).
-bool LauncherExtracts(const std::filesystem::path& launcher, const std::string& temp) {
-  pack::StubInfo info;
-  std::string error;
-  if (!pack::InspectStub(ReadBytes(launcher), &info, &error)) return false;
-  testing_platform::TestPlatform platform;
-  Bytes offset(4), version(payload::kVersionResourceSize, 0);
-  payload::WriteLE32(offset.data(), info.payload_offset);
-  std::copy(info.version.begin(), info.version.end(), version.begin());
-  platform.SetCustomResource(payload::kOffsetResourceId, offset);
-  platform.SetCustomResource(payload::kVersionResourceId, version);
-  if (info.kind == pack::StubKind::kWindows)
-    platform.SetLeadBytePredicate([](BYTE b) -> BOOL { return payload::IsLeadByteCp932(b); });
-  ResetExtractionState();
-  std::strcpy(g_run.module_path, pack::WindowsForm(launcher).c_str());
-  std::strcpy(g_run.temp_dir, temp.c_str());
-  return ExtractAndLaunch() == 1;
-}
-
 // Entries after the setup files whose paths in a temporary directory of `temp` bytes make the
 // clean-up list take `list_bytes` bytes, its final empty string included.
 std::vector<PackEntry> FillingTheCleanupList(std::vector<PackEntry> entries, std::size_t temp, std::size_t list_bytes) {
@@ -657,7 +637,7 @@ TEST_F(PackFiles, VerifyCallsASetSoundExactlyWhenTheLauncherExtractsIt) {
     const pack::Verification v = pack::VerifySet(ws_.Path(launcher), temp);
     std::filesystem::remove_all(ws_.Path("tmp"));
     std::filesystem::create_directories(ws_.Path("tmp"));
-    EXPECT_EQ(LauncherExtracts(ws_.Path(launcher), temp), c.sound);
+    EXPECT_EQ(LauncherExtracts(ws_.Path(launcher), ReadBytes(ws_.Path(launcher)), temp), c.sound);
     EXPECT_EQ(v.sound(), c.sound) << (v.findings.empty() ? "" : v.findings[0].text);
     if (!c.error.empty()) {
       EXPECT_NE(v.findings.at(0).text.find(c.error), std::string::npos) << v.findings[0].text;
