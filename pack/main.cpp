@@ -29,7 +29,7 @@ const char kVersion[] = QMR_VERSION;
 
 const char kUsageHead[] =
     "Usage: qmrpack COMMAND [OPTION]... [ARGUMENT]...\n"
-    "Makes, lists and checks sets for the Quillmoor setup launcher.\n"
+    "Makes, lists, checks and extracts sets for the Quillmoor setup launcher.\n"
     "\n";
 const char kUsageTail[] =
     "  qmrpack help [COMMAND], qmrpack --help, qmrpack COMMAND --help\n"

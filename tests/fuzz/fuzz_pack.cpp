@@ -129,7 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const pack::ListedEntry& entry : first->entries) names.push_back(entry.name);
     const CodePage other = first->is_launcher && first->stub.kind == pack::StubKind::kWindows ? CodePage::kUtf8
                                                                                                : CodePage::kCp932;
-    if (const auto again = List(launcher, &other)) CheckSameBut(*first, *again);
+    const auto again = List(launcher, &other);
+    Check(again.has_value());
+    if (first->is_launcher) CheckSameBut(*first, *again);
   }
   for (std::size_t i = 1; i < files.size(); ++i) {
     const fs::path path = directory / ("Disk" + std::to_string(i + 1));
