@@ -577,14 +577,14 @@ std::vector<PackEntry> FillingTheCleanupList(std::vector<PackEntry> entries, std
 }
 
 TEST_F(PackFiles, VerifyCallsASetSoundExactlyWhenTheLauncherExtractsIt) {
-  const std::string temp = WindowsPath(ws_.Path("tmp"), true);
-  std::filesystem::create_directories(ws_.Path("tmp"));
+  const std::size_t temp_size = WindowsPath(ws_.Path("tmp"), true).size();
   const auto sized = [](std::size_t n) { return Entry("data.bin", RandomBytes(n, 5)); };
   struct Case {
     std::string name;
     std::function<void()> make;
     bool sound;
     std::string error;
+    std::string temp_dir = "tmp";  // the temporary directory, in the workspace
   } cases[] = {
       {"an entry with a negative size", [&] {
          std::vector<PackEntry> entries = SoundEntries();
@@ -596,10 +596,10 @@ TEST_F(PackFiles, VerifyCallsASetSoundExactlyWhenTheLauncherExtractsIt) {
          });
        }, true, ""},
       {"one byte over the clean-up list", [&] {
-         WriteComposed(ws_, FillingTheCleanupList(SoundEntries(), temp.size(), payload::kCleanupListSize + 1));
+         WriteComposed(ws_, FillingTheCleanupList(SoundEntries(), temp_size, payload::kCleanupListSize + 1));
        }, false, "does not fit the clean-up list"},
       {"a clean-up list filled to its last byte", [&] {
-         WriteComposed(ws_, FillingTheCleanupList(SoundEntries(), temp.size(), payload::kCleanupListSize));
+         WriteComposed(ws_, FillingTheCleanupList(SoundEntries(), temp_size, payload::kCleanupListSize));
        }, true, ""},
       {"a set that reads Disk10", [&] {
          std::vector<PackEntry> entries = SoundEntries();
@@ -609,6 +609,13 @@ TEST_F(PackFiles, VerifyCallsASetSoundExactlyWhenTheLauncherExtractsIt) {
        }, true, ""},
       {"a set missing Disk10", [&] { std::filesystem::remove(ws_.Path("out/Disk10")); }, false,
        "Disk10 is missing beside the launcher"},
+      {"a temporary directory too deep for LZ32's path", [&] { WriteComposed(ws_, SoundEntries()); }, false,
+       "qmrsetup.in_ (the setup information file): its path takes", "tmp/" + std::string(120, 'd')},
+      {"a setup program that does not expand whole", [&] {
+         std::vector<PackEntry> entries = SoundEntries();
+         entries[1].data.resize(entries[1].data.size() - 2);
+         WriteComposed(ws_, entries);
+       }, false, "qmrsetup.ex_ (the setup program) does not expand: its data ends after"},
   };
   std::vector<Case> all(std::begin(cases), std::end(cases));
   // A signed launcher whose volume 1 ends 0 to 7 bytes short of the 8-byte boundary: the
@@ -634,9 +641,10 @@ TEST_F(PackFiles, VerifyCallsASetSoundExactlyWhenTheLauncherExtractsIt) {
     SCOPED_TRACE(c.name);
     c.make();
     const std::string launcher = std::filesystem::exists(ws_.Path("out/qmrsfx.exe")) ? "out/qmrsfx.exe" : "out/qmrsfx";
-    const pack::Verification v = pack::VerifySet(ws_.Path(launcher), temp);
     std::filesystem::remove_all(ws_.Path("tmp"));
-    std::filesystem::create_directories(ws_.Path("tmp"));
+    std::filesystem::create_directories(ws_.Path(c.temp_dir));
+    const std::string temp = WindowsPath(ws_.Path(c.temp_dir), true);
+    const pack::Verification v = pack::VerifySet(ws_.Path(launcher), temp);
     EXPECT_EQ(LauncherExtracts(ws_.Path(launcher), ReadBytes(ws_.Path(launcher)), temp), c.sound);
     EXPECT_EQ(v.sound(), c.sound) << (v.findings.empty() ? "" : v.findings[0].text);
     if (!c.error.empty()) {
