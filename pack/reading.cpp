@@ -495,7 +495,7 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
                               : "it fits temporary directories of up to " + std::to_string(longest) + " bytes");
     }
     c.error(failure);
-    c.v.limited = limit && c.v.findings.size() > 0 &&
+    c.v.limited = limit &&
                   std::count_if(c.v.findings.begin(), c.v.findings.end(), [](const Finding& f) { return f.error; }) == 1;
   }
   c.v.longest_temp_dir = longest;
@@ -514,7 +514,7 @@ RunRecord ExtractSet(const std::filesystem::path& launcher, const std::filesyste
   if (ec) throw PackError(PathText(directory) + ": cannot create the directory: " + ec.message());
   std::string temp_dir = WindowsForm(directory);
   if (temp_dir.back() != '\\') temp_dir += '\\';
-  const RunRecord record = RunEngine({launcher, stub, temp_dir, RunMode::kWrite, 1, 0, 0});
+  RunRecord record = RunEngine({launcher, stub, temp_dir, RunMode::kWrite, 1, 0, 0});
   if (!record.succeeded) {
     bool limit = false;
     throw PackError(PathText(launcher) + ": " + Failure(record, CodePageOf(stub.kind), temp_dir, &limit));
