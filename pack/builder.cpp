@@ -235,12 +235,43 @@ std::vector<std::filesystem::path> WriteSetFiles(const ComposedSet& set, const s
   }
   // Volume files of a replaced set that this one does not have, in any letter case: the
   // launcher would take them for this set's.
-  for (const fs::path& old : existing) {
-    if (std::find(written.begin(), written.end(), old) == written.end()) fs::remove(old, ec);
-  }
+  RemoveReplacedFiles(existing, written);
   std::rotate(written.begin(), written.end() - 1, written.end());
   return written;
 }
+
+void RemoveReplacedFiles(const std::vector<std::filesystem::path>& old,
+                         const std::vector<std::filesystem::path>& written) {
+  std::error_code ec;
+  for (const std::filesystem::path& path : old) {
+    const bool is_written = std::any_of(written.begin(), written.end(), [&](const std::filesystem::path& file) {
+      std::error_code same_ec;
+      return std::filesystem::equivalent(path, file, same_ec);
+    });
+    if (!is_written) std::filesystem::remove(path, ec);
+  }
+}
+
+namespace {
+
+// Reads the set just written as the launcher does: a build reports success only for a set whose
+// every volume is in place and reads whole. A temporary directory too long for its paths is a
+// warning: the set extracts where the directory is shorter.
+void CheckWrittenSet(const std::filesystem::path& launcher, const std::string& temp_dir,
+                     std::vector<std::string>* warnings) {
+  const Verification v = VerifySet(launcher, temp_dir);
+  if (v.sound()) return;
+  if (v.limited && v.longest_temp_dir > 0) {
+    warnings->push_back("with the temporary directory " + temp_dir +
+                        " the entries' paths exceed the launcher's limits; the set extracts only where the "
+                        "temporary directory has at most " + std::to_string(v.longest_temp_dir) + " bytes");
+    return;
+  }
+  for (const Finding& finding : v.findings)
+    if (finding.error) throw PackError(PathText(launcher) + ": the set written does not read back: " + finding.text);
+}
+
+}  // namespace
 
 std::vector<PackEntry> PrepareEntries(const BuildOptions& options, CodePage code_page, Progress* progress) {
   struct Source {
@@ -307,20 +338,11 @@ BuildResult BuildSet(const BuildOptions& options, Progress* progress) {
   result.files = WriteSetFiles(set, options.out_dir, launcher_name,
                                PermissionBits(options.stub) & 0777, options.force);
 
-  std::vector<std::string> names;
   for (PackEntry& entry : result.entries) {
-    names.push_back(entry.name);
     result.entry_sizes.push_back(entry.data.size());
     entry.data = Bytes();
   }
-  const std::string temp_dir = TypicalTempDir(info.kind);
-  const CleanupFit fit = FitCleanupList(temp_dir, names);
-  if (!fit.fits())
-    result.warnings.push_back("with the temporary directory " + temp_dir +
-                              " the entries' paths exceed the launcher's limits (clean-up list margin " +
-                              std::to_string(fit.margin) + " bytes, longest path " + std::to_string(fit.longest_path) +
-                              " bytes); the set extracts only where the temporary directory has at most " +
-                              std::to_string(fit.longest_temp_dir) + " bytes");
+  CheckWrittenSet(result.files.front(), TypicalTempDir(info.kind), &result.warnings);
   set.launcher = Bytes();
   set.disks.assign(set.disks.size(), Bytes());
   result.layout = std::move(set);

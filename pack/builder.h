@@ -78,6 +78,12 @@ std::vector<std::filesystem::path> CheckOutputDirectory(const std::filesystem::p
 std::vector<std::filesystem::path> WriteSetFiles(const ComposedSet& set, const std::filesystem::path& directory,
                                                  const std::string& launcher_name, unsigned mode, bool force);
 
+// Deletes the files of a replaced set (`old`) that are none of the files just `written`. A file
+// is recognised as written by what the file system says it is, not by the spelling of its path:
+// where names ignore letter case, an old "DISK2" is the new "Disk2".
+void RemoveReplacedFiles(const std::vector<std::filesystem::path>& old,
+                         const std::vector<std::filesystem::path>& written);
+
 // What `qmrpack build` is asked to do.
 struct BuildOptions {
   std::filesystem::path stub;

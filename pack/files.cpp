@@ -97,6 +97,16 @@ void WriteFileWhole(const std::filesystem::path& path, const Bytes& bytes, unsig
   file.Commit();
 }
 
+std::string WindowsForm(const std::filesystem::path& path) {
+  std::error_code ec;
+  const std::string posix = std::filesystem::absolute(path, ec).lexically_normal().string();
+  if (ec || posix.find('\\') != std::string::npos)
+    throw PackError(PathText(path) + ": a backslash in the path: the launcher's Windows form of it names another file");
+  std::string windows = "Z:";
+  for (char c : posix) windows += c == '/' ? '\\' : c;
+  return windows;
+}
+
 std::filesystem::path ExecutablePath() {
   std::error_code ec;
   std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);

@@ -131,6 +131,18 @@ void WriteFileWhole(const std::filesystem::path& path, const Bytes& bytes, unsig
   file.Commit();
 }
 
+std::string WindowsForm(const std::filesystem::path& path) {
+  std::error_code ec;
+  const std::wstring wide = std::filesystem::absolute(path, ec).lexically_normal().wstring();
+  BOOL lossy = FALSE;
+  const int n = ec ? 0 : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
+  if (n <= 0 || lossy) throw PackError(PathText(path) + ": the system's code page cannot name this path");
+  std::string ansi(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, ansi.data(), n, nullptr, nullptr);
+  ansi.resize(static_cast<std::size_t>(n) - 1);
+  return ansi;
+}
+
 std::filesystem::path ExecutablePath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {

@@ -29,7 +29,7 @@ const char kVersion[] = QMR_VERSION;
 
 const char kUsageHead[] =
     "Usage: qmrpack COMMAND [OPTION]... [ARGUMENT]...\n"
-    "Makes, lists and checks sets for the Quillmoor setup launcher.\n"
+    "Makes, lists, checks and extracts sets for the Quillmoor setup launcher.\n"
     "\n";
 const char kUsageTail[] =
     "  qmrpack help [COMMAND], qmrpack --help, qmrpack COMMAND --help\n"
@@ -214,17 +214,17 @@ std::string ListJson(const std::vector<pack::ListedFile>& listed) {
                   : std::string("null"));
     }
     out += ", \"volume\": " + (item.volume ? std::to_string(item.volume) : "null");
-    out += ", \"set_total\": " + (item.reading.has_set_total ? std::to_string(item.reading.set_total) : "null");
-    out += ", \"damage\": " + (item.reading.damage.empty() ? "null" : JsonString(item.reading.damage));
+    out += ", \"set_total\": " + (item.has_set_total ? std::to_string(item.set_total) : "null");
+    out += ", \"damage\": " + (item.damage.empty() ? "null" : JsonString(item.damage));
     out += ", \"entries\": [";
     for (std::size_t e = 0; e < item.entries.size(); ++e) {
       const pack::ListedEntry& entry = item.entries[e];
       out += e ? ",\n    " : "\n    ";
       out += "{\"volume\": " + (item.volume ? std::to_string(item.volume) : "null");
       out += ", \"name\": " + JsonString(entry.display_name);
-      out += ", \"size\": " + std::to_string(entry.entry.size);
-      out += ", \"time\": " + JsonString(pack::IsoTime(entry.entry.filetime));
-      out += ", \"filetime\": " + std::to_string(entry.entry.filetime);
+      out += ", \"size\": " + std::to_string(entry.size);
+      out += ", \"time\": " + JsonString(pack::IsoTime(entry.filetime));
+      out += ", \"filetime\": " + std::to_string(entry.filetime);
       out += ", \"szdd\": " + std::string(entry.szdd ? "true" : "false");
       out += ", \"expanded_size\": " + (entry.szdd ? std::to_string(entry.expanded_size) : "null") + "}";
     }
@@ -242,7 +242,7 @@ void PrintListed(const pack::ListedFile& item) {
   } else {
     head += item.volume ? "volume " + std::to_string(item.volume) : std::string("volume file");
   }
-  if (item.reading.has_set_total) head += ", set total " + std::to_string(item.reading.set_total);
+  if (item.has_set_total) head += ", set total " + std::to_string(item.set_total);
   if (item.volume_end.kind == payload::VolumeEndKind::kCertificateTable)
     head += ", signed (certificate table at offset " + std::to_string(item.volume_end.table.offset) + ", " +
             std::to_string(item.volume_end.table.size) + " bytes)";
@@ -254,9 +254,9 @@ void PrintListed(const pack::ListedFile& item) {
     const std::string volume = item.volume ? std::to_string(item.volume) : "?";
     const std::string data = entry.szdd ? "SZDD, expands to " + std::to_string(entry.expanded_size) : "stored";
     std::printf("  %-6s  %-*s  %10d  %-20s  %s\n", volume.c_str(), static_cast<int>(width), entry.display_name.c_str(),
-                entry.entry.size, pack::IsoTime(entry.entry.filetime).c_str(), data.c_str());
+                entry.size, pack::IsoTime(entry.filetime).c_str(), data.c_str());
   }
-  if (!item.reading.damage.empty()) std::printf("  damaged: %s\n", item.reading.damage.c_str());
+  if (!item.damage.empty()) std::printf("  damaged: %s\n", item.damage.c_str());
 }
 
 int List(int argc, char** argv) {
@@ -274,7 +274,7 @@ int List(int argc, char** argv) {
       if (!item.is_launcher) item = pack::ListFile(item.path, &*code_page);
   }
   bool damaged = false;
-  for (const pack::ListedFile& item : listed) damaged = damaged || !item.reading.damage.empty();
+  for (const pack::ListedFile& item : listed) damaged = damaged || !item.damage.empty();
   if (args.flag("json")) {
     std::fputs(ListJson(listed).c_str(), stdout);
   } else {
@@ -286,8 +286,13 @@ int List(int argc, char** argv) {
 int Verify(int argc, char** argv) {
   const Arguments args = ParseArguments("verify", argc, argv, 2, {"temp-dir"}, {});
   if (args.files.size() != 1) throw UsageError{"verify: give one launcher"};
-  std::string temp_dir = args.value("temp-dir").value_or("");
-  if (!temp_dir.empty() && temp_dir.back() != '\\') temp_dir += '\\';
+  std::string temp_dir;
+  if (const auto given = args.value("temp-dir")) {
+    if (const std::string problem = pack::TempDirProblem(*given); !problem.empty())
+      throw UsageError{"verify: --temp-dir: " + problem};
+    temp_dir = *given;
+    if (temp_dir.back() != '\\') temp_dir += '\\';
+  }
   const pack::Verification v = pack::VerifySet(pack::PathFromUtf8(args.files.front()), temp_dir);
   for (const std::string& fact : v.facts) std::printf("%s\n", fact.c_str());
   int errors = 0, warnings = 0;
@@ -302,6 +307,16 @@ int Verify(int argc, char** argv) {
   }
   std::printf("unsound: %d error%s%s\n", errors, errors > 1 ? "s" : "", warned.c_str());
   return 1;
+}
+
+int Extract(int argc, char** argv) {
+  const Arguments args = ParseArguments("extract", argc, argv, 2, {"to"}, {});
+  if (args.files.size() != 1) throw UsageError{"extract: give one launcher"};
+  const fs::path directory = pack::PathFromUtf8(args.value("to").value_or("."));
+  const pack::RunRecord record = pack::ExtractSet(pack::PathFromUtf8(args.files.front()), directory);
+  std::printf("%s: %zu entries of %d bytes extracted; %s and %s expanded\n", pack::PathText(directory).c_str(),
+              record.files.size(), record.set_total, payload::kSetupInfoExpanded, payload::kSetupProgramExpanded);
+  return 0;
 }
 
 // The output path of compress and expand: OUT when given, else `derived` beside IN.
@@ -390,11 +405,19 @@ const Command kCommands[] = {
      List},
     {"verify",
      "  qmrpack verify [--temp-dir PATH] LAUNCHER\n"
-     "      Checks the whole set as the launcher reads it (with Disk2, Disk3, ... beside\n"
-     "      it). Exits 0 only for a sound set. PATH is the Windows form of a temporary\n"
-     "      directory to check the launcher's path limits against. A signature is located,\n"
+     "      Runs the launcher's own extraction over the set (with Disk2, Disk3, ... beside\n"
+     "      it) without writing anything, and tells where it would fail. Exits 0 only for\n"
+     "      a set the launcher extracts. PATH is the temporary directory as the launcher\n"
+     "      sees it (C:\\..., or Z:\\... for the Linux launcher). A signature is located,\n"
      "      not checked.\n",
      Verify},
+    {"extract",
+     "  qmrpack extract [--to DIR] LAUNCHER\n"
+     "      Extracts the set into DIR (default: the current directory) as the launcher\n"
+     "      does into its temporary directory: the same files, names and times, with\n"
+     "      qmrsetup.inf and qmrsetup.exe expanded. Disk2, Disk3, ... are read beside\n"
+     "      LAUNCHER; a missing one is an error. Writes no presets and starts nothing.\n",
+     Extract},
     {"compress",
      "  qmrpack compress [--force] IN [OUT]\n"
      "      Compresses IN into SZDD (OUT defaults to IN with '_' appended).\n",

@@ -16,6 +16,12 @@ std::filesystem::path PathFromUtf8(const std::string& utf8);
 // A path as UTF-8 text, for messages and listings.
 std::string PathText(const std::filesystem::path& path);
 
+// The absolute path as the launcher's core names it: "Z:\\a\\b" for "/a/b" on Linux (as the POSIX
+// layer maps it), the path in the system's ANSI code page on Windows. Throws PackError when
+// that form cannot name the file faithfully (a backslash in a Linux name, a character the
+// code page lacks).
+std::string WindowsForm(const std::filesystem::path& path);
+
 // The full path of the running program. Throws PackError when the system cannot tell it.
 std::filesystem::path ExecutablePath();
 

@@ -1,12 +1,15 @@
-// Reading sets back: listing volumes and checking a whole set as the launcher reads it.
+// Sets read back through the launcher's own engine: the record of a run explained as a listing,
+// a verdict with the first point of failure, or an extraction.
 #include "pack/reading.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <limits>
 #include <optional>
 
 #include "format/layout.h"
+#include "format/little_endian.h"
 #include "pack/files.h"
 #include "pack/paths.h"
 #include "szdd/szdd.h"
@@ -18,7 +21,12 @@ namespace {
 // LZ32 opens a path of at most 127 bytes (its open-file record's field, with the NUL).
 constexpr std::size_t kLzPathLimit = 127;
 constexpr std::size_t kPathLimit = payload::kTextSize - 1;
-constexpr int kMostVolumes = 9999;
+// The most bytes an entry's header takes: length byte, name, time, size.
+constexpr std::size_t kLongestHeader = payload::kNameLengthSize + payload::kMaxNameLength + payload::kFileTimeSize +
+                                       payload::kDataSizeSize;
+// The temporary directory list runs with: the shortest the launcher can have, so that only
+// the set itself, not a path limit, stops the engine.
+const char kListTempDir[] = "\\";
 
 bool IsSetupFileName(const std::string& name, CodePage code_page) {
   return SameFileName(name, payload::kSetupInfoCompressed, code_page) ||
@@ -36,19 +44,6 @@ int VolumeNumberOf(const std::string& name) {
   return number >= 2 ? number : 0;
 }
 
-// The volume file the launcher opens for volume `number`: the exact name, else the same name
-// in another letter case (as the launcher's file layer finds it).
-std::optional<std::filesystem::path> FindVolumeFile(const std::filesystem::path& directory, int number) {
-  const std::string name = "Disk" + std::to_string(number);
-  std::error_code ec;
-  if (std::filesystem::is_regular_file(directory / name, ec)) return directory / name;
-  for (const auto& item : std::filesystem::directory_iterator(directory, ec)) {
-    const std::string other = PathText(item.path().filename());
-    if (SameFileName(other, name, CodePage::kUtf8) && item.is_regular_file(ec)) return item.path();
-  }
-  return std::nullopt;
-}
-
 bool LooksLikeExecutable(const Bytes& bytes) {
   return (bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z') ||
          (bytes.size() >= 4 && bytes[0] == 0x7F && bytes[1] == 'E' && bytes[2] == 'L' && bytes[3] == 'F');
@@ -62,13 +57,14 @@ std::string Count(std::size_t n, const std::string& noun) {
 
 std::string Quoted(const std::string& name, CodePage code_page) { return "\"" + ToUtf8(name, code_page) + "\""; }
 
-// A volume of the set as verify reads it: its file and where it starts and ends.
-struct VolumeFile {
-  std::string label;  // "volume 1 (launcher)" or "Disk2"
-  Bytes bytes;
-  std::size_t start = 0;
-  std::size_t certificate_table = kNoCertificateTable;  // where volume 1 of a signed launcher ends
-};
+std::string VolumeLabel(const RunVolume& volume) {
+  return volume.number == 1 ? "volume 1 (in the launcher at " + std::to_string(volume.start) + ")"
+                            : "volume " + std::to_string(volume.number) + " (Disk" + std::to_string(volume.number) + ")";
+}
+
+std::string Role(const std::string& name) {
+  return name == payload::kSetupInfoCompressed ? "the setup information file" : "the setup program";
+}
 
 // What a security directory that lies says, in one line.
 std::string SecurityDirectoryProblem(const payload::VolumeEnd& end, std::uint32_t payload_offset,
@@ -93,8 +89,272 @@ std::string SecurityDirectoryProblem(const payload::VolumeEnd& end, std::uint32_
   }
 }
 
-std::string CertificateTableText(const payload::SecurityDirectory& table) {
-  return "certificate table at offset " + std::to_string(table.offset) + ", " + std::to_string(table.size) + " bytes";
+// Why the engine stopped inside `volume`, the volume it failed in, in the launcher's terms; empty
+// when the volume was read to its end. *limit tells a path limit of the temporary directory.
+std::string EntryFailure(const RunRecord& record, const RunVolume& volume, CodePage code_page,
+                         const std::string& temp_dir, bool* limit) {
+  const std::string entry = "entry " + std::to_string(volume.files.size() + 1);
+  std::uint64_t header = volume.start + payload::kSetTotalSize;
+  if (!volume.files.empty()) {
+    const RunFile& last = record.files[volume.files.back()];
+    const std::uint64_t announced = static_cast<std::uint64_t>(std::max(last.announced_size, 0));
+    if (!last.whole) {
+      const std::uint64_t available = volume.end > last.data_offset ? volume.end - last.data_offset : 0;
+      const std::string named = "entry " + std::to_string(volume.files.size());
+      if (available >= announced) return named + " " + Quoted(last.name, code_page) + ": the launcher cannot write its file";
+      return "the volume ends inside the data of " + named + " (" + std::to_string(available) + " of " +
+             std::to_string(announced) + " bytes)";
+    }
+    header = last.data_offset + announced;
+  }
+  if (header >= volume.end) return {};
+  const std::uint64_t left = volume.end - header;
+  const Bytes bytes = ReadFileBytes(volume.path, header, static_cast<std::size_t>(std::min<std::uint64_t>(left, kLongestHeader)));
+  const std::string at = " (its header at offset " + std::to_string(header) + ")";
+  if (bytes.empty()) return "the launcher cannot read " + entry + at;
+  const std::size_t fixed = payload::kNameLengthSize + bytes[0] + payload::kFileTimeSize + payload::kDataSizeSize;
+  if (left < fixed)
+    return "the volume ends inside the header of " + entry + " (" + std::to_string(left) + " of " +
+           std::to_string(fixed) + " bytes)" + at;
+  std::string name(reinterpret_cast<const char*>(&bytes[1]), bytes[0]);
+  name.resize(std::strlen(name.c_str()));
+  const std::string named = entry + " " + Quoted(name, code_page) + ": ";
+  if (const std::string problem = EntryNameProblem(name, code_page); !problem.empty())
+    return named + "the name " + problem + "; the launcher refuses it" + at;
+  *limit = true;
+  const std::size_t path = temp_dir.size() + name.size();
+  if (path > kPathLimit)
+    return named + "its path takes " + std::to_string(path) + " bytes, more than the " + std::to_string(kPathLimit) +
+           " the launcher's texts hold" + at;
+  if (record.cleanup_bytes + path + 1 > payload::kCleanupListSize)
+    return named + "its path does not fit the clean-up list (" + std::to_string(record.cleanup_bytes) + " of its " +
+           std::to_string(payload::kCleanupListSize) + " bytes taken)" + at;
+  *limit = false;
+  return named + "the launcher cannot create its file" + at;
+}
+
+// Why the hand-off failed: a setup file missing or not expanding whole, or a path too long.
+std::string HandOffFailure(const RunRecord& record, const std::string& temp_dir, bool* limit) {
+  for (const RunExpansion& e : record.expansions) {
+    const std::string name = e.compressed + " (" + Role(e.compressed) + ")";
+    if (!e.found) return "the set has no " + name;
+    if (!e.copied) {
+      *limit = temp_dir.size() + e.compressed.size() >= kLzPathLimit;
+      if (*limit)
+        return name + ": its path takes " + std::to_string(temp_dir.size() + e.compressed.size()) +
+               " bytes, more than the " + std::to_string(kLzPathLimit) + " LZ32 opens";
+      return name + " cannot be expanded";
+    }
+    if (e.expanded != e.announced)
+      return name + " does not expand: " +
+             (e.expanded < 0 ? std::string("unknown compression mode")
+                             : "its data ends after " + std::to_string(e.expanded) + " of the " +
+                                   std::to_string(e.announced) + " bytes its header announces");
+  }
+  *limit = true;
+  return "the setup program's quoted path does not fit the launcher's " + std::to_string(payload::kTextSize) +
+         "-byte command line";
+}
+
+const RunVolume* LastAccepted(const RunRecord& record) {
+  const RunVolume* last = nullptr;
+  for (const RunVolume& volume : record.volumes)
+    if (volume.accepted) last = &volume;
+  return last;
+}
+
+// The first point where the launcher fails on a run's record, in its terms, and what the user
+// sees there. *limit tells a failure that a shorter temporary directory avoids.
+std::string Failure(const RunRecord& record, CodePage code_page, const std::string& temp_dir, bool* limit) {
+  *limit = false;
+  const RunVolume* last = LastAccepted(record);
+  if (!record.prompts.empty()) {
+    const int n = record.prompts.back();
+    const std::string disk = "Disk" + std::to_string(n);
+    for (const RunVolume& volume : record.volumes) {
+      if (volume.number != n || !volume.found) continue;
+      if (volume.position < payload::kSetTotalSize)
+        return VolumeLabel(volume) + " ends before its set total: the launcher asks for " + disk + " again";
+      return VolumeLabel(volume) + " starts with the set total " + std::to_string(volume.set_total) + ", not the set's " +
+             std::to_string(record.set_total) + ": the launcher takes it for a disk of another set and asks for " +
+             disk + " again";
+    }
+    return disk + " is missing beside the launcher: after volume " + std::to_string(n - 1) + " the entries hold " +
+           std::to_string(record.extracted_bytes) + " of the set total's " + std::to_string(record.set_total) +
+           " bytes, so the launcher asks for it";
+  }
+  if (!record.expansions.empty()) return HandOffFailure(record, temp_dir, limit) + "; the launcher shows its error message";
+  if (last == nullptr) {
+    const std::string where = record.volumes.empty() ? "volume 1" : VolumeLabel(record.volumes.front());
+    return where + ": the launcher cannot read the volume's set total; it shows its error message";
+  }
+  std::string problem = EntryFailure(record, *last, code_page, temp_dir, limit);
+  if (problem.empty())
+    return "Disk" + std::to_string(last->number + 1) + ": its path beside the launcher does not fit the launcher's " +
+           std::to_string(payload::kTextSize) + "-byte text";
+  return VolumeLabel(*last) + (problem.compare(0, 6, "entry ") == 0 ? ", " : ": ") + problem +
+         "; the launcher fails there and shows its error message";
+}
+
+// What verify has read of a set so far, shared by its phases.
+struct SetCheck {
+  Verification v;
+  std::filesystem::path launcher;
+  StubInfo stub;
+  CodePage code_page = CodePage::kUtf8;
+  std::string temp_dir;
+  RunRecord record;
+  bool offset_off = false;  // the stamped offset is not where the image ends
+
+  void error(const std::string& text) { v.findings.push_back({true, text}); }
+  void warning(const std::string& text) { v.findings.push_back({false, text}); }
+};
+
+// Reads the launcher: what it is, where volume 1 starts and where it ends. Returns false when
+// the launcher fails before it reads volume 1.
+bool ReadLauncher(SetCheck* c) {
+  Bytes bytes;
+  try {
+    bytes = ReadWholeFile(c->launcher);
+  } catch (const PackError& e) {
+    c->error(e.what());
+    return false;
+  }
+  std::string reason;
+  if (!InspectStub(bytes, &c->stub, &reason)) {
+    c->error(PathText(c->launcher) + ": " + reason);
+    return false;
+  }
+  const StubInfo& stub = c->stub;
+  c->code_page = CodePageOf(stub.kind);
+  c->v.facts.push_back("launcher: " + PathText(c->launcher) + " (" +
+                       (stub.kind == StubKind::kWindows ? "Windows" : "Linux") + "), version \"" +
+                       ToUtf8(stub.version, c->code_page) + "\", names in " + CodePageName(c->code_page));
+  if (stub.version.empty()) c->warning("the version text is empty: the prompts show \"Version\" with nothing after it");
+  // The payload offset: the launcher seeks to it as a signed 32-bit value.
+  if (stub.payload_offset == payload::kUnstampedOffset) {
+    c->error("the payload offset (resource 104) is not stamped: the launcher carries no set");
+    return false;
+  }
+  if (stub.payload_offset > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+    c->error("the payload offset " + std::to_string(stub.payload_offset) +
+             " is negative as the launcher reads it: its seek to volume 1 fails");
+    return false;
+  }
+  c->offset_off = stub.payload_offset != stub.image_size;
+  const payload::VolumeEnd end = payload::FirstVolumeEnd(stub.security, stub.payload_offset, bytes.size());
+  if (end.damaged()) {
+    c->error(SecurityDirectoryProblem(end, stub.payload_offset, bytes.size()) +
+             ": the launcher takes the set for damaged and fails before it extracts anything");
+    return false;
+  }
+  if (end.kind == payload::VolumeEndKind::kCertificateTable)
+    c->v.facts.push_back("signed: certificate table at offset " + std::to_string(end.table.offset) + ", " +
+                         std::to_string(end.table.size) + " bytes, where volume 1 ends (the signature itself is not checked)");
+  return true;
+}
+
+// The volumes as the engine read them, and the names of their entries.
+void ExplainVolumes(SetCheck* c) {
+  const RunRecord& r = c->record;
+  std::vector<std::string> seen;
+  for (const RunVolume& volume : r.volumes) {
+    if (!volume.accepted) continue;
+    std::int64_t data = 0;
+    for (std::size_t i = 0; i < volume.files.size(); ++i) {
+      const RunFile& file = r.files[volume.files[i]];
+      data += std::max(file.announced_size, 0);
+      const std::string where = VolumeLabel(volume) + ", entry " + std::to_string(i + 1) + " " + Quoted(file.name, c->code_page);
+      for (const char* expanded : {payload::kSetupInfoExpanded, payload::kSetupProgramExpanded})
+        if (SameFileName(file.name, expanded, c->code_page))
+          c->warning(where + ": the launcher replaces this file with the expanded setup file");
+      for (const std::string& other : seen)
+        if (SameFileName(other, file.name, c->code_page))
+          c->warning(where + ": a second entry of this name, which overwrites the first");
+      seen.push_back(file.name);
+    }
+    c->v.facts.push_back(VolumeLabel(volume) + ": " + Count(volume.files.size(), "entry") + ", " + std::to_string(data) +
+                         " bytes of data");
+  }
+}
+
+// Tells of a Disk<n> beside the launcher after the last volume the engine read: one of this
+// set whose entries the engine never extracts, or a file of another set.
+void CheckNextVolume(SetCheck* c, int last) {
+  const std::filesystem::path directory = c->launcher.parent_path();
+  const std::string name = "Disk" + std::to_string(last + 1);
+  std::optional<std::filesystem::path> path;
+  std::error_code ec;
+  for (const auto& item : std::filesystem::directory_iterator(directory.empty() ? "." : directory, ec))
+    if (SameFileName(PathText(item.path().filename()), name, CodePage::kUtf8) && item.is_regular_file(ec)) {
+      path = item.path();
+      if (PathText(item.path().filename()) == name) break;
+    }
+  if (!path) return;
+  RunOptions options{*path, c->stub, kListTempDir, RunMode::kDryRun, last + 1, c->record.set_total, last + 1};
+  const RunRecord next = RunEngine(options);
+  const RunVolume* volume = LastAccepted(next);
+  if (volume != nullptr && !volume->files.empty() &&
+      payload::ReadLE32(ReadFileBytes(volume->path, 0, payload::kSetTotalSize).data()) ==
+          static_cast<std::uint32_t>(c->record.set_total))
+    c->warning(PathText(path->filename()) + " is never read: the set total is reached on volume " + std::to_string(last) +
+               ", so the launcher never extracts its " + Count(volume->files.size(), "entry"));
+  else
+    c->warning(PathText(path->filename()) + " lies beside the launcher but is not part of this set");
+}
+
+// The set read whole: its totals, a volume beside it that the launcher never opens.
+void ExplainTotals(SetCheck* c) {
+  const RunRecord& r = c->record;
+  if (r.extracted_bytes < r.set_total) return;
+  int last = 0;
+  for (const RunVolume& volume : r.volumes)
+    if (volume.accepted) last = volume.number;
+  c->v.facts.push_back("set total: " + std::to_string(r.set_total) + " bytes; the entries' data: " +
+                       std::to_string(r.extracted_bytes) + " bytes in " + Count(r.files.size(), "entry") + " on " +
+                       Count(static_cast<std::size_t>(last), "volume"));
+  if (r.extracted_bytes > r.set_total)
+    c->warning("the entries' data sizes add up to " + std::to_string(r.extracted_bytes) +
+               " bytes, more than the set total " + std::to_string(r.set_total));
+  CheckNextVolume(c, last);
+}
+
+// The setup files as the hand-off expanded them.
+void ExplainSetupFiles(SetCheck* c) {
+  std::string line;
+  for (const RunExpansion& e : c->record.expansions) {
+    if (!e.found || !e.copied) continue;
+    const std::string name = e.compressed + " (" + Role(e.compressed) + ")";
+    if (!e.szdd) c->warning(name + " is not compressed: the launcher copies it as it is");
+    if (e.expanded != e.announced || !e.szdd) continue;
+    line += (line.empty() ? " " : "; ") + e.compressed + " expands to " + std::to_string(e.expanded) + " bytes";
+    if (e.compressed != payload::kSetupProgramCompressed) continue;
+    const Bytes& head = e.head;
+    const bool windows_program = head.size() >= 2 && head[0] == 'M' && head[1] == 'Z';
+    const bool linux_program = LooksLikeExecutable(head) || (head.size() >= 2 && head[0] == '#' && head[1] == '!');
+    if (c->stub.kind == StubKind::kWindows && !windows_program)
+      c->warning("the setup program is not a Windows executable (no \"MZ\"): Windows cannot start it");
+    if (c->stub.kind == StubKind::kLinux && !linux_program)
+      c->warning("the setup program is neither an ELF executable nor a script: the system cannot start it");
+  }
+  if (!line.empty()) c->v.facts.push_back("setup files:" + line);
+}
+
+// The clean-up list and the path limits, with their margins for the temporary directory.
+void ExplainLimits(SetCheck* c, long longest) {
+  const RunRecord& r = c->record;
+  if (r.files.empty() || !r.succeeded) return;
+  c->v.facts.push_back("clean-up list: " + std::to_string(r.files.size()) + " paths take " +
+                       std::to_string(r.cleanup_bytes) + " of " + std::to_string(payload::kCleanupListSize) +
+                       " bytes with the temporary directory " + c->temp_dir + " (margin " +
+                       std::to_string(static_cast<long>(payload::kCleanupListSize) - static_cast<long>(r.cleanup_bytes)) +
+                       " bytes); temporary directories of up to " + std::to_string(longest) + " bytes fit");
+}
+
+std::vector<std::string> NamesOf(const RunRecord& record) {
+  std::vector<std::string> names;
+  for (const RunFile& file : record.files) names.push_back(file.name);
+  return names;
 }
 
 }  // namespace
@@ -103,30 +363,33 @@ std::string TypicalTempDir(StubKind kind) {
   return kind == StubKind::kWindows ? "C:\\Documents and Settings\\Administrator\\Local Settings\\Temp\\" : "Z:\\tmp\\";
 }
 
-bool CleanupFit::fits() const { return static_cast<long>(temp_dir_bytes) <= longest_temp_dir; }
+std::string TempDirProblem(const std::string& temp_dir) {
+  if (temp_dir.empty()) return "the temporary directory is empty; the launcher always has one";
+  const bool drive = temp_dir.size() >= 3 && std::isalpha(static_cast<unsigned char>(temp_dir[0])) &&
+                     temp_dir[1] == ':' && temp_dir[2] == '\\';
+  const bool network = temp_dir.size() >= 3 && temp_dir[0] == '\\' && temp_dir[1] == '\\' && temp_dir[2] != '\\';
+  if (!drive && !network)
+    return "\"" + temp_dir + "\" is not a Windows path (C:\\..., or Z:\\... for the Linux launcher's view)";
+  const std::size_t bytes = temp_dir.size() + (temp_dir.back() == '\\' ? 0 : 1);
+  if (bytes > kPathLimit)
+    return "the temporary directory takes " + std::to_string(bytes) + " bytes with its backslash; the launcher's text holds " +
+           std::to_string(kPathLimit);
+  return {};
+}
 
-CleanupFit FitCleanupList(const std::string& temp_dir, const std::vector<std::string>& names) {
-  CleanupFit fit;
-  const std::size_t count = names.size();
+long LongestTempDir(const std::vector<std::string>& names) {
+  long longest = static_cast<long>(kPathLimit);
   std::size_t name_bytes = 0;  // the names and their NULs
-  long longest_temp_dir = std::numeric_limits<long>::max();
   for (const std::string& name : names) {
     name_bytes += name.size() + 1;
-    fit.longest_path = std::max(fit.longest_path, temp_dir.size() + name.size());
-    longest_temp_dir = std::min(longest_temp_dir, static_cast<long>(kPathLimit) - static_cast<long>(name.size()));
+    longest = std::min(longest, static_cast<long>(kPathLimit) - static_cast<long>(name.size()));
     if (IsSetupFileName(name, CodePage::kUtf8))
-      longest_temp_dir = std::min(longest_temp_dir, static_cast<long>(kLzPathLimit) - static_cast<long>(name.size()));
+      longest = std::min(longest, static_cast<long>(kLzPathLimit) - static_cast<long>(name.size()));
   }
-  fit.list_bytes = count * temp_dir.size() + name_bytes + 1;
-  fit.margin = static_cast<long>(payload::kCleanupListSize) - static_cast<long>(fit.list_bytes);
-  if (count > 0) {
-    const long by_list = (static_cast<long>(payload::kCleanupListSize) - 1 - static_cast<long>(name_bytes)) /
-                         static_cast<long>(count);
-    longest_temp_dir = std::min(longest_temp_dir, by_list);
-  }
-  fit.longest_temp_dir = count > 0 ? longest_temp_dir : static_cast<long>(kPathLimit);
-  fit.temp_dir_bytes = temp_dir.size();
-  return fit;
+  if (!names.empty())
+    longest = std::min(longest, (static_cast<long>(payload::kCleanupListSize) - 1 - static_cast<long>(name_bytes)) /
+                                    static_cast<long>(names.size()));
+  return longest;
 }
 
 ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page) {
@@ -134,26 +397,43 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
   listed.path = path;
   const Bytes bytes = ReadWholeFile(path);
   std::string error;
-  std::size_t start = 0;
-  std::size_t table = kNoCertificateTable;
+  RunOptions options{path, {}, kListTempDir, RunMode::kDryRun, 1, 0, 1};
   if (InspectStub(bytes, &listed.stub, &error)) {
     listed.is_launcher = true;
     listed.volume = 1;
     if (listed.stub.payload_offset == payload::kUnstampedOffset)
       throw PackError(PathText(path) + ": a launcher with no set (its payload offset is not stamped)");
-    start = listed.stub.payload_offset;
     listed.volume_end = payload::FirstVolumeEnd(listed.stub.security, listed.stub.payload_offset, bytes.size());
     if (listed.volume_end.damaged()) {
-      listed.reading.damage = SecurityDirectoryProblem(listed.volume_end, listed.stub.payload_offset, bytes.size()) +
-                              "; the launcher fails before it reads volume 1";
+      listed.damage = SecurityDirectoryProblem(listed.volume_end, listed.stub.payload_offset, bytes.size()) +
+                      "; the launcher fails before it reads volume 1";
       return listed;
     }
-    if (listed.volume_end.kind == payload::VolumeEndKind::kCertificateTable) table = listed.volume_end.end;
+    options.stub = listed.stub;
   } else {
     listed.volume = VolumeNumberOf(PathText(path.filename()));
     if (listed.volume == 0 && LooksLikeExecutable(bytes)) throw PackError(PathText(path) + ": " + error);
+    if (bytes.size() < payload::kSetTotalSize) {
+      listed.damage = "the volume ends before its set total";
+      return listed;
+    }
+    options.first_volume = options.last_volume = listed.volume != 0 ? listed.volume : 2;
+    options.set_total = static_cast<std::int32_t>(payload::ReadLE32(bytes.data()));
+    options.stub.kind = code_page != nullptr && *code_page == CodePage::kCp932 ? StubKind::kWindows : StubKind::kLinux;
   }
-  listed.reading = ReadVolume(bytes, start, table);
+  const RunRecord record = RunEngine(options);
+  const RunVolume* volume = LastAccepted(record);
+  if (volume == nullptr) {
+    listed.damage = "the volume ends before its set total";
+    return listed;
+  }
+  listed.has_set_total = true;
+  listed.set_total = listed.is_launcher ? record.set_total : options.set_total;
+  // The engine read the volume whole when it went on to the next one or to the hand-off.
+  if (!record.succeeded && !record.stopped && record.expansions.empty() && record.prompts.empty()) {
+    bool limit = false;
+    listed.damage = EntryFailure(record, *volume, CodePageOf(options.stub.kind), kListTempDir, &limit);
+  }
 
   CodePage shown = CodePage::kUtf8;
   if (code_page != nullptr) {
@@ -161,18 +441,14 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
   } else if (listed.is_launcher) {
     shown = CodePageOf(listed.stub.kind);
   } else {
-    for (const VolumeEntry& entry : listed.reading.entries)
-      if (!IsValidUtf8(entry.name)) shown = CodePage::kCp932;
+    for (std::size_t index : volume->files)
+      if (!IsValidUtf8(record.files[index].name)) shown = CodePage::kCp932;
   }
-  for (const VolumeEntry& entry : listed.reading.entries) {
-    ListedEntry item;
-    item.entry = entry;
-    item.display_name = ToUtf8(entry.name, shown);
-    const std::size_t end = std::min(bytes.size(), table);
-    const std::size_t available = end - std::min(end, entry.data_position);
-    const std::size_t size = entry.size < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(entry.size), available);
+  for (std::size_t index : volume->files) {
+    const RunFile& file = record.files[index];
+    ListedEntry item{file.name, ToUtf8(file.name, shown), file.filetime, file.announced_size, false, 0};
     szdd::Header header;
-    if (size > 0 && szdd::ParseHeader(&bytes[entry.data_position], size, &header)) {
+    if (szdd::ParseHeader(file.head.data(), file.head.size(), &header)) {
       item.szdd = true;
       item.expanded_size = header.expanded_length;
     }
@@ -185,294 +461,65 @@ bool Verification::sound() const {
   return std::none_of(findings.begin(), findings.end(), [](const Finding& f) { return f.error; });
 }
 
-namespace {
-
-// Where an entry was read: its volume's number, counted from 1.
-struct Located {
-  int volume;
-  VolumeEntry entry;
-};
-
-// What verify has read of a set so far, shared by its phases.
-struct SetCheck {
-  Verification v;
-  std::filesystem::path launcher;
-  StubInfo stub;
-  CodePage code_page = CodePage::kUtf8;
-  std::vector<std::string> names;  // every entry's name, in the order read
-  std::vector<Located> located;
-  std::vector<Bytes> volume_bytes;  // the files of the volumes read, kept for expanding the setup files
-  std::int64_t data_bytes = 0;
-  std::int32_t set_total = 0;
-  int last_read = 0;
-  bool complete = false;  // every volume up to the set total was read whole
-
-  void error(const std::string& text) { v.findings.push_back({true, text}); }
-  void warning(const std::string& text) { v.findings.push_back({false, text}); }
-};
-
-// Where volume 1 ends: at the certificate table of a signed launcher, told as a fact. Returns
-// false when the security directory lies: the launcher fails before it reads anything.
-bool CheckCertificateTable(SetCheck* c, VolumeFile* first) {
-  const payload::VolumeEnd end = payload::FirstVolumeEnd(c->stub.security, c->stub.payload_offset, first->bytes.size());
-  if (end.damaged()) {
-    c->error(SecurityDirectoryProblem(end, c->stub.payload_offset, first->bytes.size()) +
-             ": the launcher takes the set for damaged and fails before it extracts anything");
-    return false;
-  }
-  if (end.kind == payload::VolumeEndKind::kCertificateTable) {
-    c->v.facts.push_back("signed: " + CertificateTableText(end.table) +
-                         ", where volume 1 ends (the signature itself is not checked)");
-    first->certificate_table = end.end;
-  }
-  return true;
-}
-
-// Reads the launcher: what it is, and where volume 1 starts and ends. Returns false when the
-// set cannot be read any further.
-bool ReadLauncher(SetCheck* c, VolumeFile* first) {
-  first->label = "volume 1";
-  try {
-    first->bytes = ReadWholeFile(c->launcher);
-  } catch (const PackError& e) {
-    c->error(e.what());
-    return false;
-  }
-  std::string reason;
-  if (!InspectStub(first->bytes, &c->stub, &reason)) {
-    c->error(PathText(c->launcher) + ": " + reason);
-    return false;
-  }
-  const StubInfo& stub = c->stub;
-  c->code_page = CodePageOf(stub.kind);
-  c->v.facts.push_back("launcher: " + PathText(c->launcher) + " (" +
-                       (stub.kind == StubKind::kWindows ? "Windows" : "Linux") + "), version \"" +
-                       ToUtf8(stub.version, c->code_page) + "\", names in " + CodePageName(c->code_page));
-  if (stub.version.empty()) c->warning("the version text is empty: the prompts show \"Version\" with nothing after it");
-
-  // The payload offset: the launcher seeks to it as a signed 32-bit value.
-  if (stub.payload_offset == payload::kUnstampedOffset) {
-    c->error("the payload offset (resource 104) is not stamped: the launcher carries no set");
-    return false;
-  }
-  if (stub.payload_offset > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
-    c->error("the payload offset " + std::to_string(stub.payload_offset) +
-             " is negative as the launcher reads it: its seek to volume 1 fails");
-    return false;
-  }
-  if (stub.payload_offset != stub.image_size)
-    c->error("the payload offset " + std::to_string(stub.payload_offset) +
-             " is not where the launcher's executable image ends (" + std::to_string(stub.image_size) +
-             "), where volume 1 starts");
-  first->start = stub.payload_offset;
-  return CheckCertificateTable(c, first);
-}
-
-// Reads Disk<number> beside the launcher into *volume. Returns false, with the error, when the
-// launcher would find no such volume.
-bool ReadFollowingVolume(SetCheck* c, int number, VolumeFile* volume) {
-  const auto path = FindVolumeFile(c->launcher.parent_path(), number);
-  if (!path) {
-    c->error("Disk" + std::to_string(number) + " is missing beside the launcher: after volume " +
-             std::to_string(number - 1) + " the entries hold " + std::to_string(c->data_bytes) + " of the set total's " +
-             std::to_string(c->set_total) + " bytes, so the launcher asks for it");
-    return false;
-  }
-  *volume = VolumeFile();
-  volume->label = PathText(path->filename());
-  try {
-    volume->bytes = ReadWholeFile(*path);
-  } catch (const PackError& e) {
-    c->error(e.what());
-    return false;
-  }
-  return true;
-}
-
-// Checks a volume's set total against the set's (volume 1 gives it). Returns false when the
-// launcher reads no further.
-bool CheckSetTotal(SetCheck* c, const VolumeReading& reading, int number, const std::string& where,
-                   const std::string& label) {
-  if (!reading.has_set_total) {
-    c->error(where + ": " + reading.damage);
-    return false;
-  }
-  if (number == 1) {
-    c->set_total = reading.set_total;
-    if (c->set_total < 0) {
-      c->error("the set total " + std::to_string(c->set_total) + " is negative");
-      return false;
-    }
-  } else if (reading.set_total != c->set_total) {
-    c->error(where + " starts with the set total " + std::to_string(reading.set_total) + ", not the set's " +
-             std::to_string(c->set_total) + ": the launcher takes it for a disk of another set and asks for " + label +
-             " again");
-    return false;
-  }
-  return true;
-}
-
-// Checks the names of a volume's entries and records them. Returns the volume's data bytes.
-std::int64_t CheckEntries(SetCheck* c, const VolumeReading& reading, int number, const std::string& where) {
-  std::int64_t volume_data = 0;
-  for (std::size_t i = 0; i < reading.entries.size(); ++i) {
-    const VolumeEntry& entry = reading.entries[i];
-    const std::string entry_where = where + ", entry " + std::to_string(i + 1) + " " + Quoted(entry.name, c->code_page);
-    if (!entry.name_terminated)
-      c->error(entry_where + ": the counted name bytes do not end with its NUL (or hold another before it)");
-    const std::string problem = EntryNameProblem(entry.name, c->code_page);
-    if (!problem.empty()) c->error(entry_where + ": the name " + problem + "; the launcher refuses it");
-    for (const char* expanded : {payload::kSetupInfoExpanded, payload::kSetupProgramExpanded})
-      if (SameFileName(entry.name, expanded, c->code_page))
-        c->warning(entry_where + ": the launcher replaces this file with the expanded setup file");
-    for (const std::string& seen : c->names)
-      if (SameFileName(seen, entry.name, c->code_page))
-        c->error(entry_where + ": a second entry of this name, which overwrites the first");
-    c->names.push_back(entry.name);
-    c->located.push_back({number, entry});
-    if (entry.size > 0) volume_data += entry.size;
-  }
-  return volume_data;
-}
-
-// Reads the volumes in the order and as far as the launcher reads them.
-void WalkVolumes(SetCheck* c, VolumeFile first) {
-  VolumeFile current = std::move(first);
-  for (int number = 1; number <= kMostVolumes; ++number) {
-    if (number > 1 && !ReadFollowingVolume(c, number, &current)) break;
-    const VolumeReading reading = ReadVolume(current.bytes, current.start, current.certificate_table);
-    const std::string where = number == 1 ? "volume 1 (in the launcher at " + std::to_string(current.start) + ")"
-                                          : "volume " + std::to_string(number) + " (" + current.label + ")";
-    if (!CheckSetTotal(c, reading, number, where, current.label)) break;
-    c->last_read = number;
-    const std::int64_t volume_data = CheckEntries(c, reading, number, where);
-    c->data_bytes += volume_data;
-    c->v.facts.push_back(where + ": " + Count(reading.entries.size(), "entry") + ", " + std::to_string(volume_data) +
-                         " bytes of data");
-    c->volume_bytes.push_back(std::move(current.bytes));
-    if (!reading.damage.empty()) {
-      c->error(where + ": " + reading.damage + "; the launcher fails there");
-      break;
-    }
-    // The launcher looks for a following volume only while the data falls short of the total.
-    if (c->data_bytes >= c->set_total) {
-      c->complete = true;
-      break;
-    }
-  }
-}
-
-// The set read whole: its totals, and a volume beside it that the launcher never opens.
-void CheckTotals(SetCheck* c) {
-  if (!c->complete) return;
-  c->v.facts.push_back("set total: " + std::to_string(c->set_total) + " bytes; the entries' data: " +
-                       std::to_string(c->data_bytes) + " bytes in " + Count(c->names.size(), "entry") + " on " +
-                       Count(static_cast<std::size_t>(c->last_read), "volume"));
-  if (c->data_bytes > c->set_total)
-    c->error("the entries' data sizes add up to " + std::to_string(c->data_bytes) + " bytes, more than the set total " +
-             std::to_string(c->set_total));
-  const auto path = FindVolumeFile(c->launcher.parent_path(), c->last_read + 1);
-  if (!path) return;
-  VolumeReading extra;
-  try {
-    extra = ReadVolume(ReadWholeFile(*path), 0);
-  } catch (const PackError&) {
-  }
-  if (extra.has_set_total && extra.set_total == c->set_total && !extra.entries.empty())
-    c->error(PathText(path->filename()) + " is never read: the set total is reached on volume " +
-             std::to_string(c->last_read) + ", so the launcher never extracts its " +
-             Count(extra.entries.size(), "entry"));
-  else
-    c->warning(PathText(path->filename()) + " lies beside the launcher but is not part of this set");
-}
-
-// Warns when the expanded setup program is not one the launcher's system can start.
-void CheckSetupProgram(SetCheck* c, const Bytes& expanded) {
-  const bool windows_program = expanded.size() >= 2 && expanded[0] == 'M' && expanded[1] == 'Z';
-  const bool linux_program =
-      LooksLikeExecutable(expanded) || (expanded.size() >= 2 && expanded[0] == '#' && expanded[1] == '!');
-  if (c->stub.kind == StubKind::kWindows && !windows_program)
-    c->warning("the setup program is not a Windows executable (no \"MZ\"): Windows cannot start it");
-  if (c->stub.kind == StubKind::kLinux && !linux_program)
-    c->warning("the setup program is neither an ELF executable nor a script: the system cannot start it");
-}
-
-// Checks one setup file: present, and expanding to the whole length its header announces.
-// Returns what it expands to, or nothing when it does not.
-std::optional<std::string> CheckSetupFile(SetCheck* c, const char* name, const char* role) {
-  const Located* found = nullptr;
-  for (const Located& item : c->located)
-    if (SameFileName(item.entry.name, name, c->code_page)) found = &item;
-  if (found == nullptr) {
-    if (c->complete) c->error(std::string("the set has no ") + name + " (" + role + ")");
-    return std::nullopt;
-  }
-  const Bytes& file = c->volume_bytes[static_cast<std::size_t>(found->volume - 1)];
-  const std::size_t available = file.size() - std::min(file.size(), found->entry.data_position);
-  const std::size_t size =
-      found->entry.size < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(found->entry.size), available);
-  const std::uint8_t* data = size > 0 ? &file[found->entry.data_position] : nullptr;
-  szdd::Header header;
-  if (!szdd::ParseHeader(data, size, &header)) {
-    c->warning(std::string(name) + " (" + role + ") is not compressed: the launcher copies it as it is");
-    return std::nullopt;
-  }
-  Bytes expanded;
-  const szdd::ExpandResult result = szdd::ExpandBuffer(data, size, &expanded);
-  if (result.status != szdd::Status::kOk) {
-    c->error(std::string(name) + " (" + role + ") does not expand: " +
-             (result.status == szdd::Status::kNotSzdd ? "unknown compression mode"
-                                                      : "its data ends after " + std::to_string(result.written) +
-                                                            " of the " + std::to_string(header.expanded_length) +
-                                                            " bytes its header announces"));
-    return std::nullopt;
-  }
-  if (std::strcmp(name, payload::kSetupProgramCompressed) == 0) CheckSetupProgram(c, expanded);
-  return std::string(name) + " expands to " + std::to_string(expanded.size()) + " bytes";
-}
-
-// The setup files: present, and expanding to the whole length their headers announce.
-void CheckSetupFiles(SetCheck* c) {
-  std::vector<std::string> expanded_facts;
-  for (const auto& [name, role] : {std::pair{payload::kSetupInfoCompressed, "the setup information file"},
-                                   std::pair{payload::kSetupProgramCompressed, "the setup program"}}) {
-    if (auto fact = CheckSetupFile(c, name, role)) expanded_facts.push_back(std::move(*fact));
-  }
-  if (expanded_facts.empty()) return;
-  std::string line = "setup files:";
-  for (std::size_t i = 0; i < expanded_facts.size(); ++i) line += (i ? "; " : " ") + expanded_facts[i];
-  c->v.facts.push_back(line);
-}
-
-// The clean-up list, for a temporary directory as the launcher's users have it.
-void CheckLimits(SetCheck* c, const std::string& temp_dir_option) {
-  if (c->names.empty()) return;
-  const std::string temp_dir = temp_dir_option.empty() ? TypicalTempDir(c->stub.kind) : temp_dir_option;
-  const CleanupFit fit = FitCleanupList(temp_dir, c->names);
-  c->v.facts.push_back("clean-up list: " + std::to_string(c->names.size()) + " paths take " +
-                       std::to_string(fit.list_bytes) + " of " + std::to_string(payload::kCleanupListSize) +
-                       " bytes with the temporary directory " + temp_dir + " (margin " + std::to_string(fit.margin) +
-                       " bytes); temporary directories of up to " + std::to_string(fit.longest_temp_dir) +
-                       " bytes fit");
-  if (!fit.fits())
-    c->warning("with the temporary directory " + temp_dir + " (" + std::to_string(temp_dir.size()) +
-               " bytes) the launcher cannot extract this set: it fits temporary directories of up to " +
-               std::to_string(fit.longest_temp_dir) + " bytes (clean-up list margin " + std::to_string(fit.margin) +
-               " bytes, longest path " + std::to_string(fit.longest_path) + " bytes)");
-}
-
-}  // namespace
-
 Verification VerifySet(const std::filesystem::path& launcher, const std::string& temp_dir_option) {
-  SetCheck check;
-  check.launcher = launcher;
-  VolumeFile first;
-  if (!ReadLauncher(&check, &first)) return check.v;
-  WalkVolumes(&check, std::move(first));
-  CheckTotals(&check);
-  CheckSetupFiles(&check);
-  CheckLimits(&check, temp_dir_option);
-  return check.v;
+  SetCheck c;
+  c.launcher = launcher;
+  if (!ReadLauncher(&c)) return c.v;
+  c.temp_dir = temp_dir_option.empty() ? TypicalTempDir(c.stub.kind) : temp_dir_option;
+  c.record = RunEngine({launcher, c.stub, c.temp_dir, RunMode::kDryRun, 1, 0, 0});
+  const RunRecord& r = c.record;
+  if (c.offset_off) {
+    const std::string text = "the payload offset " + std::to_string(c.stub.payload_offset) +
+                             " is not where the launcher's executable image ends (" +
+                             std::to_string(c.stub.image_size) + "), where volume 1 starts";
+    if (r.succeeded) {
+      c.warning(text);
+    } else {
+      c.error(text);
+    }
+  }
+  ExplainVolumes(&c);
+  ExplainTotals(&c);
+  ExplainSetupFiles(&c);
+  long longest = LongestTempDir(NamesOf(r));
+  if (!r.succeeded) {
+    bool limit = false;
+    std::string failure = Failure(r, c.code_page, c.temp_dir, &limit);
+    if (limit) {
+      // The names past the point of failure count too: the set as a short directory reads it.
+      const RunRecord shortest = RunEngine({launcher, c.stub, kListTempDir, RunMode::kDryRun, 1, 0, 0});
+      longest = shortest.succeeded ? LongestTempDir(NamesOf(shortest)) : -1;
+      failure += "; with the temporary directory " + c.temp_dir + " (" + std::to_string(c.temp_dir.size()) +
+                 " bytes) the launcher cannot extract this set: " +
+                 (longest < 0 ? std::string("its names alone outgrow the launcher's limits")
+                              : "it fits temporary directories of up to " + std::to_string(longest) + " bytes");
+    }
+    c.error(failure);
+    c.v.limited = limit &&
+                  std::count_if(c.v.findings.begin(), c.v.findings.end(), [](const Finding& f) { return f.error; }) == 1;
+  }
+  c.v.longest_temp_dir = longest;
+  ExplainLimits(&c, longest);
+  return c.v;
+}
+
+RunRecord ExtractSet(const std::filesystem::path& launcher, const std::filesystem::path& directory) {
+  StubInfo stub;
+  std::string reason;
+  if (!InspectStub(ReadWholeFile(launcher), &stub, &reason)) throw PackError(PathText(launcher) + ": " + reason);
+  if (stub.payload_offset == payload::kUnstampedOffset)
+    throw PackError(PathText(launcher) + ": a launcher with no set (its payload offset is not stamped)");
+  std::error_code ec;
+  std::filesystem::create_directories(directory, ec);
+  if (ec) throw PackError(PathText(directory) + ": cannot create the directory: " + ec.message());
+  std::string temp_dir = WindowsForm(directory);
+  if (temp_dir.back() != '\\') temp_dir += '\\';
+  RunRecord record = RunEngine({launcher, stub, temp_dir, RunMode::kWrite, 1, 0, 0});
+  if (!record.succeeded) {
+    bool limit = false;
+    throw PackError(PathText(launcher) + ": " + Failure(record, CodePageOf(stub.kind), temp_dir, &limit));
+  }
+  return record;
 }
 
 }  // namespace pack

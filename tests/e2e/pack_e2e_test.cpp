@@ -77,6 +77,31 @@ TEST_F(PackEndToEnd, BuiltSetIsVerifiedExtractedAndHandedToTheSampleSetupProgram
   EXPECT_EQ(shipped[9], 't');  // the header restores "folders.dat"
   EXPECT_EQ(LastWriteFileTime(ws_.Path("tmp/folders.da_")), LastWriteFileTime(kSamples / "folders.dat"));
   EXPECT_EQ(ReadBytes(ws_.Path("tmp/qmrsetup.exe")), ReadBytes(QMR_SAMPLE_SETUP_PATH));
+
+  // qmrpack extract leaves what the launcher left: the same names and bytes, the entries'
+  // times; the setup information file without the presets, which extract does not write.
+  const CommandResult extract =
+      RunCommand({kPack, "extract", "--to", ws_.Path("x").string(), ws_.Path("set/qmrsfx").string()});
+  ASSERT_EQ(extract.exit_code, 0) << extract.err;
+  EXPECT_EQ(FileNames(ws_.Path("x")), FileNames(ws_.Path("tmp")));
+  for (const std::string& name : FileNames(ws_.Path("tmp"))) {
+    if (name == "qmrsetup.inf") {
+      EXPECT_EQ(ReadBytes(ws_.Path("x/qmrsetup.inf")), ReadBytes(kSamples / "qmrsetup.inf"));
+      continue;
+    }
+    EXPECT_EQ(ReadBytes(ws_.Path("x/" + name)), ReadBytes(ws_.Path("tmp/" + name))) << name;
+    if (name != "qmrsetup.exe") {
+      EXPECT_EQ(LastWriteFileTime(ws_.Path("x/" + name)), LastWriteFileTime(ws_.Path("tmp/" + name))) << name;
+    }
+  }
+
+  // A missing volume is an error that names it, with no prompt; what was extracted goes again.
+  std::filesystem::remove(ws_.Path("set/Disk2"));
+  const CommandResult missing =
+      RunCommand({kPack, "extract", "--to", ws_.Path("y").string(), ws_.Path("set/qmrsfx").string()});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_NE(missing.err.find("qmrsfx: Disk2 is missing beside the launcher"), std::string::npos) << missing.err;
+  EXPECT_EQ(FileNames(ws_.Path("y")), std::vector<std::string>{});
 }
 
 TEST_F(PackEndToEnd, ListShowsEveryVolumeAndVerifyNamesDamage) {

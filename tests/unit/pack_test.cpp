@@ -3,14 +3,19 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "format/layout.h"
+#include "format/little_endian.h"
 #include "pack/builder.h"
 #include "pack/files.h"
 #include "pack/paths.h"
 #include "pack/reading.h"
+#include "platform/testing/test_platform.h"
+#include "support/launcher_verdict.h"
 #include "support/minimal_stubs.h"
 #include "support/workspace.h"
 #include "szdd/szdd.h"
@@ -192,7 +197,10 @@ TEST(PackLayout, VolumeOneHoldsTheSetTotalAloneWhenTheStubLeavesNoRoom) {
   const pack::ComposedSet set = pack::ComposeSet(stub, "1.13a", SoundEntries(), stub.size() + 10);
   EXPECT_EQ(set.launcher.size(), stub.size() + payload::kSetTotalSize);
   ASSERT_EQ(set.disks.size(), 1u);
-  EXPECT_EQ(pack::ReadVolume(set.disks[0], 0).entries.size(), 4u);
+  Workspace ws;
+  pack::WriteSetFiles(set, ws.Path("out"), "qmrsfx", 0755, false);
+  EXPECT_EQ(pack::ListFile(ws.Path("out/qmrsfx"), nullptr).entries.size(), 0u);
+  EXPECT_EQ(pack::ListFile(ws.Path("out/Disk2"), nullptr).entries.size(), 4u);
 }
 
 TEST(PackLayout, RefusesAStubThatFillsTheDiskAndAnEntryLargerThanADisk) {
@@ -212,23 +220,29 @@ TEST(PackCompose, TheLauncherIsStampedAndEveryVolumeReadsBackAsWritten) {
     ASSERT_TRUE(pack::InspectStub(set.launcher, &info, &error)) << error;
     EXPECT_EQ(info.payload_offset, stub.size());
     EXPECT_EQ(info.version, "2.0");
+    Workspace ws;
+    const std::string launcher = stub == PeStub() ? "qmrsfx.exe" : "qmrsfx";
+    const auto files = pack::WriteSetFiles(set, ws.Path("out"), launcher, 0755, false);
     std::vector<const PackEntry*> seen;
     for (std::size_t v = 0; v <= set.disks.size(); ++v) {
-      const Bytes& file = v == 0 ? set.launcher : set.disks[v - 1];
-      EXPECT_LE(file.size(), disk);
-      const pack::VolumeReading reading = pack::ReadVolume(file, v == 0 ? stub.size() : 0);
-      EXPECT_EQ(reading.set_total, set.set_total);
-      EXPECT_EQ(reading.damage, "");
-      for (const pack::VolumeEntry& e : reading.entries) {
+      EXPECT_LE((v == 0 ? set.launcher : set.disks[v - 1]).size(), disk);
+      const pack::ListedFile listed = pack::ListFile(files[v], nullptr);
+      EXPECT_EQ(listed.set_total, set.set_total);
+      EXPECT_EQ(listed.damage, "");
+      for (const pack::ListedEntry& e : listed.entries) {
         const PackEntry& expected = entries[seen.size()];
         EXPECT_EQ(e.name, expected.name);
         EXPECT_EQ(e.filetime, expected.filetime);
-        EXPECT_EQ(Bytes(file.begin() + e.data_position, file.begin() + e.data_position + e.size), expected.data);
+        EXPECT_EQ(static_cast<std::size_t>(e.size), expected.data.size());
         seen.push_back(&expected);
       }
     }
     EXPECT_EQ(seen.size(), entries.size());
     EXPECT_GE(set.disks.size(), 1u);
+    // The data, as the engine extracts it: the stored entries byte for byte.
+    pack::ExtractSet(files[0], ws.Path("x"));
+    EXPECT_EQ(ReadBytes(ws.Path("x/data.bin")), entries[3].data);
+    EXPECT_EQ(ReadBytes(ws.Path("x/readme.tx_")), entries[2].data);
   }
 }
 
@@ -302,7 +316,7 @@ TEST_F(PackFiles, BuildWritesExactlyTheLauncherAndItsVolumesWithTheSourcesTimes)
   EXPECT_EQ(disk2.entries.back().display_name, "data.bi_");
   EXPECT_TRUE(disk2.entries.back().szdd);
   EXPECT_EQ(disk2.entries.back().expanded_size, 3000u);
-  EXPECT_EQ(disk2.entries.back().entry.filetime, LastWriteFileTime(ws_.Path("in/data.bin")));
+  EXPECT_EQ(disk2.entries.back().filetime, LastWriteFileTime(ws_.Path("in/data.bin")));
   EXPECT_TRUE(VerifyErrors().empty());
 
   options_.store = true;
@@ -321,7 +335,7 @@ TEST_F(PackFiles, AWindowsStubGetsCp932NamesAndRefusesNamesItCannotWrite) {
   Build();
   const pack::ListedFile launcher = pack::ListFile(ws_.Path("out/qmrsfx.exe"), nullptr);
   ASSERT_EQ(launcher.entries.size(), 3u);
-  EXPECT_EQ(launcher.entries[2].entry.name, "\x83\x5C\x83\x74\x83\x67.tx_");
+  EXPECT_EQ(launcher.entries[2].name, "\x83\x5C\x83\x74\x83\x67.tx_");
   EXPECT_EQ(launcher.entries[2].display_name, "ソフト.tx_");
   EXPECT_TRUE(VerifyErrors("out/qmrsfx.exe").empty());
 
@@ -428,7 +442,7 @@ TEST_F(PackFiles, ListAndVerifyReadASignedLauncherToItsCertificateTable) {
   std::size_t table = 0;
   Damage(launcher, [&](Bytes* b) { table = SignLikeATool(b); });
   const pack::ListedFile listed = pack::ListFile(ws_.Path(launcher), nullptr);
-  EXPECT_EQ(listed.reading.damage, "");
+  EXPECT_EQ(listed.damage, "");
   EXPECT_EQ(listed.volume_end.kind, payload::VolumeEndKind::kCertificateTable);
   EXPECT_EQ(listed.volume_end.table.offset, table);
   ASSERT_EQ(listed.entries.size(), before.entries.size()) << "the table is not read as entries";
@@ -459,7 +473,7 @@ TEST_F(PackFiles, ListAndVerifyReadASignedLauncherToItsCertificateTable) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find(lie.problem), std::string::npos) << errors[0];
     EXPECT_NE(errors[0].find("the launcher takes the set for damaged"), std::string::npos) << errors[0];
-    EXPECT_NE(pack::ListFile(ws_.Path(launcher), nullptr).reading.damage.find(lie.problem), std::string::npos);
+    EXPECT_NE(pack::ListFile(ws_.Path(launcher), nullptr).damage.find(lie.problem), std::string::npos);
   }
   Bytes padded(signed_file.begin(), signed_file.begin() + at);
   padded.insert(padded.end(), 8, 0);
@@ -480,7 +494,8 @@ TEST_F(PackFiles, VerifyFailsAMissingSetupFile) {
   std::vector<PackEntry> entries = SoundEntries();
   entries.erase(entries.begin() + 1);
   WriteComposed(ws_, entries);
-  EXPECT_EQ(VerifyErrors(), (std::vector<std::string>{"the set has no qmrsetup.ex_ (the setup program)"}));
+  EXPECT_EQ(VerifyErrors(), (std::vector<std::string>{
+                                "the set has no qmrsetup.ex_ (the setup program); the launcher shows its error message"}));
 }
 
 TEST_F(PackFiles, VerifyFailsANameWithADirectoryPart) {
@@ -509,34 +524,153 @@ TEST_F(PackFiles, VerifyFailsAVolumeTheLauncherNeverReads) {
   const pack::ComposedSet set = pack::ComposeSet(ElfStub(), "1.13a", entries, ElfStub().size() + 4 + records);
   pack::WriteSetFiles(set, ws_.Path("out"), "qmrsfx", 0755, false);
   ASSERT_EQ(set.volumes.back(), (std::vector<std::size_t>{4}));
-  const auto errors = VerifyErrors();
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].find("is never read"), std::string::npos);
+  // The launcher extracts the set and starts its setup program: sound, with the warning.
+  const pack::Verification v = pack::VerifySet(ws_.Path("out/qmrsfx"), "");
+  EXPECT_TRUE(v.sound());
+  ASSERT_EQ(v.findings.size(), 1u);
+  EXPECT_NE(v.findings[0].text.find("Disk2 is never read"), std::string::npos) << v.findings[0].text;
 }
 
-TEST_F(PackFiles, VerifyWarnsWithTheMarginWhenPathsOutgrowTheCleanupList) {
+TEST_F(PackFiles, VerifyFailsWhenPathsOutgrowTheCleanupListOfTheTemporaryDirectory) {
   std::vector<PackEntry> entries = SoundEntries();
   for (int i = 0; i < 100; ++i) entries.push_back(Entry(std::string(80, 'n') + std::to_string(i), {1}));
   WriteComposed(ws_, entries);
+  // 104 paths of 8 + name bytes and a NUL each overflow the list at the 94th entry; their
+  // names alone take more than the list holds.
   const pack::Verification v = pack::VerifySet(ws_.Path("out/qmrsfx"), "C:\\Temp\\");
-  EXPECT_TRUE(v.sound());
+  EXPECT_FALSE(v.sound());
+  EXPECT_TRUE(v.limited);
   ASSERT_EQ(v.findings.size(), 1u);
-  // 104 paths of 8 + name bytes and a NUL each, and the final empty string.
-  EXPECT_NE(v.findings[0].text.find("clean-up list margin -"), std::string::npos) << v.findings[0].text;
+  EXPECT_NE(v.findings[0].text.find("entry 94 \"nnnn"), std::string::npos) << v.findings[0].text;
+  EXPECT_NE(v.findings[0].text.find("does not fit the clean-up list"), std::string::npos) << v.findings[0].text;
+  EXPECT_NE(v.findings[0].text.find("its names alone outgrow the launcher's limits"), std::string::npos);
 }
 
 TEST(PackCleanup, TheLongestTemporaryDirectoryIsBoundByEachLimit) {
-  const pack::CleanupFit small = pack::FitCleanupList("C:\\T\\", {"a", "bb"});
-  EXPECT_EQ(small.list_bytes, 7u + 8u + 1u);
-  EXPECT_EQ(small.margin, 8192 - 16);
-  EXPECT_EQ(small.longest_temp_dir, 257);  // a path of 259 bytes with "bb"
-  EXPECT_EQ(pack::FitCleanupList("C:\\T\\", {"qmrsetup.in_"}).longest_temp_dir, 127 - 12);  // LZ32's path field
+  EXPECT_EQ(pack::LongestTempDir({"a", "bb"}), 257);  // a path of 259 bytes with "bb"
+  EXPECT_EQ(pack::LongestTempDir({"qmrsetup.in_"}), 127 - 12);  // LZ32's path field
   // 100 names of 10 bytes: 100 * (L + 11) + 1 <= 8192 gives L <= 70.
-  const std::vector<std::string> names(100, "0123456789");
-  EXPECT_EQ(pack::FitCleanupList("C:\\T\\", names).longest_temp_dir, 70);
-  EXPECT_TRUE(pack::FitCleanupList(std::string(70, 't'), names).fits());
-  EXPECT_EQ(pack::FitCleanupList(std::string(70, 't'), names).margin, 91);
-  EXPECT_FALSE(pack::FitCleanupList(std::string(71, 't'), names).fits());
+  EXPECT_EQ(pack::LongestTempDir(std::vector<std::string>(100, "0123456789")), 70);
+}
+
+TEST(PackTempDir, OnlyWhatTheLauncherCanBeGivenIsATemporaryDirectory) {
+  for (const char* accepted : {"C:\\Temp", "Z:\\tmp\\", "\\\\server\\share\\"}) EXPECT_EQ(pack::TempDirProblem(accepted), "") << accepted;
+  for (const char* refused : {"", "/tmp", "tmp\\", "C:Temp", "\\Temp"}) EXPECT_NE(pack::TempDirProblem(refused), "") << refused;
+  EXPECT_EQ(pack::TempDirProblem("C:\\" + std::string(255, 't')), "");
+  EXPECT_NE(pack::TempDirProblem("C:\\" + std::string(256, 't')), "");
+}
+
+// ---- verify is the launcher ----
+
+// Entries after the setup files whose paths in a temporary directory of `temp` bytes make the
+// clean-up list take `list_bytes` bytes, its final empty string included.
+std::vector<PackEntry> FillingTheCleanupList(std::vector<PackEntry> entries, std::size_t temp, std::size_t list_bytes) {
+  std::size_t left = list_bytes - 1;  // the final empty string
+  for (const PackEntry& e : entries) left -= temp + e.name.size() + 1;
+  for (int i = 0; left > 0; ++i) {
+    std::size_t name = left - temp - 1;  // the last one takes what is left
+    if (name > 200) name = left - (temp + 1 + 200) < temp + 4 ? 100 : 200;  // leave room for a last name
+    entries.push_back(Entry(std::to_string(i) + std::string(name - std::to_string(i).size(), 'f'), {}));
+    left -= temp + name + 1;
+  }
+  return entries;
+}
+
+TEST_F(PackFiles, VerifyCallsASetSoundExactlyWhenTheLauncherExtractsIt) {
+  const std::size_t temp_size = WindowsPath(ws_.Path("tmp"), true).size();
+  const auto sized = [](std::size_t n) { return Entry("data.bin", RandomBytes(n, 5)); };
+  struct Case {
+    std::string name;
+    std::function<void()> make;
+    bool sound;
+    std::string error;
+    std::string temp_dir = "tmp";  // the temporary directory, in the workspace
+  } cases[] = {
+      {"an entry with a negative size", [&] {
+         std::vector<PackEntry> entries = SoundEntries();
+         entries.insert(entries.begin() + 2, Entry("negative.txt", {}));
+         WriteComposed(ws_, entries);
+         Damage("out/qmrsfx", [](Bytes* b) {
+           const auto at = std::search(b->begin(), b->end(), std::begin("negative.txt"), std::end("negative.txt"));
+           payload::WriteLE32(&*(at + 13 + 8), static_cast<std::uint32_t>(-5));
+         });
+       }, true, ""},
+      {"one byte over the clean-up list", [&] {
+         WriteComposed(ws_, FillingTheCleanupList(SoundEntries(), temp_size, payload::kCleanupListSize + 1));
+       }, false, "does not fit the clean-up list"},
+      {"a clean-up list filled to its last byte", [&] {
+         WriteComposed(ws_, FillingTheCleanupList(SoundEntries(), temp_size, payload::kCleanupListSize));
+       }, true, ""},
+      {"a set that reads Disk10", [&] {
+         std::vector<PackEntry> entries = SoundEntries();
+         for (int i = 0; i < 10; ++i) entries.push_back(Entry("part" + std::to_string(i), RandomBytes(1000, i)));
+         WriteComposed(ws_, entries, ElfStub().size() + 1100);
+         ASSERT_TRUE(std::filesystem::exists(ws_.Path("out/Disk10")));
+       }, true, ""},
+      {"a set missing Disk10", [&] { std::filesystem::remove(ws_.Path("out/Disk10")); }, false,
+       "Disk10 is missing beside the launcher"},
+      {"a temporary directory too deep for LZ32's path", [&] { WriteComposed(ws_, SoundEntries()); }, false,
+       "qmrsetup.in_ (the setup information file): its path takes", "tmp/" + std::string(120, 'd')},
+      {"a setup program that does not expand whole", [&] {
+         std::vector<PackEntry> entries = SoundEntries();
+         entries[1].data.resize(entries[1].data.size() - 2);
+         WriteComposed(ws_, entries);
+       }, false, "qmrsetup.ex_ (the setup program) does not expand: its data ends after"},
+  };
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  // A signed launcher whose volume 1 ends 0 to 7 bytes short of the 8-byte boundary: the
+  // signer's zero bytes before its table are no entry.
+  for (std::size_t pad = 0; pad < 8; ++pad)
+    all.push_back({"a signed launcher with " + std::to_string(pad) + " bytes of alignment", [&, pad] {
+                     options_.stub = ws_.Path("in/qmrsfx.exe");
+                     options_.store = true;
+                     options_.force = true;
+                     options_.disk_size = 1 << 20;
+                     options_.files = {ws_.Path("in/data.bin")};
+                     WriteBytes(ws_.Path("in/data.bin"), sized(3000).data);
+                     Build();
+                     const std::size_t end = std::filesystem::file_size(ws_.Path("out/qmrsfx.exe"));
+                     WriteBytes(ws_.Path("in/data.bin"), sized(3000 + ((8 - pad) % 8 + 8 - end % 8) % 8).data);
+                     Build();
+                     Damage("out/qmrsfx.exe", [&](Bytes* b) {
+                       ASSERT_EQ((8 - b->size() % 8) % 8, pad);
+                       SignLikeATool(b);
+                     });
+                   }, true, ""});
+  for (const Case& c : all) {
+    SCOPED_TRACE(c.name);
+    c.make();
+    const std::string launcher = std::filesystem::exists(ws_.Path("out/qmrsfx.exe")) ? "out/qmrsfx.exe" : "out/qmrsfx";
+    std::filesystem::remove_all(ws_.Path("tmp"));
+    std::filesystem::create_directories(ws_.Path(c.temp_dir));
+    const std::string temp = WindowsPath(ws_.Path(c.temp_dir), true);
+    const pack::Verification v = pack::VerifySet(ws_.Path(launcher), temp);
+    EXPECT_EQ(LauncherExtracts(ws_.Path(launcher), ReadBytes(ws_.Path(launcher)), temp), c.sound);
+    EXPECT_EQ(v.sound(), c.sound) << (v.findings.empty() ? "" : v.findings[0].text);
+    if (!c.error.empty()) {
+      EXPECT_NE(v.findings.at(0).text.find(c.error), std::string::npos) << v.findings[0].text;
+    }
+  }
+}
+
+// ---- build --force on a file system that ignores case ----
+
+TEST_F(PackFiles, ForceKeepsTheNewVolumeThatAnOldSpellingNames) {
+  // Where names ignore case, the old set's DISK2 is the file the new Disk2 has just replaced:
+  // one file under two names, as a hard link makes it on any file system.
+  WriteText(ws_.Path("out/Disk2"), "the new volume");
+  std::filesystem::create_hard_link(ws_.Path("out/Disk2"), ws_.Path("out/DISK2"));
+  WriteText(ws_.Path("out/DISK3"), "an old volume");
+  pack::RemoveReplacedFiles({ws_.Path("out/DISK2"), ws_.Path("out/DISK3")}, {ws_.Path("out/Disk2")});
+  EXPECT_EQ(FileNames(ws_.Path("out")), (std::vector<std::string>{"DISK2", "Disk2"}));
+}
+
+TEST_F(PackFiles, ABuildWhoseSetDoesNotReadBackFails) {
+  // The launcher's engine cannot open the Disk2 the build has just written.
+  testing_platform::TestPlatform platform;
+  platform.InjectFault(testing_platform::Op::kCreateFileA, 1, testing_platform::Fault::kFail, "Disk2");
+  EXPECT_NE(ErrorOf([&] { Build(); }).find("the set written does not read back: Disk2 is missing beside the launcher"),
+            std::string::npos);
 }
 
 }  // namespace

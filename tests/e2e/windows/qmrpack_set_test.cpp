@@ -1,6 +1,7 @@
 // A set made by qmrpack from the Windows launcher, as a distributor makes one: built onto disks
 // too small for it, called sound by qmrpack verify, then run under Wine, where the launcher
-// follows it across its volumes and hands it to the setup program. qmrpack.exe under Wine
+// follows it across its volumes and hands it to the setup program, and qmrpack extract, on both
+// systems, leaves the same files as the launcher. qmrpack.exe under Wine
 // writes the same sets and prints the same as qmrpack, and the Windows kit (the zip) makes a
 // set with the stub it carries.
 #include <sys/stat.h>
@@ -93,6 +94,29 @@ TEST_F(QmrpackSetTest, BuiltOnSmallDisksVerifiedSoundThenExtractedAcrossItsVolum
   EXPECT_EQ(Expanded(temp_ / "data.bi_"), data);
   EXPECT_EQ(LastWriteFileTime(temp_ / "readme.tx_"), kSourceFileTime);
   EXPECT_EQ(LastWriteFileTime(temp_ / "data.bi_"), kSourceFileTime);
+
+  // qmrpack extract, on Linux and under Wine, leaves what the launcher left: the same names and
+  // bytes, the entries' times; the setup information file without the presets.
+  for (const bool windows : {false, true}) {
+    const fs::path out = ws_.Path(windows ? "extract-windows" : "extract-linux");
+    const CommandResult extracted =
+        windows ? session_->Run(MingwProgram("qmrpack.exe"), {"extract", "--to", WindowsPath(out), WindowsPath(launcher_)},
+                                ws_.root())
+                : Pack({"extract", "--to", out.string(), launcher_.string()});
+    ASSERT_EQ(extracted.status, 0) << extracted.output << extracted.errors;
+    EXPECT_EQ(FileNames(out), FileNames(temp_));
+    for (const std::string& name : FileNames(temp_)) {
+      SCOPED_TRACE(name + (windows ? " (qmrpack.exe)" : " (qmrpack)"));
+      if (name == "qmrsetup.inf") {
+        EXPECT_EQ(ReadText(out / name), kSetupInfo);
+        continue;
+      }
+      EXPECT_EQ(ReadBytes(out / name), ReadBytes(temp_ / name));
+      if (name != "qmrsetup.exe") {
+        EXPECT_EQ(LastWriteFileTime(out / name), LastWriteFileTime(temp_ / name));
+      }
+    }
+  }
 }
 
 // Output with the two systems' conventions made one: qmrpack.exe ends its lines in CR LF and
