@@ -337,5 +337,15 @@ TEST(PosixLz, ExpandsCompressedFilesCopiesOthersAndReportsTruncation) {
   EXPECT_FALSE(std::filesystem::exists(ws.Path(std::string(128, 'x'))));
 }
 
+// A member the layer forgot to fill would be a null call, found only when it is made.
+TEST(PosixLayer, FillsEveryMemberOfTheTable) {
+  EXPECT_EQ(FirstUnfilledOperation(Os()), -1);
+  SystemOps holed = Os();
+  holed.LZClose = nullptr;
+  EXPECT_EQ(FirstUnfilledOperation(holed), static_cast<int>(sizeof(SystemOps) / sizeof holed.LZClose) - 1);
+  holed.CreateFileA = nullptr;
+  EXPECT_EQ(FirstUnfilledOperation(holed), 0);
+}
+
 }  // namespace
 }  // namespace qmrtest
