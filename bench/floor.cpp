@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--out") == 0) out = argv[i + 1];
     else if (std::strcmp(argv[i], "--seed") == 0) seed = std::strtoull(argv[i + 1], nullptr, 10);
-    else if (std::strcmp(argv[i], "--small-files") == 0) small_files = std::atoi(argv[i + 1]);
+    else if (std::strcmp(argv[i], "--small-files") == 0)
+      small_files = static_cast<int>(std::strtol(argv[i + 1], nullptr, 10));
   }
   if (out.empty()) {
     std::fprintf(stderr, "usage: qmrbench_floor --out DIR [--seed N] [--small-files N]\n");

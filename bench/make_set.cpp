@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
     } else if (flag == "--seed") {
       seed = std::strtoull(argv[i + 1], nullptr, 10);
     } else if (flag == "--small-files") {
-      small_files = std::atoi(argv[i + 1]);
+      small_files = static_cast<int>(std::strtol(argv[i + 1], nullptr, 10));
     } else {
       return Usage();
     }
