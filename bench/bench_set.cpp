@@ -77,7 +77,7 @@ std::vector<std::uint64_t> DataSizes(Random& random) {
 
 }  // namespace
 
-std::vector<SetFile> SetFiles(std::uint64_t seed, const std::vector<std::uint8_t>& setup_program) {
+std::vector<SetFile> SetFiles(std::uint64_t seed, const std::vector<std::uint8_t>& setup_program, int small_files) {
   Random random{seed};
   std::vector<SetFile> files;
   files.push_back(
@@ -88,13 +88,19 @@ std::vector<SetFile> SetFiles(std::uint64_t seed, const std::vector<std::uint8_t
   } else {
     files.push_back(Compressed("qmrsetup.ex_", setup_program.data(), setup_program.size(), 'e'));
   }
-  const std::vector<std::uint64_t> sizes = DataSizes(random);
-  for (int i = 0; i < kDataFiles; ++i) {
+  std::vector<std::uint64_t> sizes;
+  if (small_files == 0) {
+    sizes = DataSizes(random);
+  } else {
+    for (int i = 0; i < small_files; ++i)
+      sizes.push_back(kSmallFileMin + random.Next() % (kSmallFileMax - kSmallFileMin + 1));
+  }
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
     SetFile file;
     char name[32];
-    std::snprintf(name, sizeof name, "qmrdata%02d.bin", i + 1);
+    std::snprintf(name, sizeof name, small_files == 0 ? "qmrdata%02zu.bin" : "s%04zu.bin", i + 1);
     file.name = name;
-    file.size = sizes[static_cast<std::size_t>(i)];
+    file.size = sizes[i];
     file.seed = random.Next();
     files.push_back(std::move(file));
   }

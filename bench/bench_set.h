@@ -16,6 +16,10 @@ inline constexpr std::uint64_t kSmallestFile = 1ull << 10;
 inline constexpr std::uint64_t kLargestFile = 64ull << 20;
 inline constexpr int kDataFiles = 40;
 inline constexpr int kVolumes = 3;
+// The set of many small files instead (--small-files N): N files of 256 bytes to 8 KiB, the
+// sizes of the pieces the launcher reads through its handles' buffers.
+inline constexpr std::uint64_t kSmallFileMin = 256;
+inline constexpr std::uint64_t kSmallFileMax = 8u << 10;
 
 struct SetFile {
   std::string name;
@@ -29,8 +33,9 @@ struct SetFile {
 
 // The files of the set in entry order: the two compressed setup files first (the setup
 // program, by default a script that does nothing, and its information file), then the data
-// files, which the seed alone decides.
-std::vector<SetFile> SetFiles(std::uint64_t seed, const std::vector<std::uint8_t>& setup_program = {});
+// files, which the seed alone decides: kDataFiles of them, or `small_files` small ones.
+std::vector<SetFile> SetFiles(std::uint64_t seed, const std::vector<std::uint8_t>& setup_program = {},
+                              int small_files = 0);
 
 // Writes the bytes of `file` (file.size of them) to `out`.
 void FillFile(const SetFile& file, std::uint8_t* out);

@@ -35,6 +35,17 @@ TEST(BenchSet, FortyFilesFromOneToSixtyFourMebibytesMakeExactlyTheTotal) {
   EXPECT_EQ(names.size(), files.size()) << "every name once";
 }
 
+TEST(BenchSet, SmallFilesSetHoldsThatManyFilesOfSmallSizesOverThreeVolumes) {
+  const std::vector<SetFile> files = SetFiles(kDefaultSeed, {}, 300);
+  ASSERT_EQ(files.size(), 2u + 300);
+  const std::vector<std::uint64_t> sizes = DataSizes(files);
+  EXPECT_GE(*std::min_element(sizes.begin(), sizes.end()), kSmallFileMin);
+  EXPECT_LE(*std::max_element(sizes.begin(), sizes.end()), kSmallFileMax);
+  EXPECT_EQ(files[2].name, "s0001.bin") << "the name length the harness counts on for the clean-up list";
+  const std::vector<int> volumes = VolumeOfFiles(files);
+  EXPECT_EQ(volumes.back(), kVolumes - 1);
+}
+
 TEST(BenchSet, TheSeedAloneDecidesTheSet) {
   const std::vector<SetFile> a = SetFiles(kDefaultSeed), b = SetFiles(kDefaultSeed), c = SetFiles(kDefaultSeed + 1);
   EXPECT_EQ(DataSizes(a), DataSizes(b));

@@ -3,7 +3,7 @@
 // launcher's are, then sets each file's last-write time. It builds the bytes first, then times
 // the writing alone and prints the seconds it took.
 //
-//   qmrbench_floor --out DIR [--seed N]      (DIR must not exist yet)
+//   qmrbench_floor --out DIR [--seed N] [--small-files N]      (DIR must not exist yet)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,15 +45,18 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
 int main(int argc, char** argv) {
   std::string out;
   std::uint64_t seed = qmrbench::kDefaultSeed;
+  int small_files = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--out") == 0) out = argv[i + 1];
     else if (std::strcmp(argv[i], "--seed") == 0) seed = std::strtoull(argv[i + 1], nullptr, 10);
+    else if (std::strcmp(argv[i], "--small-files") == 0)
+      small_files = static_cast<int>(std::strtol(argv[i + 1], nullptr, 10));
   }
   if (out.empty()) {
-    std::fprintf(stderr, "usage: qmrbench_floor --out DIR [--seed N]\n");
+    std::fprintf(stderr, "usage: qmrbench_floor --out DIR [--seed N] [--small-files N]\n");
     return 2;
   }
-  const std::vector<qmrbench::SetFile> files = qmrbench::SetFiles(seed);
+  const std::vector<qmrbench::SetFile> files = qmrbench::SetFiles(seed, {}, small_files);
   std::vector<std::unique_ptr<std::uint8_t[]>> bytes;
   for (const qmrbench::SetFile& file : files) {
     bytes.emplace_back(new std::uint8_t[file.size + 8]);

@@ -2,8 +2,9 @@
 // Disk2 and Disk3 beside it, the presets file, and the same files plainly in a directory of
 // their own (what `cp -r` copies). --setup puts another setup program in the set (the Windows
 // one timed under Wine) in place of a script that does nothing; the data files stay the same.
+// --small-files N makes the set of N small files instead (bench_set.h).
 //
-//   qmrbench_set --stub PATH --out DIR [--seed N] [--setup PROGRAM]
+//   qmrbench_set --stub PATH --out DIR [--seed N] [--setup PROGRAM] [--small-files N]
 //   DIR/set/qmrsfx (or the stub's own name), DIR/set/Disk2, DIR/set/Disk3, DIR/set/qmrpresets.ini
 //   DIR/files/<every file of the set>
 #include <fcntl.h>
@@ -91,7 +92,7 @@ void SetLastWrite(const fs::path& path, std::uint64_t filetime) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: qmrbench_set --stub PATH --out DIR [--seed N] [--setup PROGRAM]\n");
+  std::fprintf(stderr, "usage: qmrbench_set --stub PATH --out DIR [--seed N] [--setup PROGRAM] [--small-files N]\n");
   return 2;
 }
 
@@ -100,6 +101,7 @@ int Usage() {
 int main(int argc, char** argv) {
   fs::path stub_path, out, setup_path;
   std::uint64_t seed = qmrbench::kDefaultSeed;
+  int small_files = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
     if (flag == "--stub") {
@@ -110,6 +112,8 @@ int main(int argc, char** argv) {
       setup_path = argv[i + 1];
     } else if (flag == "--seed") {
       seed = std::strtoull(argv[i + 1], nullptr, 10);
+    } else if (flag == "--small-files") {
+      small_files = static_cast<int>(std::strtol(argv[i + 1], nullptr, 10));
     } else {
       return Usage();
     }
@@ -122,7 +126,7 @@ int main(int argc, char** argv) {
       setup_program.assign(std::istreambuf_iterator<char>(setup_in), {});
       if (setup_program.empty()) throw std::runtime_error(setup_path.string() + ": cannot be read");
     }
-    const std::vector<qmrbench::SetFile> files = qmrbench::SetFiles(seed, setup_program);
+    const std::vector<qmrbench::SetFile> files = qmrbench::SetFiles(seed, setup_program, small_files);
     const std::vector<int> volume_of = qmrbench::VolumeOfFiles(files);
     const std::uint64_t total = qmrbench::SetTotal(files);
     if (total > 0x7FFFFFFFu) throw std::runtime_error("the set is too large for its 32-bit total");

@@ -1,7 +1,9 @@
 """The harness's NSIS scripts: what each installer is built to do, and a checkout whose path
-makensis would misread (it takes `$` specially even in the paths it reads at build time)."""
+makensis would misread (it takes `$` specially even in the paths it reads at build time); and
+the small-file set's count, held to the launcher's clean-up list."""
 
 import os
+import re
 import shutil
 import tempfile
 import unittest
@@ -41,6 +43,27 @@ class NsisScript(unittest.TestCase):
                 built = f.read()
             self.assertEqual(built[:2], b"MZ")
             self.assertGreater(len(built), 4096)
+
+
+class SmallFiles(unittest.TestCase):
+    def test_as_many_files_as_the_cleanup_list_holds(self):
+        with open(os.path.join(os.path.dirname(__file__), "..", "format", "layout.h")) as f:
+            layout = f.read()
+        self.assertEqual(int(re.search(r"kCleanupListSize = (\d+);", layout).group(1)), run.CLEANUP_LIST_SIZE)
+        for temp in ("/tmp/qabcdefgh/l", "/tmp/qabcdefgh/w"):
+            count = run.small_files_that_fit(temp)
+            directory = run.Wine.path(temp) + "\\"
+            paths = [directory + name for name in ["qmrsetup.in_", "qmrsetup.ex_"]]
+            paths += [directory + f"s{i + 1:04d}.bin" for i in range(count + 1)]
+            # The launcher's rule: a path fits while the list keeps room for its NUL and the final one.
+            used, fitted = 0, 0
+            for path in paths:
+                if used + len(path) + 1 + 1 > run.CLEANUP_LIST_SIZE:
+                    break
+                used += len(path) + 1
+                fitted += 1
+            self.assertEqual(fitted, count + 2, temp)
+            self.assertGreater(count, 200, "a few hundred entries")
 
 
 if __name__ == "__main__":

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "szdd/fd_stream.h"
+#include "platform/posix/fd_stream.h"
 #include "szdd/szdd.h"
 
 namespace {
@@ -55,13 +55,13 @@ int main(int argc, char** argv) {
       return 1;
     }
     const std::vector<std::uint8_t> packed = szdd::CompressBuffer(data, size);
-    if (packed.empty() || !szdd::FdSink::WriteAll(out, packed.data(), packed.size())) {
+    if (packed.empty() || !posix::FdSink::WriteAll(out, packed.data(), packed.size())) {
       std::fprintf(stderr, "%s: cannot write\n", argv[3]);
       return 1;
     }
   } else {
-    szdd::FdSource source(in);
-    szdd::FdSink sink(out);
+    posix::FdSource source(in);
+    posix::FdSink sink(out);
     const szdd::ExpandResult result = szdd::Expand(source, sink);
     if (result.status != szdd::Status::kOk) {
       std::fprintf(stderr, "%s: expansion failed (status %d)\n", argv[2], static_cast<int>(result.status));

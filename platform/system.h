@@ -151,32 +151,37 @@ struct SystemOps {
 };
 
 // The operations whose failure a test can inject, listed once with the value each returns when
-// it fails. The testing platform derives its operation ids, their names and a fault-injecting
-// wrapper for each from this list; an operation not listed here passes through it unchanged.
-#define QMR_SYSTEM_OPERATIONS(X)                         \
-  X(CreateFileA, INVALID_HANDLE_VALUE)                   \
-  X(ReadFile, FALSE)                                     \
-  X(WriteFile, FALSE)                                    \
-  X(SetFilePointer, INVALID_SET_FILE_POINTER)            \
-  X(GetFileSize, INVALID_FILE_SIZE)                      \
-  X(SetFileTime, FALSE)                                  \
-  X(CloseHandle, FALSE)                                  \
-  X(DeleteFileA, FALSE)                                  \
-  X(GetPrivateProfileStringA, 0)                         \
-  X(WritePrivateProfileStringA, FALSE)                   \
-  X(FindResourceA, nullptr)                              \
-  X(LoadResource, nullptr)                               \
-  X(LockResource, nullptr)                               \
-  X(LoadStringA, 0)                                      \
-  X(GetModuleFileNameA, 0)                               \
-  X(GetTempPathA, 0)                                     \
-  X(CreateProcessA, FALSE)                               \
-  X(ShellExecuteExA, FALSE)                              \
-  X(CreateThread, nullptr)                               \
-  X(MessageBoxA, 0)                                      \
-  X(DialogBoxParamA, -1)                                 \
-  X(LZOpenFileA, LZERROR_BADINHANDLE)                    \
-  X(LZCopy, LZERROR_READ)
+// it fails and the last error that failure sets. The testing platform derives its operation
+// ids, their names and a fault-injecting wrapper for each from this list; an operation not
+// listed here passes through it unchanged.
+#define QMR_SYSTEM_OPERATIONS(X)                                   \
+  X(CreateFileA, INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED)        \
+  X(ReadFile, FALSE, ERROR_READ_FAULT)                             \
+  X(WriteFile, FALSE, ERROR_WRITE_FAULT)                           \
+  X(SetFilePointer, INVALID_SET_FILE_POINTER, ERROR_NEGATIVE_SEEK) \
+  X(GetFileSize, INVALID_FILE_SIZE, ERROR_INVALID_HANDLE)          \
+  X(SetFileTime, FALSE, ERROR_INVALID_PARAMETER)                   \
+  X(CloseHandle, FALSE, ERROR_INVALID_HANDLE)                      \
+  X(DeleteFileA, FALSE, ERROR_ACCESS_DENIED)                       \
+  X(GetPrivateProfileStringA, 0, ERROR_FILE_NOT_FOUND)             \
+  X(WritePrivateProfileStringA, FALSE, ERROR_ACCESS_DENIED)        \
+  X(FindResourceA, nullptr, ERROR_RESOURCE_NAME_NOT_FOUND)         \
+  X(LoadResource, nullptr, ERROR_RESOURCE_DATA_NOT_FOUND)          \
+  X(LockResource, nullptr, ERROR_RESOURCE_DATA_NOT_FOUND)          \
+  X(LoadStringA, 0, ERROR_RESOURCE_NAME_NOT_FOUND)                 \
+  X(GetModuleFileNameA, 0, ERROR_INSUFFICIENT_BUFFER)              \
+  X(GetTempPathA, 0, ERROR_PATH_NOT_FOUND)                         \
+  X(CreateProcessA, FALSE, ERROR_FILE_NOT_FOUND)                   \
+  X(ShellExecuteExA, FALSE, ERROR_CANCELLED)                       \
+  X(CreateThread, nullptr, ERROR_NOT_ENOUGH_MEMORY)                \
+  X(MessageBoxA, 0, ERROR_NOT_ENOUGH_MEMORY)                       \
+  X(DialogBoxParamA, -1, ERROR_RESOURCE_NAME_NOT_FOUND)            \
+  X(LZOpenFileA, LZERROR_BADINHANDLE, ERROR_FILE_NOT_FOUND)        \
+  X(LZCopy, LZERROR_READ, ERROR_READ_FAULT)
+
+// The index of the first member of `ops` (in the order of SystemOps) that is null, or -1 when a
+// layer filled them all. Every member counts, listed above or not.
+int FirstUnfilledOperation(const SystemOps& ops);
 
 // The table in use: the platform's own, or the one a test installed.
 const SystemOps& Sys();

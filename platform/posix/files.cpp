@@ -1,22 +1,13 @@
 // POSIX layer, files: Windows file handles over POSIX descriptors.
 //
-// The launcher reads its volumes in small pieces: a byte for each entry's name length, then
-// the name, the time and the size, then the data 16 KiB at a time. A handle opened for reading
-// only therefore has a buffer from a small fixed pool: a read of less than kDirectReadSize is
-// served from it, refilled by one read(2) of kReadAheadSize, so that an entry's header costs
-// one system call instead of four; a larger read takes what the buffer still holds and reads
-// the rest straight into the caller's memory, so the data is copied once, as the launcher's
-// write needs it. A handle opened while every buffer is taken reads directly. Writes are never
-// held back: each WriteFile is written, and its failure known, before it returns.
+// Each ReadFile and WriteFile is one read(2) or write(2) loop straight between the caller's
+// memory and the descriptor: nothing is held back, and a failure is known before the call
+// returns. (A pool of read-ahead buffers, which served an entry's header in one read(2) instead
+// of four, measured no faster, on the set of 42 entries nor on the set of as many small files as
+// the clean-up list holds: see docs/benchmarks.md.)
 //
-// Measured on the launcher's extraction of a 256 MiB set from the system's cache on two
-// processors: taking the data through the buffer too (a second copy) instead of directly, or
-// in blocks of 16 KiB to 1 MiB, made no difference within the noise; a reader thread filling
-// a ring of blocks ahead of the handle saved about a tenth of the time when the second
-// processor was free, for a third more processor time spent handing blocks between threads.
-//
-// Each handle's state is guarded by its own lock, so that a handle may be used from any
-// thread; the table's lock guards only which slots and buffers are in use.
+// Each handle's slot is guarded by its own lock, so that a handle may be used from any thread;
+// the table's lock guards only which slots are in use.
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -41,27 +32,14 @@ constexpr std::uintptr_t kFileHandleBase = 0x10000;
 constexpr int kMaxFiles = 256;
 constexpr std::uintptr_t kPseudoHandleBase = 0x40000;
 
-constexpr std::size_t kReadAheadSize = 64 * 1024;
-constexpr std::size_t kDirectReadSize = 4096;
-// The launcher reads one volume at a time; the pool leaves room for a few more readers.
-constexpr int kReadAheadBuffers = 4;
-constexpr int kNoBuffer = -1;
-
 struct FileSlot {
   std::mutex lock;   // held for each operation on the handle
   bool used;         // changed only with both the table's lock and `lock` held
   int fd;
-  int buffer;        // index into g_read_ahead, or kNoBuffer
-  // The bytes of the buffer not yet handed out: [next, end). The descriptor's position is
-  // `end - next` bytes past the handle's.
-  std::uint32_t next;
-  std::uint32_t end;
 };
 
 std::mutex g_table_mutex;
 FileSlot g_slots[kMaxFiles];
-unsigned char g_read_ahead[kReadAheadBuffers][kReadAheadSize];
-bool g_read_ahead_taken[kReadAheadBuffers];
 std::atomic<std::uintptr_t> g_next_pseudo{0};
 
 HANDLE HandleOf(int slot) { return reinterpret_cast<HANDLE>(kFileHandleBase + static_cast<std::uintptr_t>(slot)); }
@@ -97,24 +75,15 @@ class OpenSlot {
   FileSlot* slot_;
 };
 
-// Enters an open descriptor into the table, with a read-ahead buffer when asked for and one is
-// free. INVALID_HANDLE_VALUE when the table is full.
-HANDLE AddFile(int fd, bool read_ahead) {
+// Enters an open descriptor into the table. INVALID_HANDLE_VALUE when the table is full.
+HANDLE AddFile(int fd) {
   std::lock_guard<std::mutex> table(g_table_mutex);
   for (int i = 0; i < kMaxFiles; ++i) {
     FileSlot& slot = g_slots[i];
     if (slot.used) continue;
-    int buffer = kNoBuffer;
-    for (int b = 0; read_ahead && b < kReadAheadBuffers && buffer == kNoBuffer; ++b) {
-      if (!g_read_ahead_taken[b]) buffer = b;
-    }
-    if (buffer != kNoBuffer) g_read_ahead_taken[buffer] = true;
     std::lock_guard<std::mutex> lock(slot.lock);
     slot.used = true;
     slot.fd = fd;
-    slot.buffer = buffer;
-    slot.next = 0;
-    slot.end = 0;
     return HandleOf(i);
   }
   return INVALID_HANDLE_VALUE;
@@ -288,7 +257,7 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
   const bool read_only = (access & GENERIC_READ) != 0 && (access & GENERIC_WRITE) == 0;
   // Volumes are read from start to end: let the system read further ahead of us as well.
   if (read_only) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  HANDLE handle = AddFile(fd, read_only);
+  HANDLE handle = AddFile(fd);
   if (handle == INVALID_HANDLE_VALUE) {
     close(fd);
     SetError(ERROR_TOO_MANY_OPEN_FILES);
@@ -306,50 +275,12 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read_count
     SetError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  auto* out = static_cast<unsigned char*>(buffer);
-  if (slot->buffer == kNoBuffer) {
-    const ssize_t n = ReadFully(slot->fd, out, count);
-    if (n < 0) {
-      SetError(ReadErrorFromErrno(errno));
-      return FALSE;
-    }
-    *read_count = static_cast<DWORD>(n);
-    return TRUE;
+  const ssize_t n = ReadFully(slot->fd, static_cast<unsigned char*>(buffer), count);
+  if (n < 0) {
+    SetError(ReadErrorFromErrno(errno));
+    return FALSE;
   }
-  unsigned char* const ahead = g_read_ahead[slot->buffer];
-  DWORD done = 0;
-  while (done < count) {
-    if (slot->next != slot->end) {
-      const DWORD n = count - done < slot->end - slot->next ? count - done : slot->end - slot->next;
-      std::memcpy(out + done, ahead + slot->next, n);
-      slot->next += n;
-      done += n;
-      continue;
-    }
-    // The buffer is empty. The rest of a large request goes straight to the caller, however
-    // little is left of it; a small request is served from a new block.
-    if (count >= kDirectReadSize) {
-      const ssize_t n = ReadFully(slot->fd, out + done, count - done);
-      if (n < 0) {
-        SetError(ReadErrorFromErrno(errno));
-        return FALSE;
-      }
-      done += static_cast<DWORD>(n);
-      break;
-    }
-    ssize_t n;
-    do {
-      n = read(slot->fd, ahead, kReadAheadSize);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-      SetError(ReadErrorFromErrno(errno));
-      return FALSE;
-    }
-    if (n == 0) break;
-    slot->next = 0;
-    slot->end = static_cast<std::uint32_t>(n);
-  }
-  *read_count = done;
+  *read_count = static_cast<DWORD>(n);
   return TRUE;
 }
 
@@ -389,9 +320,7 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG offset, PLONG offset_high, DWORD m
     distance = static_cast<std::int64_t>(static_cast<std::uint64_t>(static_cast<std::uint32_t>(*offset_high)) << 32 |
                                          static_cast<std::uint32_t>(offset));
   const int whence = method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : SEEK_SET;
-  off_t base = whence == SEEK_SET ? 0 : lseek(fd, 0, whence);
-  // The handle's position lags the descriptor's by what the read-ahead holds unread.
-  if (whence == SEEK_CUR && base >= 0) base -= static_cast<off_t>(slot->end - slot->next);
+  const off_t base = whence == SEEK_SET ? 0 : lseek(fd, 0, whence);
   if (base < 0 || base + distance < 0) {
     SetError(ERROR_NEGATIVE_SEEK);
     return INVALID_SET_FILE_POINTER;
@@ -401,7 +330,6 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG offset, PLONG offset_high, DWORD m
     SetError(ErrorFromErrno(errno));
     return INVALID_SET_FILE_POINTER;
   }
-  slot->next = slot->end = 0;
   if (offset_high != nullptr) *offset_high = static_cast<LONG>(static_cast<std::uint64_t>(position) >> 32);
   SetError(ERROR_SUCCESS);
   return static_cast<DWORD>(position);
@@ -481,7 +409,6 @@ bool CloseFileHandle(HANDLE handle) {
     std::lock_guard<std::mutex> lock(slot->lock);
     if (!slot->used) return false;
     fd = slot->fd;
-    if (slot->buffer != kNoBuffer) g_read_ahead_taken[slot->buffer] = false;
     slot->used = false;
   }
   close(fd);

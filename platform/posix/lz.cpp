@@ -6,9 +6,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/posix/fd_stream.h"
 #include "platform/posix/layer.h"
 #include "platform/posix/paths.h"
-#include "szdd/fd_stream.h"
 #include "szdd/szdd.h"
 
 namespace posix {
@@ -96,8 +96,8 @@ LONG WINAPI LZCopy(INT source, INT destination) {
     from = *f;
     to = *t;
   }
-  szdd::FdSource in(from.fd);
-  szdd::FdSink out(to.fd);
+  posix::FdSource in(from.fd);
+  posix::FdSink out(to.fd);
   if (from.compressed) {
     const szdd::ExpandResult result = szdd::ExpandData(from.header, in, out);
     switch (result.status) {

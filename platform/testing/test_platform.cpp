@@ -32,24 +32,41 @@ struct Result<R (*)(A...)> {
 template <typename F>
 using ResultOf = typename Result<F>::type;
 
-// The path a call concerns, for faults aimed at one file: its path argument, or the path its
-// file handle was opened with; empty for other calls.
+// The path a call concerns, for faults aimed at one file: the path its file handle (the first
+// argument) was opened with, or its last text argument (the file of a profile call), never an
+// integer resource id; empty for other calls.
 template <typename First, typename... Rest>
-std::string PathArgument(First first, Rest...) {
-  if constexpr (std::is_convertible_v<First, const char*>) {
-    return first != nullptr ? std::string(first) : std::string();
-  } else if constexpr (std::is_same_v<First, HANDLE>) {
+std::string PathArgument(First first, Rest... rest) {
+  if constexpr (std::is_same_v<First, HANDLE>) {
     return T().PathOf(first);
   } else {
-    return {};
+    const char* path = nullptr;
+    const auto note = [&path](auto argument) {
+      if constexpr (std::is_convertible_v<decltype(argument), const char*>) {
+        if (argument != nullptr && !IS_INTRESOURCE(argument)) path = argument;
+      }
+    };
+    note(first);
+    (note(rest), ...);
+    return path != nullptr ? std::string(path) : std::string();
   }
+}
+
+// The last error the list gives a failure of `op`.
+DWORD FailureError(Op op) {
+  static constexpr DWORD kErrors[] = {
+#define QMR_FAILURE_ERROR(name, failure, error) static_cast<DWORD>(error),
+      QMR_SYSTEM_OPERATIONS(QMR_FAILURE_ERROR)
+#undef QMR_FAILURE_ERROR
+  };
+  return kErrors[static_cast<int>(op)];
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                           DWORD flags, HANDLE template_file) {
   Fault fault;
   if (T().ShouldFail(Op::kCreateFileA, path, &fault)) {
-    B().SetLastError(ERROR_ACCESS_DENIED);
+    B().SetLastError(FailureError(Op::kCreateFileA));
     return INVALID_HANDLE_VALUE;
   }
   HANDLE handle = B().CreateFileA(path, access, share, security, disposition, flags, template_file);
@@ -62,7 +79,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOV
   if (T().ShouldFail(Op::kReadFile, T().PathOf(file), &fault)) {
     if (fault == Fault::kShort) return B().ReadFile(file, buffer, count / 2, read, overlapped);
     *read = 0;
-    B().SetLastError(ERROR_READ_FAULT);
+    B().SetLastError(FailureError(Op::kReadFile));
     return FALSE;
   }
   return B().ReadFile(file, buffer, count, read, overlapped);
@@ -73,22 +90,11 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
   if (T().ShouldFail(Op::kWriteFile, T().PathOf(file), &fault)) {
     if (fault == Fault::kShort) return B().WriteFile(file, buffer, count / 2, written, overlapped);
     *written = 0;
-    B().SetLastError(fault == Fault::kDiskFull ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+    B().SetLastError(fault == Fault::kDiskFull ? ERROR_DISK_FULL : FailureError(Op::kWriteFile));
     return FALSE;
   }
   return B().WriteFile(file, buffer, count, written, overlapped);
 }
-
-DWORD WINAPI SetFilePointer(HANDLE file, LONG offset, PLONG offset_high, DWORD method) {
-  Fault fault;
-  if (T().ShouldFail(Op::kSetFilePointer, T().PathOf(file), &fault)) {
-    B().SetLastError(ERROR_NEGATIVE_SEEK);
-    return INVALID_SET_FILE_POINTER;
-  }
-  return B().SetFilePointer(file, offset, offset_high, method);
-}
-
-
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
   Fault fault;
@@ -97,15 +103,6 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
   const BOOL closed = B().CloseHandle(handle);  // a handle is always closed, even when the result is faked
   if (T().ShouldFail(Op::kCloseHandle, path, &fault)) return FALSE;
   return closed;
-}
-
-BOOL WINAPI DeleteFileA(LPCSTR path) {
-  Fault fault;
-  if (T().ShouldFail(Op::kDeleteFileA, path, &fault)) {
-    B().SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  return B().DeleteFileA(path);
 }
 
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, DWORD size,
@@ -117,12 +114,6 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
   return B().GetPrivateProfileStringA(section, key, default_value, buffer, size, path);
 }
 
-
-BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR path) {
-  Fault fault;
-  if (T().ShouldFail(Op::kWritePrivateProfileStringA, path, &fault)) return FALSE;
-  return B().WritePrivateProfileStringA(section, key, value, path);
-}
 
 HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
   Fault fault;
@@ -267,12 +258,6 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
   return T().AnswerMessageBox({owner, text != nullptr ? text : "", caption != nullptr ? caption : "", style});
 }
 
-INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC procedure, LPARAM parameter) {
-  Fault fault;
-  if (T().ShouldFail(Op::kDialogBoxParamA, "", &fault)) return -1;
-  return B().DialogBoxParamA(instance, name, owner, procedure, parameter);
-}
-
 LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int control, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == PBM_SETPOS && control == 1000) {
     T().RecordProgress(static_cast<int>(wparam));
@@ -335,7 +320,7 @@ void WINAPI LZClose(INT handle) {
 
 const char* OpName(Op op) {
   static const char* const kNames[] = {
-#define QMR_OPERATION_NAME(name, failure) #name,
+#define QMR_OPERATION_NAME(name, failure, error) #name,
       QMR_SYSTEM_OPERATIONS(QMR_OPERATION_NAME)
 #undef QMR_OPERATION_NAME
   };
@@ -345,23 +330,24 @@ const char* OpName(Op op) {
 
 TestPlatform::TestPlatform(const SystemOps& base) : base_(base), ops_(base) {
   // Every listed operation first gets the plain wrapper: counted, and failing with its listed
-  // failure value when a fault is injected. The wrappers below refine what a fault does.
-#define QMR_PLAIN_WRAPPER(name, failure)                                            \
-  ops_.name = [](auto... args) -> ResultOf<decltype(SystemOps::name)> {             \
-    Fault fault;                                                                    \
-    if (T().ShouldFail(Op::k##name, PathArgument(args...), &fault)) return failure; \
-    return B().name(args...);                                                       \
+  // failure value and last error when a fault is injected. The wrappers below are for faults
+  // that need more: short reads and writes, stand-ins, records of handles, boxes and processes.
+#define QMR_PLAIN_WRAPPER(name, failure, error)                             \
+  ops_.name = [](auto... args) -> ResultOf<decltype(SystemOps::name)> {     \
+    Fault fault;                                                            \
+    if (T().ShouldFail(Op::k##name, PathArgument(args...), &fault)) {       \
+      B().SetLastError(FailureError(Op::k##name));                          \
+      return failure;                                                       \
+    }                                                                       \
+    return B().name(args...);                                               \
   };
   QMR_SYSTEM_OPERATIONS(QMR_PLAIN_WRAPPER)
 #undef QMR_PLAIN_WRAPPER
   ops_.CreateFileA = testing_platform::CreateFileA;
   ops_.ReadFile = testing_platform::ReadFile;
   ops_.WriteFile = testing_platform::WriteFile;
-  ops_.SetFilePointer = testing_platform::SetFilePointer;
   ops_.CloseHandle = testing_platform::CloseHandle;
-  ops_.DeleteFileA = testing_platform::DeleteFileA;
   ops_.GetPrivateProfileStringA = testing_platform::GetPrivateProfileStringA;
-  ops_.WritePrivateProfileStringA = testing_platform::WritePrivateProfileStringA;
   ops_.FindResourceA = testing_platform::FindResourceA;
   ops_.LoadResource = testing_platform::LoadResource;
   ops_.LockResource = testing_platform::LockResource;
@@ -373,7 +359,6 @@ TestPlatform::TestPlatform(const SystemOps& base) : base_(base), ops_(base) {
   ops_.ShellExecuteExA = testing_platform::ShellExecuteExA;
   ops_.CreateThread = testing_platform::CreateThread;
   ops_.MessageBoxA = testing_platform::MessageBoxA;
-  ops_.DialogBoxParamA = testing_platform::DialogBoxParamA;
   ops_.SendDlgItemMessageA = testing_platform::SendDlgItemMessageA;
   ops_.PostMessageA = testing_platform::PostMessageA;
   ops_.EndDialog = testing_platform::EndDialog;

@@ -18,7 +18,7 @@ namespace testing_platform {
 
 // One id for each operation of QMR_SYSTEM_OPERATIONS: Op::kCreateFileA, Op::kReadFile, ...
 enum class Op {
-#define QMR_OPERATION_ID(name, failure) k##name,
+#define QMR_OPERATION_ID(name, failure, error) k##name,
   QMR_SYSTEM_OPERATIONS(QMR_OPERATION_ID)
 #undef QMR_OPERATION_ID
   kCount,

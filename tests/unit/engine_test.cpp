@@ -350,6 +350,7 @@ TEST_F(EngineTest, EveryInjectedFailureEndsCleanly) {
       {Op::kLZCopy, Fault::kDiskFull, false},  {Op::kSetFilePointer, Fault::kFail, false},
       {Op::kGetFileSize, Fault::kFail, false}, {Op::kDeleteFileA, Fault::kFail, true},
       {Op::kCreateProcessA, Fault::kFail, false}, {Op::kWritePrivateProfileStringA, Fault::kFail, true},
+      {Op::kCloseHandle, Fault::kFail, true},
   };
   const std::vector<VolumeSpec> set = {{{"a", RandomBytes(20000, 1)}, SetupInfoEntry()},
                                        {SetupProgramEntry(), {"b", ToBytes("b")}}};
@@ -392,6 +393,31 @@ TEST_F(EngineTest, EveryInjectedFailureEndsCleanly) {
         EXPECT_TRUE(name == "qmrsetup.inf" || name == "qmrsetup.exe") << name << " was left behind";
     }
   }
+}
+
+// The wrapper the testing platform derives from the list: an injected fault returns the listed
+// value and sets the listed last error, and a fault aimed at a path counts only the calls on it
+// (a file handle's path, or a profile call's file, never its section).
+TEST_F(EngineTest, ListedFailureReturnsItsValueAndLastErrorForThePathItIsAimedAt) {
+  const std::string ini = TempPath("presets.ini"), doomed = TempPath("doomed");
+  WriteText(temp_dir() / "doomed", "x");
+  WriteText(temp_dir() / "kept", "x");
+  HANDLE kept = Sys().CreateFileA(TempPath("kept").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(kept, INVALID_HANDLE_VALUE);
+  platform().InjectFault(Op::kWritePrivateProfileStringA, 1, Fault::kFail, "presets");
+  platform().InjectFault(Op::kDeleteFileA, 1, Fault::kFail, "doomed");
+  platform().InjectFault(Op::kSetFilePointer, 1, Fault::kFail, "kept");
+  EXPECT_TRUE(Sys().WritePrivateProfileStringA("presets", "k", "v", TempPath("other.ini").c_str()));
+  EXPECT_FALSE(Sys().WritePrivateProfileStringA("s", "k", "v", ini.c_str()));
+  EXPECT_EQ(Sys().GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(Sys().DeleteFileA(doomed.c_str()));
+  EXPECT_EQ(Sys().GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(std::filesystem::exists(temp_dir() / "doomed"));
+  EXPECT_EQ(Sys().SetFilePointer(kept, 1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(Sys().GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+  EXPECT_EQ(Sys().SetFilePointer(kept, 1, nullptr, FILE_BEGIN), 1u) << "only the first call fails";
+  Sys().CloseHandle(kept);
 }
 
 }  // namespace

@@ -1,14 +1,11 @@
-// The extraction loop over the real POSIX layer: volumes read ahead in blocks still come out
-// byte for byte, at every position the handle reports, from any thread; and a whole
-// extraction of three volumes makes no heap allocation, the layer's file operations included.
+// The extraction loop over the real POSIX layer: a whole extraction of three volumes makes no
+// heap allocation, the layer's file operations included.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "extract/extract.h"
@@ -85,135 +82,6 @@ int posix_memalign(void** block, std::size_t alignment, std::size_t size) {
 
 namespace qmrtest {
 namespace {
-
-const SystemOps& Os() { return NativeSystem(); }
-
-HANDLE OpenForReading(const std::filesystem::path& path) {
-  return Os().CreateFileA(WindowsPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-Bytes Read(HANDLE file, DWORD count) {
-  Bytes out(count);
-  DWORD read = 0;
-  EXPECT_TRUE(Os().ReadFile(file, out.data(), count, &read, nullptr));
-  out.resize(read);
-  return out;
-}
-
-Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count) {
-  from = std::min(from, bytes.size());
-  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
-               bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), from + count)));
-}
-
-// ---- Reading ahead ----
-
-TEST(PosixReadAhead, PiecesOfEverySizeComeOutAsTheFileHoldsThem) {
-  Workspace ws;
-  // Several read-ahead blocks, and not a whole number of them.
-  const Bytes content = RandomBytes(700001, 11);
-  WriteBytes(ws.Path("volume"), content);
-  HANDLE file = OpenForReading(ws.Path("volume"));
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  // As the loop reads: a byte, a name, a time and a size, then the data in chunks; small
-  // pieces come out of the buffer, large ones take what it holds and read the rest directly.
-  const DWORD pieces[] = {1, 12, 8, 4, 16384, 4095, 4096, 16383, 1, 300000, 65536, 0, 16385, 5, 70000};
-  Bytes seen;
-  for (std::size_t i = 0; seen.size() < content.size(); ++i) {
-    const Bytes piece = Read(file, pieces[i % std::size(pieces)]);
-    ASSERT_EQ(piece, Slice(content, seen.size(), pieces[i % std::size(pieces)])) << "piece " << i;
-    seen.insert(seen.end(), piece.begin(), piece.end());
-  }
-  EXPECT_TRUE(Read(file, 16384).empty()) << "the end of the file reads as success with 0 bytes";
-  EXPECT_TRUE(Read(file, 1).empty());
-  EXPECT_TRUE(Os().CloseHandle(file));
-}
-
-TEST(PosixReadAhead, FilePointerIsTheHandlesOwnPositionNotTheReadAheads) {
-  Workspace ws;
-  const Bytes content = RandomBytes(200000, 12);
-  WriteBytes(ws.Path("volume"), content);
-  HANDLE file = OpenForReading(ws.Path("volume"));
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Read(file, 10), Slice(content, 0, 10));
-  EXPECT_EQ(Os().SetFilePointer(file, 0, nullptr, FILE_CURRENT), 10u) << "not where the block read ended";
-  EXPECT_EQ(Os().SetFilePointer(file, 5, nullptr, FILE_CURRENT), 15u);
-  EXPECT_EQ(Read(file, 3), Slice(content, 15, 3));
-  EXPECT_EQ(Os().SetFilePointer(file, 3, nullptr, FILE_BEGIN), 3u);
-  EXPECT_EQ(Read(file, 20000), Slice(content, 3, 20000)) << "nothing read before the seek is handed out";
-  EXPECT_EQ(Os().SetFilePointer(file, -4, nullptr, FILE_END), content.size() - 4);
-  EXPECT_EQ(Read(file, 100), Slice(content, content.size() - 4, 4));
-
-  // A seek that fails leaves the handle where it was.
-  EXPECT_EQ(Os().SetFilePointer(file, 150000, nullptr, FILE_BEGIN), 150000u);
-  EXPECT_EQ(Read(file, 7), Slice(content, 150000, 7));
-  EXPECT_EQ(Os().SetFilePointer(file, -200000, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
-  EXPECT_EQ(Os().GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
-  EXPECT_EQ(Read(file, 9), Slice(content, 150007, 9));
-  LONG high = 0;
-  EXPECT_EQ(Os().SetFilePointer(file, 0, &high, FILE_CURRENT), 150016u);
-  EXPECT_EQ(high, 0);
-  Os().CloseHandle(file);
-}
-
-TEST(PosixReadAhead, ManyHandlesOnOneFileEachReadItWhole) {
-  // More handles than there are read-ahead buffers: the last ones read directly. Reads on
-  // them alternate, so any sharing of buffers or positions would show.
-  Workspace ws;
-  const Bytes content = RandomBytes(300000, 13);
-  WriteBytes(ws.Path("volume"), content);
-  for (int pass = 0; pass < 2; ++pass) {  // the second pass gets the buffers the first gave back
-    std::vector<HANDLE> files;
-    for (int i = 0; i < 7; ++i) {
-      files.push_back(OpenForReading(ws.Path("volume")));
-      ASSERT_NE(files.back(), INVALID_HANDLE_VALUE);
-    }
-    for (std::size_t at = 0; at < content.size(); at += 9000) {
-      for (HANDLE file : files) ASSERT_EQ(Read(file, 9000), Slice(content, at, 9000)) << "at " << at;
-    }
-    for (HANDLE file : files) EXPECT_TRUE(Os().CloseHandle(file));
-  }
-}
-
-TEST(PosixReadAhead, TwoThreadsReadingOneHandleGetEveryPieceOnce) {
-  // The file holds the numbers 0, 1, 2, ... as 32-bit words: a piece is sound when its words
-  // follow each other from a multiple of the piece's length.
-  constexpr std::uint32_t kWords = 600000, kPieceWords = 3;
-  Workspace ws;
-  Bytes content;
-  for (std::uint32_t i = 0; i < kWords; ++i) AppendLE32(&content, i);
-  WriteBytes(ws.Path("volume"), content);
-  HANDLE file = OpenForReading(ws.Path("volume"));
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  std::vector<std::uint32_t> starts[2];
-  std::atomic<int> unsound{0};
-  std::atomic<int> ready{0};
-  auto reader = [&](std::vector<std::uint32_t>* seen) {
-    // Both start together, so that their reads overlap as much as they can.
-    ++ready;
-    while (ready.load() < 2) std::this_thread::yield();
-    for (;;) {
-      std::uint32_t words[kPieceWords];
-      DWORD read = 0;
-      if (!Os().ReadFile(file, words, sizeof words, &read, nullptr) || read == 0) return;
-      if (read != sizeof words || words[0] % kPieceWords != 0) ++unsound;
-      for (std::uint32_t i = 1; i < kPieceWords; ++i)
-        if (words[i] != words[0] + i) ++unsound;
-      seen->push_back(words[0] / kPieceWords);
-    }
-  };
-  std::thread first(reader, &starts[0]), second(reader, &starts[1]);
-  first.join();
-  second.join();
-  Os().CloseHandle(file);
-  EXPECT_EQ(unsound.load(), 0);
-  std::vector<std::uint32_t> all = starts[0];
-  all.insert(all.end(), starts[1].begin(), starts[1].end());
-  std::sort(all.begin(), all.end());
-  ASSERT_EQ(all.size(), kWords / kPieceWords);
-  for (std::uint32_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i], i);
-}
 
 // ---- The extraction loop and the heap ----
 

@@ -412,5 +412,15 @@ TEST(PosixLz, ExpandsCompressedFilesCopiesOthersAndReportsTruncation) {
   chmod(ws.Path("ro.inf").c_str(), 0644);
 }
 
+// A member the layer forgot to fill would be a null call, found only when it is made.
+TEST(PosixLayer, FillsEveryMemberOfTheTable) {
+  EXPECT_EQ(FirstUnfilledOperation(Os()), -1);
+  SystemOps holed = Os();
+  holed.LZClose = nullptr;
+  EXPECT_EQ(FirstUnfilledOperation(holed), static_cast<int>(sizeof(SystemOps) / sizeof holed.LZClose) - 1);
+  holed.CreateFileA = nullptr;
+  EXPECT_EQ(FirstUnfilledOperation(holed), 0);
+}
+
 }  // namespace
 }  // namespace qmrtest

@@ -5,6 +5,7 @@
 // runs both has made each case's directory and its files beforehand, and reads what is left on
 // disk itself.
 // Usage: qmrfilecases ROOT     (ROOT: a Windows path; case <id> works in ROOT\<id>\)
+// It first checks that the layer filled every member of the table, and fails (status 3) if not.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -169,6 +170,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   const SystemOps& sys = NativeSystem();
+  // A member the layer forgot to fill would be a null call; under Wine this is the Windows
+  // table's check, as posix_layer_test's is the POSIX one's.
+  if (const int unfilled = FirstUnfilledOperation(sys); unfilled >= 0) {
+    std::fprintf(stderr, "qmrfilecases: member %d of SystemOps is not filled by this layer\n", unfilled);
+    return 3;
+  }
   for (const Case& c : filecases::kCases) {
     const std::string directory = std::string(argv[1]) + "\\" + c.id + "\\";
     int number = 0;

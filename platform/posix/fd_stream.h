@@ -1,5 +1,5 @@
-// Sources and sinks of the SZDD codec over POSIX file descriptors, for the POSIX LZ32 layer
-// and the tools that expand files.
+// POSIX layer: the SZDD codec's source and sink over file descriptors, for the LZ32 functions
+// (lz.cpp) and the benchmark tool that expands files.
 #pragma once
 
 #include <unistd.h>
@@ -10,10 +10,10 @@
 
 #include "szdd/szdd.h"
 
-namespace szdd {
+namespace posix {
 
 // Reads a descriptor from where it stands; retries reads an interrupting signal cut short.
-class FdSource : public Source {
+class FdSource : public szdd::Source {
  public:
   explicit FdSource(int fd) : fd_(fd) {}
   long Read(std::uint8_t* buffer, std::size_t size) override {
@@ -29,7 +29,7 @@ class FdSource : public Source {
 };
 
 // Writes everything it is given, or reports that it could not.
-class FdSink : public Sink {
+class FdSink : public szdd::Sink {
  public:
   explicit FdSink(int fd) : fd_(fd) {}
   bool Write(const std::uint8_t* data, std::size_t size) override { return WriteAll(fd_, data, size); }
@@ -49,4 +49,4 @@ class FdSink : public Sink {
   int fd_;
 };
 
-}  // namespace szdd
+}  // namespace posix
