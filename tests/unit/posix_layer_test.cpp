@@ -2,6 +2,8 @@
 // message boxes on standard input, LZ32.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 
 #include "platform/posix/cmdline.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/retry.h"
 #include "platform/system.h"
 #include "support/workspace.h"
 #include "szdd/szdd.h"
@@ -110,6 +113,33 @@ TEST(PosixFiles, ANameStandsForTheSameFileInEverySpellingAndEveryOperation) {
   EXPECT_TRUE(Os().DeleteFileA(WindowsPath(ws.Path("QMRSETUP.EX_")).c_str()));
   EXPECT_FALSE(std::filesystem::exists(ws.Path("QmrSetup.Ex_")));
   EXPECT_FALSE(Os().DeleteFileA(WindowsPath(ws.Path("QMRSETUP.EX_")).c_str()));
+}
+
+// Signals without SA_RESTART are sent to a reader blocked on a pipe, which fails its read(2)
+// with EINTR; the whole read rides them out and stops short only at the end of the file.
+TEST(PosixFiles, WholeReadsAndWritesRideOutInterruptingSignalsAndReportFailures) {
+  struct sigaction quiet = {}, old = {};
+  quiet.sa_handler = [](int) {};
+  ASSERT_EQ(sigaction(SIGUSR1, &quiet, &old), 0);
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  unsigned char got[8] = {};
+  ssize_t read_count = -2;
+  std::thread reader([&] { read_count = posix::ReadFull(pipe_fds[0], got, sizeof got); });
+  for (const char* part : {"ab", "cd", "ef"}) {
+    for (int i = 0; i < 20; ++i) pthread_kill(reader.native_handle(), SIGUSR1);
+    EXPECT_TRUE(posix::WriteFull(pipe_fds[1], part, 2));
+  }
+  close(pipe_fds[1]);
+  reader.join();
+  EXPECT_EQ(read_count, 6);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(got)), "abcdef");
+  std::size_t written = 99;
+  EXPECT_FALSE(posix::WriteFull(pipe_fds[0], "x", 1, &written)) << "the read end takes no writes";
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_EQ(written, 0u);
+  close(pipe_fds[0]);
+  sigaction(SIGUSR1, &old, nullptr);
 }
 
 TEST(PosixFiles, OpenReadSeekAndTheirFailures) {
