@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 
 #include "platform/posix/cmdline.h"
@@ -115,8 +118,8 @@ TEST(PosixFiles, ANameStandsForTheSameFileInEverySpellingAndEveryOperation) {
   EXPECT_FALSE(Os().DeleteFileA(WindowsPath(ws.Path("QMRSETUP.EX_")).c_str()));
 }
 
-// Signals without SA_RESTART are sent to a reader blocked on a pipe, which fails its read(2)
-// with EINTR; the whole read rides them out and stops short only at the end of the file.
+// A signal without SA_RESTART is sent to a reader asleep in read(2) on an empty pipe, which
+// fails that read with EINTR; the whole read rides it out and stops short only at the end.
 TEST(PosixFiles, WholeReadsAndWritesRideOutInterruptingSignalsAndReportFailures) {
   struct sigaction quiet = {}, old = {};
   quiet.sa_handler = [](int) {};
@@ -125,9 +128,24 @@ TEST(PosixFiles, WholeReadsAndWritesRideOutInterruptingSignalsAndReportFailures)
   ASSERT_EQ(pipe(pipe_fds), 0);
   unsigned char got[8] = {};
   ssize_t read_count = -2;
-  std::thread reader([&] { read_count = posix::ReadFull(pipe_fds[0], got, sizeof got); });
+  std::atomic<pid_t> reader_id{0};
+  std::atomic<bool> finished{false};
+  std::thread reader([&] {
+    reader_id = gettid();
+    read_count = posix::ReadFull(pipe_fds[0], got, sizeof got);
+    finished = true;
+  });
+  const auto wait_until_reading = [&] {  // the kernel names the call a thread sleeps in
+    while (reader_id == 0) std::this_thread::yield();
+    const std::string file = "/proc/self/task/" + std::to_string(reader_id) + "/syscall";
+    for (long call = -1; !finished && call != SYS_read; std::this_thread::yield()) {
+      std::ifstream in(file);
+      if (!(in >> call)) call = -1;
+    }
+  };
   for (const char* part : {"ab", "cd", "ef"}) {
-    for (int i = 0; i < 20; ++i) pthread_kill(reader.native_handle(), SIGUSR1);
+    wait_until_reading();
+    pthread_kill(reader.native_handle(), SIGUSR1);
     EXPECT_TRUE(posix::WriteFull(pipe_fds[1], part, 2));
   }
   close(pipe_fds[1]);
