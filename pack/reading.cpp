@@ -8,7 +8,9 @@
 
 #include "format/layout.h"
 #include "pack/files.h"
+#include "pack/info_text.h"
 #include "pack/paths.h"
+#include "pack/set_files.h"
 #include "szdd/szdd.h"
 
 namespace pack {
@@ -23,17 +25,6 @@ constexpr int kMostVolumes = 9999;
 bool IsSetupFileName(const std::string& name, CodePage code_page) {
   return SameFileName(name, payload::kSetupInfoCompressed, code_page) ||
          SameFileName(name, payload::kSetupProgramCompressed, code_page);
-}
-
-// The number of a "Disk<n>" file name (any letter case), or 0.
-int VolumeNumberOf(const std::string& name) {
-  if (name.size() < 5 || name.size() > 8 || !SameFileName(name.substr(0, 4), "Disk", CodePage::kUtf8)) return 0;
-  int number = 0;
-  for (std::size_t i = 4; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9') return 0;
-    number = number * 10 + (name[i] - '0');
-  }
-  return number >= 2 ? number : 0;
 }
 
 // The volume file the launcher opens for volume `number`: the exact name, else the same name
@@ -240,7 +231,7 @@ bool ReadLauncher(SetCheck* c, VolumeFile* first) {
   }
   std::string reason;
   if (!InspectStub(first->bytes, &c->stub, &reason)) {
-    c->error(PathText(c->launcher) + ": " + reason);
+    c->error(NotALauncherProblem(c->launcher, reason));
     return false;
   }
   const StubInfo& stub = c->stub;
@@ -397,6 +388,11 @@ void CheckSetupProgram(SetCheck* c, const Bytes& expanded) {
     c->warning("the setup program is neither an ELF executable nor a script: the system cannot start it");
 }
 
+// The presets are written into the setup information file in the launcher's code page.
+void WarnOfInfoText(SetCheck* c, const Bytes& expanded) {
+  if (std::string warning = InfoTextWarning(expanded, c->code_page); !warning.empty()) c->warning(warning);
+}
+
 // Checks one setup file: present, and expanding to the whole length its header announces.
 // Returns what it expands to, or nothing when it does not.
 std::optional<std::string> CheckSetupFile(SetCheck* c, const char* name, const char* role) {
@@ -428,6 +424,7 @@ std::optional<std::string> CheckSetupFile(SetCheck* c, const char* name, const c
     return std::nullopt;
   }
   if (std::strcmp(name, payload::kSetupProgramCompressed) == 0) CheckSetupProgram(c, expanded);
+  if (std::strcmp(name, payload::kSetupInfoCompressed) == 0) WarnOfInfoText(c, expanded);
   return std::string(name) + " expands to " + std::to_string(expanded.size()) + " bytes";
 }
 
