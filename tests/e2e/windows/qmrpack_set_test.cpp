@@ -106,6 +106,33 @@ std::string Unixish(std::string text) {
   return out;
 }
 
+// The sample set as the demo builds it (its UTF-8 information file converted into code page
+// 932), extracted by the launcher and handed to the sample setup program, which reads the
+// Japanese name its [Files] lists and finds the file under it.
+TEST_F(QmrpackSetTest, AJapaneseNameInFilesReachesTheSampleSetupProgramIntact) {
+  const fs::path samples = QMR_SAMPLES_DIR;
+  const CommandResult built =
+      Pack({"build", "--stub", MingwProgram("qmrsfx.exe").string(), "--out", launcher_.parent_path().string(),
+            "--setup", MingwProgram("samples/samplesetup.exe").string(), "--setup-info",
+            (samples / "qmrsetup.inf").string(), "--convert-inf", (samples / "readme.txt").string(),
+            (samples / "folders.dat").string(), (samples / "ソフト説明.txt").string()});
+  ASSERT_EQ(built.status, 0) << built.output << built.errors;
+  WriteText(launcher_.parent_path() / "qmrpresets.ini", kPresets);
+  StartLauncher();
+  session_->PressKeys(ExpectConfirmation().x11, {"Return"});
+  const Window report = session_->WaitForWindow("Quillmoor セットアップ (サンプル)", IsMessageBox);
+  session_->Screenshot("sample-setup-report");
+  const std::string text = report.MessageText();
+  EXPECT_NE(text.find("ソフト説明.tx_ → ソフト説明.txt " + std::to_string(fs::file_size(samples / "ソフト説明.txt")) +
+                      " バイト OK"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("POP3Server = pop.example.jp"), std::string::npos) << text;
+  EXPECT_NE(text.find("引き継ぎは正常です。"), std::string::npos) << text;
+  EXPECT_TRUE(fs::exists(temp_ / "ソフト説明.tx_"));
+  session_->PressKeys(report.x11, {"Return"});
+}
+
 TEST_F(QmrpackSetTest, WindowsQmrpackWritesTheSameSetsAndPrintsTheSameAsLinux) {
   // Inputs in a directory whose name code page 932 cannot write, one of them named in Japanese.
   const std::string src = "src-ü한";
