@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "launcher_fixture.h"
 #include "support/workspace.h"
@@ -120,9 +122,16 @@ TEST_F(QmrpackSetTest, AJapaneseNameInFilesReachesTheSampleSetupProgramIntact) {
   WriteText(launcher_.parent_path() / "qmrpresets.ini", kPresets);
   StartLauncher();
   session_->PressKeys(ExpectConfirmation().x11, {"Return"});
-  const Window report = session_->WaitForWindow("Quillmoor セットアップ (サンプル)", IsMessageBox);
+  // The report's box, read by the window probe (the launcher has ended by then).
+  std::string text;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (text.empty() && std::chrono::steady_clock::now() < end) {
+    for (const Window& window : session_->ReadWindows())
+      if (window.text == "Quillmoor セットアップ (サンプル)" && window.IsMessageBox()) text = window.MessageText();
+    if (text.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
   session_->Screenshot("sample-setup-report");
-  const std::string text = report.MessageText();
+  ASSERT_FALSE(text.empty()) << "the sample setup program's report never showed";
   EXPECT_NE(text.find("ソフト説明.tx_ → ソフト説明.txt " + std::to_string(fs::file_size(samples / "ソフト説明.txt")) +
                       " バイト OK"),
             std::string::npos)
@@ -130,7 +139,6 @@ TEST_F(QmrpackSetTest, AJapaneseNameInFilesReachesTheSampleSetupProgramIntact) {
   EXPECT_NE(text.find("POP3Server = pop.example.jp"), std::string::npos) << text;
   EXPECT_NE(text.find("引き継ぎは正常です。"), std::string::npos) << text;
   EXPECT_TRUE(fs::exists(temp_ / "ソフト説明.tx_"));
-  session_->PressKeys(report.x11, {"Return"});
 }
 
 TEST_F(QmrpackSetTest, WindowsQmrpackWritesTheSameSetsAndPrintsTheSameAsLinux) {
