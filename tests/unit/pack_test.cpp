@@ -100,7 +100,9 @@ TEST(PackNames, TheSetupInformationFileMustBeTextInTheStubsCodePage) {
   };
   for (const Case& c : cases) {
     const Bytes text(c.text.begin(), c.text.end());
-    for (const auto& [code_page, expected] : {std::pair{CodePage::kCp932, c.for_windows}, {CodePage::kUtf8, c.for_linux}}) {
+    for (const auto& stub : {std::pair{CodePage::kCp932, c.for_windows}, {CodePage::kUtf8, c.for_linux}}) {
+      const CodePage code_page = stub.first;
+      const std::string& expected = stub.second;
       const std::string problem = pack::InfoTextProblem(text, code_page);
       if (expected.empty()) {
         EXPECT_EQ(problem, "") << c.text;
