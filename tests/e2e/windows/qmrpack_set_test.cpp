@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "launcher_fixture.h"
 #include "support/workspace.h"
@@ -128,6 +130,39 @@ std::string Unixish(std::string text) {
     out += text[i] == '\\' ? '/' : text[i];
   }
   return out;
+}
+
+// The sample set as the demo builds it (its UTF-8 information file converted into code page
+// 932), extracted by the launcher and handed to the sample setup program, which reads the
+// Japanese name its [Files] lists and finds the file under it.
+TEST_F(QmrpackSetTest, AJapaneseNameInFilesReachesTheSampleSetupProgramIntact) {
+  const fs::path samples = QMR_SAMPLES_DIR;
+  const CommandResult built =
+      Pack({"build", "--stub", MingwProgram("qmrsfx.exe").string(), "--out", launcher_.parent_path().string(),
+            "--setup", MingwProgram("samples/samplesetup.exe").string(), "--setup-info",
+            (samples / "qmrsetup.inf").string(), "--convert-inf", (samples / "readme.txt").string(),
+            (samples / "folders.dat").string(), (samples / "ソフト説明.txt").string()});
+  ASSERT_EQ(built.status, 0) << built.output << built.errors;
+  WriteText(launcher_.parent_path() / "qmrpresets.ini", kPresets);
+  StartLauncher();
+  session_->PressKeys(ExpectConfirmation().x11, {"Return"});
+  // The report's box, read by the window probe (the launcher has ended by then).
+  std::string text;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (text.empty() && std::chrono::steady_clock::now() < end) {
+    for (const Window& window : session_->ReadWindows())
+      if (window.text == "Quillmoor セットアップ (サンプル)" && window.IsMessageBox()) text = window.MessageText();
+    if (text.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  session_->Screenshot("sample-setup-report");
+  ASSERT_FALSE(text.empty()) << "the sample setup program's report never showed";
+  EXPECT_NE(text.find("ソフト説明.tx_ → ソフト説明.txt " + std::to_string(fs::file_size(samples / "ソフト説明.txt")) +
+                      " バイト OK"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("POP3Server = pop.example.jp"), std::string::npos) << text;
+  EXPECT_NE(text.find("引き継ぎは正常です。"), std::string::npos) << text;
+  EXPECT_TRUE(fs::exists(temp_ / "ソフト説明.tx_"));
 }
 
 TEST_F(QmrpackSetTest, WindowsQmrpackWritesTheSameSetsAndPrintsTheSameAsLinux) {

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "support/workspace.h"
@@ -569,12 +570,27 @@ CommandResult WineSession::Xdotool(const std::vector<std::string>& arguments) {
   return RunCommand(argv, XEnvironment(), run_dir_, std::chrono::seconds(20));
 }
 
+namespace {
+
+// The regular expression xdotool matches a window name against that takes `caption` as it is:
+// "Quillmoor セットアップ (サンプル)" holds parentheses.
+std::string CaptionPattern(const std::string& caption) {
+  std::string pattern = "^";
+  for (char c : caption) {
+    if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) pattern += '\\';
+    pattern += c;
+  }
+  return pattern + "$";
+}
+
+}  // namespace
+
 Window WineSession::WaitForWindow(const std::string& caption, bool (*accept)(const Window&),
                                   milliseconds timeout) {
   const auto end = Clock::now() + timeout;
   for (;;) {
     // Found through the X server by its caption, as a person finds it on the screen...
-    const CommandResult found = Xdotool({"search", "--onlyvisible", "--name", "^" + caption + "$"});
+    const CommandResult found = Xdotool({"search", "--onlyvisible", "--name", CaptionPattern(caption)});
     std::set<unsigned long> fresh;
     std::istringstream ids(found.output);
     unsigned long id = 0;
@@ -594,7 +610,7 @@ Window WineSession::WaitForWindow(const std::string& caption, bool (*accept)(con
 }
 
 std::vector<Window> WineSession::NewWindows(const std::string& caption) {
-  std::istringstream ids(Xdotool({"search", "--onlyvisible", "--name", "^" + caption + "$"}).output);
+  std::istringstream ids(Xdotool({"search", "--onlyvisible", "--name", CaptionPattern(caption)}).output);
   std::set<unsigned long> fresh;
   unsigned long id = 0;
   while (ids >> id)
