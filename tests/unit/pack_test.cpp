@@ -475,12 +475,8 @@ TEST_F(PackFiles, ASetupInformationFileInAnotherCodePageIsRefusedOrConverted) {
 
   options_.convert_info = true;
   Build();
-  const pack::ListedFile launcher = pack::ListFile(ws_.Path("out/qmrsfx.exe"), nullptr);
-  ASSERT_EQ(launcher.entries.at(0).entry.name, payload::kSetupInfoCompressed);
-  const Bytes shipped = ReadBytes(ws_.Path("out/qmrsfx.exe"));
-  Bytes expanded;
-  const std::size_t at = launcher.entries[0].entry.data_position;
-  ASSERT_EQ(szdd::ExpandBuffer(&shipped[at], launcher.entries[0].entry.size, &expanded).status, szdd::Status::kOk);
+  pack::ExtractSet(ws_.Path("out/qmrsfx.exe"), ws_.Path("extracted"));
+  const Bytes expanded = ReadBytes(ws_.Path("extracted/qmrsetup.inf"));
   std::string cp932;
   ASSERT_TRUE(pack::FromUtf8("[Files]\r\nソフト説明.tx_=ソフト説明.txt\r\n\r\n[Account]\r\n", CodePage::kCp932, &cp932));
   EXPECT_EQ(expanded, Bytes(cp932.begin(), cp932.end()));
