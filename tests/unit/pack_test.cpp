@@ -81,6 +81,12 @@ TEST(PackNames, NamesAreConvertedToTheStubsCodePageOrRefused) {
   EXPECT_EQ(cp932, "\x83\x5C\x83\x74\x83\x67.txt");  // ソ ends in 0x5C, a backslash byte
   EXPECT_EQ(pack::ToUtf8(cp932, CodePage::kCp932), "ソフト.txt");
   EXPECT_FALSE(pack::FromUtf8("한국.txt", CodePage::kCp932, &cp932));
+  // Characters one system's table writes one way only: refused on both, as they would read
+  // back as other characters (81 60 is U+FF5E to Windows, 81 5C is U+2015).
+  for (const char* one_way : {"wave〜.txt", "dash—.txt", "〜", "a‖b", "minus−"})
+    EXPECT_FALSE(pack::FromUtf8(one_way, CodePage::kCp932, &cp932)) << one_way;
+  ASSERT_TRUE(pack::FromUtf8("wave～.txt", CodePage::kCp932, &cp932)) << "the fullwidth tilde reads back as itself";
+  EXPECT_EQ(cp932, "wave\x81\x60.txt");
   EXPECT_FALSE(pack::FromUtf8("bad\xff.txt", CodePage::kUtf8, &cp932));
   EXPECT_FALSE(pack::IsValidUtf8("\xc0\xaf"));  // an overlong '/'
   EXPECT_EQ(pack::ToUtf8("a\xff", CodePage::kUtf8), "a\xEF\xBF\xBD");
