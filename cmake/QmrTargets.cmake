@@ -24,3 +24,10 @@ function(qmr_windows_launcher target)
                       -Wl,--no-insert-timestamp)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endfunction()
+
+# Compresses a document for the .deb as Debian's policy asks: gzip -9n (no name, no time, so
+# the same bytes on every build).
+function(qmr_gzip_for_debian source output)
+  add_custom_command(OUTPUT ${output} COMMAND gzip -9n -c ${source} > ${output} DEPENDS ${source}
+                     COMMENT "Compressing ${source} for the package")
+endfunction()

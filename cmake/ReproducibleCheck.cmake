@@ -1,10 +1,12 @@
 # Checks that what a distributor ships is reproducible: the Windows launcher built (its target
-# alone) in two fresh build trees at different paths is the same file byte for byte, and
-# qmrpack, run twice on the same inputs, writes the same set.
+# alone) in two fresh build trees at different paths is the same file byte for byte, and the
+# same as the mingw preset's build and the stub that the zip and the .deb carry; two zips made
+# in a row are the same file; and qmrpack, run twice on the same inputs, writes the same set.
 #
-#   cmake -DSOURCE_DIR=<checkout> -DWORK_DIR=<scratch> -DQMRPACK=<qmrpack> -P ReproducibleCheck.cmake
+#   cmake -DSOURCE_DIR=<checkout> -DWORK_DIR=<scratch> -DQMRPACK=<qmrpack>
+#         -DMINGW_DIR=<mingw preset's tree> -DDEB=<the release .deb> -P ReproducibleCheck.cmake
 cmake_minimum_required(VERSION 3.25)
-foreach(variable SOURCE_DIR WORK_DIR QMRPACK)
+foreach(variable SOURCE_DIR WORK_DIR QMRPACK MINGW_DIR DEB)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "ReproducibleCheck: ${variable} is not set")
   endif()
@@ -44,13 +46,36 @@ endfunction()
 build_launcher(${WORK_DIR}/a first)
 build_launcher(${WORK_DIR}/another/build/tree second)
 expect_same_file(${first} ${second})
+expect_same_file(${first} ${MINGW_DIR}/qmrsfx.exe)
+
+# The zip, made twice in a row from the mingw preset's tree, and the stub it carries.
+foreach(zip one two)
+  execute_process(COMMAND cpack --config ${MINGW_DIR}/CPackConfig.cmake -B ${WORK_DIR}/zip-${zip}
+                  OUTPUT_QUIET RESULT_VARIABLE zipped)
+  file(GLOB zip_${zip} ${WORK_DIR}/zip-${zip}/qmrpack-*-windows.zip)
+  if(NOT zipped EQUAL 0 OR NOT zip_${zip})
+    message(FATAL_ERROR "cpack of ${MINGW_DIR} into zip-${zip} failed")
+  endif()
+endforeach()
+expect_same_file(${zip_one} ${zip_two})
+file(ARCHIVE_EXTRACT INPUT ${zip_one} DESTINATION ${WORK_DIR}/zip-files)
+file(GLOB zip_stub ${WORK_DIR}/zip-files/*/qmrsfx.exe)
+expect_same_file(${first} ${zip_stub})
+
+# The Windows stub the .deb installs.
+execute_process(COMMAND dpkg-deb -x ${DEB} ${WORK_DIR}/deb-files RESULT_VARIABLE unpacked)
+if(NOT unpacked EQUAL 0)
+  message(FATAL_ERROR "dpkg-deb cannot unpack ${DEB}")
+endif()
+expect_same_file(${first} ${WORK_DIR}/deb-files/usr/share/qmrpack/qmrsfx.exe)
 
 # The same set twice from the same inputs, into two directories.
 foreach(set one two)
   execute_process(
     COMMAND ${QMRPACK} build --stub ${first} --out ${WORK_DIR}/set-${set} --setup ${second}
-            --setup-info ${SOURCE_DIR}/samples/set/qmrsetup.inf --disk-size 24064
+            --setup-info ${SOURCE_DIR}/samples/set/qmrsetup.inf --convert-inf --disk-size 24064
             ${SOURCE_DIR}/samples/set/readme.txt ${SOURCE_DIR}/samples/set/folders.dat
+            ${SOURCE_DIR}/samples/set/ソフト説明.txt
     OUTPUT_QUIET RESULT_VARIABLE packed)
   if(NOT packed EQUAL 0)
     message(FATAL_ERROR "qmrpack build into set-${set} failed")

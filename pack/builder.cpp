@@ -11,8 +11,10 @@
 
 #include "format/layout.h"
 #include "pack/files.h"
+#include "pack/info_text.h"
 #include "pack/paths.h"
 #include "pack/reading.h"
+#include "pack/set_files.h"
 #include "pack/stub.h"
 #include "szdd/szdd.h"
 
@@ -25,14 +27,6 @@ constexpr std::uint64_t kMaxSetTotal = std::numeric_limits<std::int32_t>::max();
 std::string Quoted(const std::string& name, CodePage code_page) { return "\"" + ToUtf8(name, code_page) + "\""; }
 
 std::uint64_t RecordSize(const PackEntry& entry) { return EntryRecordSize(entry.name.size(), entry.data.size()); }
-
-// "Disk<n>" in any letter case, n >= 2: a volume file the launcher would find.
-bool IsVolumeFileName(const std::string& name) {
-  if (name.size() < 5 || !SameFileName(name.substr(0, 4), "Disk", CodePage::kUtf8)) return false;
-  for (std::size_t i = 4; i < name.size(); ++i)
-    if (name[i] < '0' || name[i] > '9') return false;
-  return name[4] != '0' && !(name.size() == 5 && name[4] == '1');
-}
 
 std::string VolumeFileName(std::size_t number) { return "Disk" + std::to_string(number); }
 
@@ -180,7 +174,7 @@ std::vector<std::filesystem::path> CheckOutputDirectory(const std::filesystem::p
   if (!fs::is_directory(status)) throw PackError(PathText(directory) + ": exists and is not a directory");
   for (const fs::directory_entry& item : fs::directory_iterator(directory, ec)) {
     const std::string name = PathText(item.path().filename());
-    if (name == launcher_name || IsVolumeFileName(name)) existing.push_back(item.path());
+    if (name == launcher_name || VolumeNumberOf(name) != 0) existing.push_back(item.path());
   }
   if (ec) throw PackError(PathText(directory) + ": cannot read the directory: " + ec.message());
   std::sort(existing.begin(), existing.end());
@@ -303,6 +297,7 @@ std::vector<PackEntry> PrepareEntries(const BuildOptions& options, CodePage code
     entry.source = PathText(source.path);
     entry.filetime = LastWriteTime(source.path);
     entry.data = ReadWholeFile(source.path);
+    if (i == 0) entry.data = InfoTextForStub(entry.data, code_page, options.convert_info, entry.source);
     if (source.compress) entry.data = Compress(entry.data, source.missing_char);
     entries.push_back(std::move(entry));
   }
@@ -324,7 +319,7 @@ BuildResult BuildSet(const BuildOptions& options, Progress* progress) {
   CheckVersion(version, code_page);
 
   const std::string launcher_name = PathText(options.stub.filename());
-  CheckOutputDirectory(options.out_dir, launcher_name, options.force);
+  const bool replacing = !CheckOutputDirectory(options.out_dir, launcher_name, options.force).empty();
 
   BuildResult result;
   result.stub_kind = info.kind;
@@ -337,6 +332,12 @@ BuildResult BuildSet(const BuildOptions& options, Progress* progress) {
   if (progress != nullptr) progress->Step(2, 2, "writing " + std::to_string(written_bytes) + " bytes");
   result.files = WriteSetFiles(set, options.out_dir, launcher_name,
                                PermissionBits(options.stub) & 0777, options.force);
+
+  // A launcher of the replaced set under another name now reads this set's volumes as its own.
+  if (replacing)
+    for (const std::filesystem::path& other : OtherLaunchers(options.out_dir, launcher_name))
+      result.warnings.push_back(PathText(other) + ": a launcher of the replaced set, left under another name; it " +
+                                "no longer works with the volumes beside it: delete it");
 
   for (PackEntry& entry : result.entries) {
     result.entry_sizes.push_back(entry.data.size());

@@ -95,6 +95,7 @@ struct BuildOptions {
   std::uint64_t disk_size = kFloppyDiskSize;
   bool store = false;  // the other files go in as they are instead of compressed
   bool force = false;
+  bool convert_info = false;  // the setup information file is UTF-8, converted into the stub's code page
 };
 
 // Told of each step of a build, for a progress display.

@@ -7,7 +7,8 @@
 namespace pack {
 
 // Converts valid UTF-8 text into code page 932. Returns false when a character has no form
-// there (no best-fit substitutes: "ü" is refused, not written as "u").
+// there (no best-fit substitutes: "ü" is refused, not written as "u"). The system's table may
+// still map a character one way only; FromUtf8 (names.h) holds the rule that refuses those.
 bool Utf8ToCp932(const std::string& utf8, std::string* out);
 
 // Converts code page 932 text into UTF-8; each byte that does not start a character of the

@@ -337,7 +337,9 @@ class Overlay {
     if (expansion != nullptr) {
       expansion->copied = true;
       expansion->expanded = copied;
-      expansion->head.assign(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(std::min(out.size(), kHeadSize)));
+      // The information file is kept whole, for the check of its text; the program, its head.
+      const bool whole = expansion->compressed == payload::kSetupInfoCompressed;
+      expansion->head.assign(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(whole ? out.size() : std::min(out.size(), kHeadSize)));
     }
     return copied;
   }

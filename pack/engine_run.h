@@ -53,7 +53,7 @@ struct RunExpansion {
   bool szdd = false;       // it is in SZDD form
   std::int64_t announced = -1;  // the length its SZDD header announces (its size, uncompressed)
   std::int64_t expanded = 0;    // what LZCopy returned
-  Bytes head;                   // the first bytes of the expanded file
+  Bytes head;                   // the first bytes of the expanded file (the information file whole)
 };
 
 struct RunRecord {

@@ -22,13 +22,12 @@ fs::path InstalledStubFor(const fs::path& program, bool windows_layout) {
   return directory.parent_path() / "share" / "qmrpack" / "qmrsfx.exe";
 }
 
-fs::path StubOption(const std::optional<std::string>& given, bool announce) {
+fs::path StubOption(const std::optional<std::string>& given) {
   if (given) return PathFromUtf8(*given);
   fs::path stub = InstalledStub();
   std::error_code ec;
   if (!fs::is_regular_file(stub, ec))
     throw PackError("build: no --stub given, and no installed launcher stub at " + PathText(stub));
-  if (announce) std::fprintf(stderr, "qmrpack: using the installed Windows launcher stub %s\n", PathText(stub).c_str());
   return stub;
 }
 

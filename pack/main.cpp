@@ -13,6 +13,7 @@
 
 #include "format/layout.h"
 #include "pack/builder.h"
+#include "pack/columns.h"
 #include "pack/files.h"
 #include "pack/main.h"
 #include "pack/paths.h"
@@ -144,10 +145,10 @@ std::uintmax_t SizeOf(const fs::path& path) {
 
 int Build(int argc, char** argv) {
   const Arguments args = ParseArguments("build", argc, argv, 2, {"stub", "out", "setup", "setup-info", "version", "disk-size"},
-                                        {"store", "force", "quiet"});
+                                        {"store", "force", "quiet", "convert-inf"});
   pack::BuildOptions options;
   const bool quiet = args.flag("quiet");
-  options.stub = pack::StubOption(args.value("stub"), !quiet);
+  options.stub = pack::StubOption(args.value("stub"));
   options.out_dir = pack::PathFromUtf8(args.required("build", "out"));
   options.setup_program = pack::PathFromUtf8(args.required("build", "setup"));
   options.setup_info = pack::PathFromUtf8(args.required("build", "setup-info"));
@@ -155,6 +156,7 @@ int Build(int argc, char** argv) {
   if (const auto size = args.value("disk-size")) options.disk_size = ParseDiskSize(*size);
   options.store = args.flag("store");
   options.force = args.flag("force");
+  options.convert_info = args.flag("convert-inf");
   for (const std::string& file : args.files) options.files.push_back(pack::PathFromUtf8(file));
 
   pack::BuildResult result;
@@ -162,6 +164,9 @@ int Build(int argc, char** argv) {
     TerminalProgress progress(quiet);
     result = pack::BuildSet(options, &progress);
   }
+  // Told only once the build has gone ahead: a refusal stays one line.
+  if (!args.value("stub") && !quiet)
+    std::fprintf(stderr, "qmrpack: using the installed Windows launcher stub %s\n", pack::PathText(options.stub).c_str());
   const pack::CodePage code_page = pack::CodePageOf(result.stub_kind);
   int width = 0;
   for (const fs::path& file : result.files) width = std::max(width, static_cast<int>(pack::PathText(file).size()));
@@ -247,13 +252,15 @@ void PrintListed(const pack::ListedFile& item) {
     head += ", signed (certificate table at offset " + std::to_string(item.volume_end.table.offset) + ", " +
             std::to_string(item.volume_end.table.size) + " bytes)";
   std::printf("%s\n", head.c_str());
+  // The name column is padded by display width: a Japanese name keeps the columns in line.
   std::size_t width = 4;
-  for (const pack::ListedEntry& entry : item.entries) width = std::max(width, entry.display_name.size());
-  std::printf("  %-6s  %-*s  %10s  %-20s  %s\n", "volume", static_cast<int>(width), "name", "size", "time (UTC)", "data");
+  for (const pack::ListedEntry& entry : item.entries) width = std::max(width, pack::DisplayWidth(entry.display_name));
+  std::printf("  %-6s  %s  %10s  %-20s  %s\n", "volume", pack::PadToWidth("name", width).c_str(), "size", "time (UTC)",
+              "data");
   for (const pack::ListedEntry& entry : item.entries) {
     const std::string volume = item.volume ? std::to_string(item.volume) : "?";
     const std::string data = entry.szdd ? "SZDD, expands to " + std::to_string(entry.expanded_size) : "stored";
-    std::printf("  %-6s  %-*s  %10d  %-20s  %s\n", volume.c_str(), static_cast<int>(width), entry.display_name.c_str(),
+    std::printf("  %-6s  %s  %10d  %-20s  %s\n", volume.c_str(), pack::PadToWidth(entry.display_name, width).c_str(),
                 entry.size, pack::IsoTime(entry.filetime).c_str(), data.c_str());
   }
   if (!item.damage.empty()) std::printf("  damaged: %s\n", item.damage.c_str());
@@ -385,7 +392,8 @@ struct Command {
 const Command kCommands[] = {
     {"build",
      "  qmrpack build [--stub STUB] --out DIR --setup PROGRAM --setup-info INF\n"
-     "                [--version TEXT] [--disk-size BYTES] [--store] [--force] [--quiet] [FILE]...\n"
+     "                [--version TEXT] [--disk-size BYTES] [--store] [--force] [--quiet]\n"
+     "                [--convert-inf] [FILE]...\n"
      "      Makes a set: DIR/<STUB's name>, the launcher carrying volume 1, then DIR/Disk2,\n"
      "      DIR/Disk3, ... as the volumes fill. PROGRAM and INF go in compressed as\n"
      "      qmrsetup.ex_ and qmrsetup.in_; each FILE compressed under its shipped name\n"
@@ -393,6 +401,9 @@ const Command kCommands[] = {
      "      launcher file and each volume (default 1457664, a 1.44 MB floppy). --version\n"
      "      sets the version text the prompts show (default: the stub's). --force replaces\n"
      "      a set already in DIR. STUB is unsigned: sign the launcher after building.\n"
+     "      INF must be text in the launcher's code page (932 for the Windows launcher,\n"
+     "      UTF-8 for the Linux one), which the launcher writes its presets in;\n"
+     "      --convert-inf converts a UTF-8 INF into it.\n"
      "      Without --stub, the Windows launcher stub installed with qmrpack. A build that\n"
      "      takes more than a second shows its steps on a terminal; --quiet hides them and\n"
      "      the name of the installed stub.\n",

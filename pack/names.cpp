@@ -87,7 +87,10 @@ bool FromUtf8(const std::string& utf8, CodePage code_page, std::string* out) {
     *out = utf8;
     return true;
   }
-  return Utf8ToCp932(utf8, out);
+  // A system's table may map a character one way only (glibc writes U+301C as 81 60, which
+  // Windows reads back as U+FF5E): a name converts only when it reads back as the same
+  // characters, so that both systems' packers accept and write the same names.
+  return Utf8ToCp932(utf8, out) && Cp932ToUtf8(*out) == utf8;
 }
 
 std::string ToUtf8(const std::string& text, CodePage code_page) {

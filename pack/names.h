@@ -28,7 +28,8 @@ payload::LeadBytePredicate LeadBytesOf(CodePage code_page);
 bool IsValidUtf8(const std::string& text);
 
 // Converts UTF-8 text (a file name as this system spells it) into the code page. Returns false
-// when the text is not valid UTF-8 or holds a character the code page cannot write.
+// when the text is not valid UTF-8 or holds a character the code page cannot write, or writes
+// only as bytes that read back as another character.
 bool FromUtf8(const std::string& utf8, CodePage code_page, std::string* out);
 
 // Converts text of the code page into UTF-8 for display; bytes that do not decode become U+FFFD.

@@ -31,8 +31,8 @@ std::filesystem::path InstalledStubFor(const std::filesystem::path& program, boo
 // InstalledStubFor the running program, in this system's layout. Throws PackError.
 std::filesystem::path InstalledStub();
 
-// The stub `build` uses: --stub's path when given; else the installed Windows stub, which it
-// names in one line on standard error when `announce`. Throws PackError when that stub is not there.
-std::filesystem::path StubOption(const std::optional<std::string>& given, bool announce);
+// The stub `build` uses: --stub's path when given; else the installed Windows stub. Throws
+// PackError when that stub is not there.
+std::filesystem::path StubOption(const std::optional<std::string>& given);
 
 }  // namespace pack

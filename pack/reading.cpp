@@ -11,7 +11,9 @@
 #include "format/layout.h"
 #include "format/little_endian.h"
 #include "pack/files.h"
+#include "pack/info_text.h"
 #include "pack/paths.h"
+#include "pack/set_files.h"
 #include "szdd/szdd.h"
 
 namespace pack {
@@ -31,17 +33,6 @@ const char kListTempDir[] = "\\";
 bool IsSetupFileName(const std::string& name, CodePage code_page) {
   return SameFileName(name, payload::kSetupInfoCompressed, code_page) ||
          SameFileName(name, payload::kSetupProgramCompressed, code_page);
-}
-
-// The number of a "Disk<n>" file name (any letter case), or 0.
-int VolumeNumberOf(const std::string& name) {
-  if (name.size() < 5 || name.size() > 8 || !SameFileName(name.substr(0, 4), "Disk", CodePage::kUtf8)) return 0;
-  int number = 0;
-  for (std::size_t i = 4; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9') return 0;
-    number = number * 10 + (name[i] - '0');
-  }
-  return number >= 2 ? number : 0;
 }
 
 bool LooksLikeExecutable(const Bytes& bytes) {
@@ -222,7 +213,7 @@ bool ReadLauncher(SetCheck* c) {
   }
   std::string reason;
   if (!InspectStub(bytes, &c->stub, &reason)) {
-    c->error(PathText(c->launcher) + ": " + reason);
+    c->error(NotALauncherProblem(c->launcher, reason));
     return false;
   }
   const StubInfo& stub = c->stub;
@@ -328,6 +319,9 @@ void ExplainSetupFiles(SetCheck* c) {
     if (!e.szdd) c->warning(name + " is not compressed: the launcher copies it as it is");
     if (e.expanded != e.announced || !e.szdd) continue;
     line += (line.empty() ? " " : "; ") + e.compressed + " expands to " + std::to_string(e.expanded) + " bytes";
+    // The presets are written into the setup information file in the launcher's code page.
+    if (e.compressed == payload::kSetupInfoCompressed)
+      if (std::string warning = InfoTextWarning(e.head, c->code_page); !warning.empty()) c->warning(warning);
     if (e.compressed != payload::kSetupProgramCompressed) continue;
     const Bytes& head = e.head;
     const bool windows_program = head.size() >= 2 && head[0] == 'M' && head[1] == 'Z';

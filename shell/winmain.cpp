@@ -30,10 +30,10 @@ void ReadPresets() {
                                payload::kTextSize, path);
 }
 
-// Fills the temporary directory, always ending in a backslash. A directory that could not be
-// read (0) or is too long for its text, or one of 259 bytes that leaves no room for the
-// backslash, is left without one, so the run fails before anything is extracted: an empty
-// text given its backslash would name the root of the current drive.
+// Fills the temporary directory, always ending in a backslash. A directory that cannot be
+// read (0), one too long for its text, and one of 259 bytes that leaves no room for the
+// backslash are left without one, so the run fails before anything is extracted: an empty
+// text given its backslash would be the root of the current drive.
 void ReadTemporaryDirectory() {
   const SystemOps& sys = Sys();
   const DWORD length = sys.GetTempPathA(payload::kTextSize, g_run.temp_dir);

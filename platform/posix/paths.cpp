@@ -37,6 +37,9 @@ DWORD MapPath(const char* windows_path, char* out, std::size_t size) {
   }
   std::size_t n = 0;
   for (; *p != '\0'; ++p) {
+    // As on Windows, no name holds a control character, a wildcard or a character reserved for
+    // the shell: a name whose characters were converted to '?' names no file at all.
+    if (static_cast<unsigned char>(*p) < 0x20 || std::strchr("*?<>|\"", *p) != nullptr) return ERROR_INVALID_NAME;
     if (n + 1 >= size) return ERROR_FILENAME_EXCED_RANGE;
     out[n++] = (*p == '\\') ? '/' : *p;
   }

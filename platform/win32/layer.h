@@ -34,10 +34,11 @@ int WideToLauncherText(const wchar_t* wide, char* text, int size);
 
 // Converts a path from the wide-character API into the process's ANSI code page, as the file
 // functions take it: exactly when the code page holds every character, else its short form
-// when that one converts exactly (short names are ASCII), else the lossy conversion the ANSI
-// functions themselves give ('?' for what is missing, so a file under it cannot be opened).
+// when that one converts exactly (short names are ASCII). Never the lossy conversion the ANSI
+// functions themselves give: '?' in place of a character names another path, or none.
 // Writes it into `path` when it fits `size` bytes with the NUL; returns its length without the
-// NUL, or the size it needs, NUL included, when it does not fit (0 when nothing converts).
+// NUL, or the size it needs, NUL included, when it does not fit; 0, with an empty text and
+// ERROR_NO_UNICODE_TRANSLATION, when no form converts exactly.
 DWORD WidePathToAnsi(const wchar_t* wide, char* path, DWORD size);
 
 // Restricts the DLL search of this process to the system directory where Windows can

@@ -44,12 +44,23 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
 }
 
 // The temporary directory in a form the process's code page holds exactly, as above. Returns
-// its length, or the size it needs (more than `size`) when it does not fit.
+// its length, or the size it needs (more than `size`) when it does not fit, however long the
+// wide path; 0 when there is none or no form names it exactly.
 DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
-  wchar_t wide[kWidePathSize];
-  const DWORD length = GetTempPathW(kWidePathSize, wide);
-  if (length == 0 || length >= kWidePathSize) return 0;
-  return WidePathToAnsi(wide, buffer, size);
+  wchar_t stack[kWidePathSize];
+  wchar_t* wide = stack;
+  DWORD capacity = kWidePathSize;
+  DWORD length = GetTempPathW(capacity, wide);
+  // Longer than the stack buffer: GetTempPathW told the units it needs, NUL included.
+  HANDLE heap = GetProcessHeap();
+  if (length >= capacity) {
+    capacity = length;
+    wide = static_cast<wchar_t*>(HeapAlloc(heap, 0, capacity * sizeof(wchar_t)));
+    length = wide != nullptr ? GetTempPathW(capacity, wide) : 0;
+  }
+  const DWORD converted = length != 0 && length < capacity ? WidePathToAnsi(wide, buffer, size) : 0;
+  if (wide != stack) HeapFree(heap, 0, wide);
+  return converted;
 }
 
 }  // namespace

@@ -6,17 +6,16 @@ namespace win32 {
 
 namespace {
 
-// Converts `wide` into the process's ANSI code page, never by best fit (which can turn a
-// character into a backslash or a dot). With `exact`, a character the code page lacks fails
-// the conversion (0); without, it becomes the default character '?'. Returns the bytes needed
-// with the NUL; writes them only when they fit `size`.
-int ToAnsi(const wchar_t* wide, char* out, int size, bool exact) {
+// Converts `wide` into the process's ANSI code page exactly, never by best fit (which can
+// turn a character into a backslash or a dot): a character the code page lacks fails the
+// conversion (0). Returns the bytes needed with the NUL; writes them only when they fit `size`.
+int ToAnsi(const wchar_t* wide, char* out, int size) {
   // UTF-8 holds every character, and its conversion takes neither the flag nor the out-flag.
   const bool utf8 = GetACP() == CP_UTF8;
   const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
   BOOL used_default = FALSE;
   const int needed = WideCharToMultiByte(CP_ACP, flags, wide, -1, nullptr, 0, nullptr, utf8 ? nullptr : &used_default);
-  if (needed <= 0 || (exact && used_default)) return 0;
+  if (needed <= 0 || used_default) return 0;
   if (needed <= size) WideCharToMultiByte(CP_ACP, flags, wide, -1, out, size, nullptr, nullptr);
   return needed;
 }
@@ -49,16 +48,21 @@ int WideToLauncherText(const wchar_t* wide, char* text, int size) {
 
 DWORD WidePathToAnsi(const wchar_t* wide, char* path, DWORD size) {
   const int capacity = static_cast<int>(size);
-  int needed = ToAnsi(wide, path, capacity, true);
+  int needed = ToAnsi(wide, path, capacity);
   if (needed == 0 || needed > capacity) {
     // The short form, where the volume keeps short names; the long one itself where it does not.
     wchar_t short_form[kWidePathSize];
     const DWORD length = GetShortPathNameW(wide, short_form, kWidePathSize);
-    const int short_needed = length > 0 && length < kWidePathSize ? ToAnsi(short_form, path, capacity, true) : 0;
+    const int short_needed = length > 0 && length < kWidePathSize ? ToAnsi(short_form, path, capacity) : 0;
     if (short_needed != 0 && (needed == 0 || short_needed <= capacity)) needed = short_needed;
   }
-  if (needed == 0) needed = ToAnsi(wide, path, capacity, false);
-  if (needed <= 0) return 0;
+  // A path that only '?' in place of its characters would name is another path, or none:
+  // it is not given at all.
+  if (needed <= 0) {
+    if (size > 0) path[0] = '\0';
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return 0;
+  }
   return static_cast<DWORD>(needed <= capacity ? needed - 1 : needed);
 }
 

@@ -16,7 +16,7 @@ int main() {
     std::ifstream in(directory + name, std::ios::binary);
     if (!in) return std::nullopt;
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  });
+  }, [](const std::string& text) { return text; });  // the Linux launcher's code page is UTF-8
   // A blank line first: the launcher that started this program may still have its progress
   // bar as the terminal's current line.
   std::printf("\n== %s ==\n%s", report.title.c_str(), report.text.c_str());

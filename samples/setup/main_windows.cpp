@@ -8,10 +8,14 @@
 
 namespace {
 
-std::wstring Wide(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+// The launcher's code page: the names in the information file are written in it, whatever the
+// system's own code page.
+constexpr UINT kLauncherCodePage = 932;
+
+std::wstring Wide(const std::string& text, UINT code_page = CP_UTF8) {
+  const int n = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
   return wide;
 }
 
@@ -44,9 +48,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
   const std::wstring program(self, n < MAX_PATH ? n : 0);
   const std::wstring directory = program.substr(0, program.rfind(L'\\') + 1);
-  const sample::Report report = sample::MakeReport(Utf8(program), [&](const std::string& name) {
-    return ReadWhole(directory + Wide(name));
-  });
+  const sample::Report report = sample::MakeReport(
+      Utf8(program), [&](const std::string& name) { return ReadWhole(directory + Wide(name, kLauncherCodePage)); },
+      [](const std::string& text) { return Utf8(Wide(text, kLauncherCodePage)); });
   MessageBoxW(nullptr, Wide(report.text).c_str(), Wide(report.title).c_str(),
               MB_OK | (report.ok ? MB_ICONINFORMATION : MB_ICONERROR));
   return report.ok ? 0 : 1;

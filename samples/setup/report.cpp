@@ -60,14 +60,16 @@ std::string ValueOf(const std::vector<std::pair<std::string, std::string>>& valu
   return "";
 }
 
+// The text and at least one space, padded to `width` bytes.
 std::string Padded(const std::string& text, std::size_t width) {
-  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+  return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
 }
 
 // One line about a file of the set: found, and expanding to the whole length its header
 // announces when it is compressed.
-bool DescribeFile(const std::string& shipped, const std::string& expanded, const ReadBeside& read, std::string* line) {
-  *line = "  " + Padded(shipped, 12) + "→ " + Padded(expanded, 12);
+bool DescribeFile(const std::string& shipped, const std::string& expanded, const ReadBeside& read,
+                  const ShowText& show, std::string* line) {
+  *line = "  " + Padded(show(shipped), 12) + "→ " + Padded(show(expanded), 12);
   const std::optional<std::string> data = read(shipped);
   if (!data) {
     *line += "見つかりません\n";
@@ -92,7 +94,7 @@ bool DescribeFile(const std::string& shipped, const std::string& expanded, const
 
 }  // namespace
 
-Report MakeReport(const std::string& program, const ReadBeside& read) {
+Report MakeReport(const std::string& program, const ReadBeside& read, const ShowText& show) {
   Report report;
   report.title = "Quillmoor セットアップ (サンプル)";
   std::string& text = report.text;
@@ -108,7 +110,7 @@ Report MakeReport(const std::string& program, const ReadBeside& read) {
   text += "\nアカウントの初期設定 [Account]:\n";
   for (const char* key : {"POP3Server", "SMTPServer"}) {
     const std::string value = ValueOf(account, key);
-    text += "  " + Padded(key, 11) + "= " + (value.empty() ? "(未設定)" : value) + "\n";
+    text += "  " + Padded(key, 11) + "= " + (value.empty() ? "(未設定)" : show(value)) + "\n";
   }
 
   const auto files = Section(*info, "Files");
@@ -116,7 +118,7 @@ Report MakeReport(const std::string& program, const ReadBeside& read) {
   bool all_found = true;
   for (const auto& [shipped, expanded] : files) {
     std::string line;
-    all_found = DescribeFile(shipped, expanded, read, &line) && all_found;
+    all_found = DescribeFile(shipped, expanded, read, show, &line) && all_found;
     text += line;
   }
   if (files.empty()) text += "  (一覧がありません)\n";

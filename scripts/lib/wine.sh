@@ -9,6 +9,7 @@
 #   qmr_wine_template DIR [LOCALE]  DIR/locale and the template prefix of that locale, made once:
 #                                   DIR/prefix for ja_JP.UTF-8, DIR/prefix-en_US for en_US.UTF-8
 #   qmr_wine_cleanup DIR            stops and removes what qmr_wine_template and the tests made in DIR
+#   qmr_wine_set_temp DIR           makes DIR the temporary directory of $WINEPREFIX's programs
 #   qmr_xvfb_start               Xvfb on a free display; exports DISPLAY and QMR_XVFB_PID
 #   qmr_xvfb_stop                stops it
 #   qmr_wine_stop                ends every process of $WINEPREFIX (wineserver -k)
@@ -100,6 +101,15 @@ qmr_wine_make_prefix() {
     wineserver -w  # the registry is on disk once the server has ended
     rm -rf "$TMPDIR" "$prefix/wineserver"
   )
+}
+
+# Wine ignores the Unix environment's TEMP: a program's temporary directory is the user's
+# environment in the registry.
+qmr_wine_set_temp() {
+  local value
+  value=$(qmr_wine_path "$1")
+  wine reg add 'HKCU\Environment' /v TEMP /d "$value" /f >/dev/null 2>&1 &&
+    wine reg add 'HKCU\Environment' /v TMP /d "$value" /f >/dev/null 2>&1
 }
 
 qmr_wine_template() {

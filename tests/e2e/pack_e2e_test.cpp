@@ -37,7 +37,7 @@ class PackEndToEnd : public ::testing::Test {
                                      (kSamples / "qmrsetup.inf").string(), "--disk-size",
                                      std::to_string(stub_size + 2000)};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    for (const char* file : {"readme.txt", "folders.dat"}) argv.push_back((kSamples / file).string());
+    for (const char* file : {"readme.txt", "folders.dat", "ソフト説明.txt"}) argv.push_back((kSamples / file).string());
     return RunCommand(argv);
   }
 
@@ -66,10 +66,15 @@ TEST_F(PackEndToEnd, BuiltSetIsVerifiedExtractedAndHandedToTheSampleSetupProgram
                         " バイト OK"),
             std::string::npos)
       << report;
+  // A Japanese name in [Files] reaches the setup program as the set holds it.
+  EXPECT_NE(report.find("ソフト説明.tx_ → ソフト説明.txt " +
+                        std::to_string(std::filesystem::file_size(kSamples / "ソフト説明.txt")) + " バイト OK"),
+            std::string::npos)
+      << report;
   EXPECT_NE(report.find("引き継ぎは正常です。"), std::string::npos) << report;
 
-  EXPECT_EQ(FileNames(ws_.Path("tmp")),
-            (std::vector<std::string>{"folders.da_", "qmrsetup.exe", "qmrsetup.inf", "readme.tx_"}));
+  EXPECT_EQ(FileNames(ws_.Path("tmp")), (std::vector<std::string>{"folders.da_", "qmrsetup.exe", "qmrsetup.inf",
+                                                                  "readme.tx_", "ソフト説明.tx_"}));
   const Bytes shipped = ReadBytes(ws_.Path("tmp/folders.da_"));
   Bytes expanded;
   ASSERT_EQ(szdd::ExpandBuffer(shipped.data(), shipped.size(), &expanded).status, szdd::Status::kOk);
@@ -109,16 +114,23 @@ TEST_F(PackEndToEnd, ListShowsEveryVolumeAndVerifyNamesDamage) {
   const CommandResult json =
       RunCommand({kPack, "list", "--json", ws_.Path("set/qmrsfx").string(), ws_.Path("set/Disk2").string()});
   EXPECT_EQ(json.exit_code, 0);
-  for (const char* part : {"\"kind\": \"launcher\"", "\"stub\": \"linux\"", "\"volume\": 2, \"name\": \"readme.tx_\"",
-                           "\"szdd\": true, \"expanded_size\": 324}"})
+  const std::string info_size = std::to_string(std::filesystem::file_size(kSamples / "qmrsetup.inf"));
+  for (const std::string& part : {std::string("\"kind\": \"launcher\""), std::string("\"stub\": \"linux\""),
+                                  std::string("\"volume\": 2, \"name\": \"readme.tx_\""),
+                                  "\"szdd\": true, \"expanded_size\": " + info_size + "}"})
     EXPECT_NE(json.out.find(part), std::string::npos) << part << "\n" << json.out;
+
+  // The name column is as wide as "ソフト説明.tx_" shows (14 columns), not as its 19 bytes.
+  const CommandResult list = RunCommand({kPack, "list", ws_.Path("set/Disk2").string()});
+  EXPECT_NE(list.out.find("  volume  name" + std::string(10, ' ') + "        size"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("  2       qmrsetup.ex_    "), std::string::npos) << list.out;
 
   Bytes disk2 = ReadBytes(ws_.Path("set/Disk2"));
   disk2.resize(disk2.size() - 1);
   WriteBytes(ws_.Path("set/Disk2"), disk2);
   const CommandResult verify = RunCommand({kPack, "verify", ws_.Path("set/qmrsfx").string()});
   EXPECT_EQ(verify.exit_code, 1);
-  EXPECT_NE(verify.out.find("error: volume 2 (Disk2): the volume ends inside the data of entry 3"), std::string::npos)
+  EXPECT_NE(verify.out.find("error: volume 2 (Disk2): the volume ends inside the data of entry 4"), std::string::npos)
       << verify.out;
   EXPECT_NE(verify.out.find("unsound: 1 error"), std::string::npos) << verify.out;
   EXPECT_EQ(RunCommand({kPack, "list", ws_.Path("set/Disk2").string()}).exit_code, 1);
@@ -176,27 +188,39 @@ TEST_F(PackEndToEnd, InstalledPackageBuildsWithItsOwnWindowsStubAndDocumentsEver
   const std::filesystem::path root = InstallPackage(ws_);
   const std::string qmrpack = (root / "usr/bin/qmrpack").string();
   const std::filesystem::path stubs = root / "usr/share/qmrpack";
-  EXPECT_EQ(FileNames(stubs), (std::vector<std::string>{"qmrsfx", "qmrsfx.exe"}));
+  EXPECT_EQ(FileNames(stubs), (std::vector<std::string>{"qmrsfx.exe"}));
+  // The Linux stub is of this architecture: under lib/, where Debian keeps such files.
+  const std::filesystem::path linux_stub = root / "usr/lib/qmrpack/qmrsfx";
   // Optimised and stripped: a fraction of the debug build's size.
   EXPECT_LT(std::filesystem::file_size(qmrpack), std::filesystem::file_size(kPack) / 2);
 
   const std::string readme = (kSamples / "readme.txt").string();
   const std::string info = (kSamples / "qmrsetup.inf").string();
-  const CommandResult built = RunCommand({qmrpack, "build", "--out", ws_.Path("set").string(), "--setup", readme,
-                                          "--setup-info", info, readme});
+  // The sample information file is UTF-8: refused for the Windows stub in one line (the
+  // installed stub is named only when a build goes ahead), converted with --convert-inf.
+  const CommandResult refused = RunCommand({qmrpack, "build", "--out", ws_.Path("set").string(), "--setup", readme,
+                                            "--setup-info", info, readme});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(Lines(refused.err), 1u) << refused.err;
+  EXPECT_NE(refused.err.find("is UTF-8, not code page 932"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("or give --convert-inf"), std::string::npos) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(ws_.Path("set")));
+  const CommandResult built = RunCommand({qmrpack, "build", "--convert-inf", "--out", ws_.Path("set").string(),
+                                          "--setup", readme, "--setup-info", info, readme});
   ASSERT_EQ(built.exit_code, 0) << built.err;
   EXPECT_EQ(built.err, "qmrpack: using the installed Windows launcher stub " + (stubs / "qmrsfx.exe").string() + "\n");
-  const CommandResult quiet = RunCommand({qmrpack, "build", "--quiet", "--force", "--out", ws_.Path("set").string(),
-                                          "--setup", readme, "--setup-info", info, readme});
+  const CommandResult quiet = RunCommand({qmrpack, "build", "--quiet", "--force", "--convert-inf", "--out",
+                                          ws_.Path("set").string(), "--setup", readme, "--setup-info", info, readme});
   EXPECT_EQ(quiet.exit_code, 0) << quiet.err;
   EXPECT_EQ(quiet.err, "");
   EXPECT_EQ(quiet.out, built.out);
   const CommandResult verified = RunCommand({qmrpack, "verify", ws_.Path("set/qmrsfx.exe").string()});
   EXPECT_EQ(verified.exit_code, 0) << verified.out;
   EXPECT_NE(verified.out.find("(Windows), version \"1.13a\", names in code page 932"), std::string::npos) << verified.out;
+  EXPECT_EQ(verified.out.find("(the setup information file) is"), std::string::npos) << verified.out;
 
   // The installed Linux stub is a launcher too: a set of it extracts.
-  const CommandResult linux_set = RunCommand({qmrpack, "build", "--stub", (stubs / "qmrsfx").string(), "--out",
+  const CommandResult linux_set = RunCommand({qmrpack, "build", "--stub", linux_stub.string(), "--out",
                                               ws_.Path("linux").string(), "--setup", QMR_SAMPLE_SETUP_PATH,
                                               "--setup-info", info, "--disk-size", "10000000", readme});
   ASSERT_EQ(linux_set.exit_code, 0) << linux_set.err;
@@ -217,7 +241,7 @@ TEST_F(PackEndToEnd, InstalledPackageBuildsWithItsOwnWindowsStubAndDocumentsEver
                                (stubs / "qmrsfx.exe").string() + "\n");
 
   // The manual page is the usage text: every command of `qmrpack help` is in it.
-  const std::string page = ReadText(root / "usr/share/man/man1/qmrpack.1");
+  const std::string page = RunCommand({"/bin/gzip", "-dc", (root / "usr/share/man/man1/qmrpack.1.gz").string()}).out;
   EXPECT_EQ(page.rfind(".TH QMRPACK 1 ", 0), 0u) << page;
   const std::string usage = RunCommand({qmrpack, "help"}).out;
   for (const char* command : {"build", "list", "verify", "compress", "expand"}) {
@@ -225,7 +249,7 @@ TEST_F(PackEndToEnd, InstalledPackageBuildsWithItsOwnWindowsStubAndDocumentsEver
     EXPECT_NE(page.find(std::string(".B qmrpack ") + command), std::string::npos) << command << "\n" << page;
   }
   EXPECT_NE(page.find("\\-\\-disk\\-size"), std::string::npos) << page;
-  EXPECT_TRUE(std::filesystem::exists(root / "usr/share/doc/qmrpack/README.md"));
+  EXPECT_EQ(FileNames(root / "usr/share/doc/qmrpack"), (std::vector<std::string>{"README.md", "changelog.gz", "copyright"}));
 }
 
 // Sets built from the Windows launcher and signed after building, as a distributor signs them.

@@ -12,9 +12,12 @@
 #include "format/layout.h"
 #include "format/little_endian.h"
 #include "pack/builder.h"
+#include "pack/columns.h"
 #include "pack/files.h"
+#include "pack/info_text.h"
 #include "pack/paths.h"
 #include "pack/reading.h"
+#include "pack/set_files.h"
 #include "platform/testing/test_platform.h"
 #include "support/launcher_verdict.h"
 #include "support/minimal_stubs.h"
@@ -79,9 +82,84 @@ TEST(PackNames, NamesAreConvertedToTheStubsCodePageOrRefused) {
   EXPECT_EQ(cp932, "\x83\x5C\x83\x74\x83\x67.txt");  // ソ ends in 0x5C, a backslash byte
   EXPECT_EQ(pack::ToUtf8(cp932, CodePage::kCp932), "ソフト.txt");
   EXPECT_FALSE(pack::FromUtf8("한국.txt", CodePage::kCp932, &cp932));
+  // Characters one system's table writes one way only: refused on both, as they would read
+  // back as other characters (81 60 is U+FF5E to Windows, 81 5C is U+2015).
+  for (const char* one_way : {"wave〜.txt", "dash—.txt", "〜", "a‖b", "minus−"})
+    EXPECT_FALSE(pack::FromUtf8(one_way, CodePage::kCp932, &cp932)) << one_way;
+  ASSERT_TRUE(pack::FromUtf8("wave～.txt", CodePage::kCp932, &cp932)) << "the fullwidth tilde reads back as itself";
+  EXPECT_EQ(cp932, "wave\x81\x60.txt");
   EXPECT_FALSE(pack::FromUtf8("bad\xff.txt", CodePage::kUtf8, &cp932));
   EXPECT_FALSE(pack::IsValidUtf8("\xc0\xaf"));  // an overlong '/'
   EXPECT_EQ(pack::ToUtf8("a\xff", CodePage::kUtf8), "a\xEF\xBF\xBD");
+}
+
+TEST(PackNames, TheSetupInformationFileMustBeTextInTheStubsCodePage) {
+  const std::string utf8 = "[Files]\r\nソフト説明.tx_=ソフト説明.txt\r\n";
+  std::string cp932;
+  ASSERT_TRUE(pack::FromUtf8(utf8, CodePage::kCp932, &cp932));
+  struct Case {
+    std::string text;
+    std::string for_windows, for_linux;  // the problem, or "" when the text is sound
+  };
+  const Case cases[] = {
+      {"[Account]\r\nPOP3Server=\r\n", "", ""},
+      {utf8, "is UTF-8, not code page 932", ""},
+      {"\xEF\xBB\xBF[Account]\r\n", "is UTF-8, not code page 932", ""},  // a byte-order mark
+      {cp932, "", "is not UTF-8"},
+      {std::string("[\0A\0]\0", 6), "holds NUL bytes", "holds NUL bytes"},
+      {"a=\x83", "no character of code page 932", "is not UTF-8"},  // a lead byte alone
+      {"a=\x83\x20", "no character of code page 932", "is not UTF-8"},
+  };
+  for (const Case& c : cases) {
+    const Bytes text(c.text.begin(), c.text.end());
+    for (const auto& stub : {std::pair{CodePage::kCp932, c.for_windows}, {CodePage::kUtf8, c.for_linux}}) {
+      const CodePage code_page = stub.first;
+      const std::string& expected = stub.second;
+      const std::string problem = pack::InfoTextProblem(text, code_page);
+      if (expected.empty()) {
+        EXPECT_EQ(problem, "") << c.text;
+        EXPECT_EQ(pack::InfoTextWarning(text, code_page), "") << c.text;
+      } else {
+        EXPECT_NE(problem.find(expected), std::string::npos) << c.text << ": " << problem;
+        EXPECT_NE(ErrorOf([&] { pack::InfoTextForStub(text, code_page, false, "s.inf"); }).find(problem), std::string::npos);
+      }
+    }
+  }
+  // The refusal names both fixes; --convert-inf converts UTF-8 (a byte-order mark dropped) and
+  // refuses what code page 932 cannot write.
+  const Bytes utf8_bytes(utf8.begin(), utf8.end());
+  EXPECT_NE(ErrorOf([&] { pack::InfoTextForStub(utf8_bytes, CodePage::kCp932, false, "s.inf"); })
+                .find("convert it (iconv -f UTF-8 -t CP932 s.inf > setup-cp932.inf) or give --convert-inf"),
+            std::string::npos);
+  const std::string bom = "\xEF\xBB\xBF" + utf8;
+  EXPECT_EQ(pack::InfoTextForStub(Bytes(bom.begin(), bom.end()), CodePage::kCp932, true, "s.inf"),
+            Bytes(cp932.begin(), cp932.end()));
+  EXPECT_EQ(pack::InfoTextForStub(utf8_bytes, CodePage::kUtf8, true, "s.inf"), utf8_bytes);
+  const std::string korean = "a=한국\r\n";
+  EXPECT_NE(ErrorOf([&] { pack::InfoTextForStub(Bytes(korean.begin(), korean.end()), CodePage::kCp932, true, "s.inf"); })
+                .find("holds a character code page 932 cannot write"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf([&] { pack::InfoTextForStub(Bytes(cp932.begin(), cp932.end()), CodePage::kCp932, true, "s.inf"); })
+                .find("takes a UTF-8 setup information file"),
+            std::string::npos);
+}
+
+TEST(PackNames, ListColumnsArePaddedByDisplayWidth) {
+  const std::pair<std::string, std::size_t> cases[] = {
+      {"readme.tx_", 10}, {"ソフト説明.tx_", 14}, {"ｿﾌﾄ", 3},    {"é", 1}, {"한국", 4},
+      {"ＡＢ", 4},        {"\xF0\x9F\x98\x80", 2}, {"a\xff\xe3", 3}, {"", 0},
+  };
+  for (const auto& [text, width] : cases) EXPECT_EQ(pack::DisplayWidth(text), width) << text;
+  EXPECT_EQ(pack::PadToWidth("ソフト", 8), "ソフト  ");
+  EXPECT_EQ(pack::PadToWidth("readme.tx_", 4), "readme.tx_");
+}
+
+TEST(PackNames, VolumeFilesAreDiskAndANumberTheLauncherFormats) {
+  const std::pair<std::string, int> cases[] = {{"Disk2", 2},  {"disk10", 10}, {"DISK9999", 9999}, {"Disk1", 0},
+                                               {"Disk02", 0}, {"Disk", 0},     {"Disk10000", 0},   {"Disk2.bin", 0}};
+  for (const auto& [name, number] : cases) EXPECT_EQ(pack::VolumeNumberOf(name), number) << name;
+  EXPECT_EQ(pack::NotALauncherProblem("set/readme", "not a Windows or Linux executable"),
+            "set/readme: not a Windows or Linux executable");
 }
 
 TEST(PackNames, ListedTimesAreUtcDatesOnEitherSideOf1970AndAcrossLeapDays) {
@@ -374,6 +452,51 @@ TEST_F(PackFiles, ForceReplacesASetAndDeletesVolumesTheNewSetDoesNotHave) {
   EXPECT_EQ(FileNames(ws_.Path("out")), (std::vector<std::string>{"qmrpresets.ini", "qmrsfx"}));
 }
 
+TEST_F(PackFiles, ForceWarnsOfALauncherOfTheReplacedSetLeftUnderAnotherName) {
+  Build();
+  std::filesystem::rename(ws_.Path("out/qmrsfx"), ws_.Path("out/old-setup"));
+  std::filesystem::copy_file(ws_.Path("in/qmrsfx"), ws_.Path("out/bare-stub"));  // carries no set
+  WriteText(ws_.Path("out/notes.txt"), "notes");
+  options_.force = true;
+  const std::vector<std::string> warnings = Build().warnings;
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0], ws_.Path("out/old-setup").string() +
+                             ": a launcher of the replaced set, left under another name; it no longer works with the "
+                             "volumes beside it: delete it");
+  // Into a directory without a set there is nothing replaced to warn of.
+  options_.out_dir = ws_.Path("other");
+  std::filesystem::create_directories(ws_.Path("other"));
+  std::filesystem::copy_file(ws_.Path("out/old-setup"), ws_.Path("other/old-setup"));
+  EXPECT_TRUE(Build().warnings.empty());
+}
+
+TEST_F(PackFiles, ASetupInformationFileInAnotherCodePageIsRefusedOrConverted) {
+  options_.stub = ws_.Path("in/qmrsfx.exe");
+  options_.disk_size = pack::kFloppyDiskSize;
+  WriteText(ws_.Path("in/setup.inf"), "[Files]\r\nソフト説明.tx_=ソフト説明.txt\r\n\r\n[Account]\r\n");
+  EXPECT_NE(ErrorOf([&] { Build(); }).find("setup.inf: the setup information file is UTF-8, not code page 932"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(ws_.Path("out")));
+
+  options_.convert_info = true;
+  Build();
+  pack::ExtractSet(ws_.Path("out/qmrsfx.exe"), ws_.Path("extracted"));
+  const Bytes expanded = ReadBytes(ws_.Path("extracted/qmrsetup.inf"));
+  std::string cp932;
+  ASSERT_TRUE(pack::FromUtf8("[Files]\r\nソフト説明.tx_=ソフト説明.txt\r\n\r\n[Account]\r\n", CodePage::kCp932, &cp932));
+  EXPECT_EQ(expanded, Bytes(cp932.begin(), cp932.end()));
+  for (const pack::Finding& f : pack::VerifySet(ws_.Path("out/qmrsfx.exe"), "").findings)
+    EXPECT_EQ(f.text.find("setup information file"), std::string::npos) << f.text;
+}
+
+TEST_F(PackFiles, VerifyOfAVolumeSaysTheLauncherIsTheFileToGive) {
+  Build();
+  EXPECT_EQ(VerifyErrors("out/Disk2"),
+            (std::vector<std::string>{ws_.Path("out/Disk2").string() +
+                                      ": this is volume 2 of a set, not its launcher; give the launcher, the program "
+                                      "beside it that carries volume 1"}));
+}
+
 TEST_F(PackFiles, AFailedWriteLeavesNoTemporaryFileAndNoLauncher) {
   std::filesystem::create_directories(ws_.Path("out/Disk2"));  // the rename onto it fails
   options_.force = true;
@@ -543,6 +666,18 @@ TEST_F(PackFiles, VerifyFailsWhenPathsOutgrowTheCleanupListOfTheTemporaryDirecto
   EXPECT_NE(v.findings[0].text.find("entry 94 \"nnnn"), std::string::npos) << v.findings[0].text;
   EXPECT_NE(v.findings[0].text.find("does not fit the clean-up list"), std::string::npos) << v.findings[0].text;
   EXPECT_NE(v.findings[0].text.find("its names alone outgrow the launcher's limits"), std::string::npos);
+}
+
+TEST_F(PackFiles, VerifyWarnsOfASetupInformationFileInAnotherCodePage) {
+  std::vector<PackEntry> entries = SoundEntries();
+  entries[0].data = Szdd("[Files]\r\n\x83\x5C\x83\x74\x83\x67.tx_=x\r\n");  // code page 932 for the Linux launcher
+  WriteComposed(ws_, entries);
+  const pack::Verification v = pack::VerifySet(ws_.Path("out/qmrsfx"), "");
+  EXPECT_TRUE(v.sound());
+  ASSERT_EQ(v.findings.size(), 1u);
+  EXPECT_EQ(v.findings[0].text,
+            "qmrsetup.in_ (the setup information file) is not UTF-8 (code page 932?), but the Linux launcher writes its "
+            "presets into it in UTF-8 and would damage it; build the set again from a converted file");
 }
 
 TEST(PackCleanup, TheLongestTemporaryDirectoryIsBoundByEachLimit) {

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -34,12 +35,18 @@ TEST(PosixPaths, WindowsPathsMapAsWineMapsThem) {
   const Case cases[] = {
       {"Z:\\tmp\\a.txt", "/tmp/a.txt"}, {"z:/tmp/a", "/tmp/a"}, {"\\tmp\\a", "/tmp/a"}, {"rel\\a", "rel/a"},
       {"Z:rel", "rel"},                 {"C:\\Windows", nullptr}, {"\\\\server\\share\\x", nullptr}, {"", nullptr},
+      // What a conversion with '?' leaves, and the other characters no name holds.
+      {"Z:\\tmp\\?\\a", nullptr}, {"Z:\\tmp\\a?.txt", nullptr}, {"a*", nullptr}, {"a<b", nullptr},
+      {"a>b", nullptr},             {"a|b", nullptr},             {"a\"b", nullptr}, {"a\tb", nullptr},
   };
   for (const Case& c : cases) {
     char out[posix::kPathMax];
     const DWORD error = posix::MapPath(c.windows, out, sizeof out);
     if (c.posix == nullptr) {
       EXPECT_NE(error, static_cast<DWORD>(ERROR_SUCCESS)) << c.windows;
+      if (std::strpbrk(c.windows, "?*<>|\"\t") != nullptr) {
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_NAME)) << c.windows;
+      }
     } else {
       EXPECT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS)) << c.windows;
       EXPECT_STREQ(out, c.posix);

@@ -256,9 +256,7 @@ TEST_F(ShellTest, TemporaryDirectoryAlwaysEndsInABackslash) {
     std::string expected;
   };
   const std::string dir = WindowsPath(temp_dir());
-  // An empty answer is a failure (GetTempPathA returns 0): no backslash, which would name the
-  // root of the drive.
-  for (const Case& c : {Case{dir, dir + "\\"}, Case{dir + "\\", dir + "\\"}, Case{"", ""}}) {
+  for (const Case& c : {Case{dir, dir + "\\"}, Case{dir + "\\", dir + "\\"}}) {
     ResetExtractionState();
     TestPlatform inner;
     inner.SetTempPath(c.reported);
@@ -269,19 +267,30 @@ TEST_F(ShellTest, TemporaryDirectoryAlwaysEndsInABackslash) {
   }
 }
 
-TEST_F(ShellTest, TemporaryDirectoryWithNoRoomForItsBackslashOrUnreadableFailsTheRunBeforeExtracting) {
-  WriteSet(SampleSet());
+TEST_F(ShellTest, TemporaryDirectoryUnreadOrWithNoRoomForItsBackslashFailsTheRunBeforeExtracting) {
+  struct Case {
+    const char* what;
+    std::optional<std::string> reported;  // none: GetTempPathA fails (0)
+    std::string kept;
+  };
   const std::string full = "Z:\\" + std::string(256, 't');  // 259 bytes
-  for (const bool unreadable : {false, true}) {
-    SCOPED_TRACE(unreadable ? "GetTempPathA fails" : "259 bytes");
+  const Case cases[] = {
+      {"259 bytes, no room for the backslash", full, full},
+      {"longer than its text: the size needed", "Z:\\" + std::string(1100, 't') + "\\", ""},
+      {"empty", "", ""},
+      {"not read (0): never the root of the drive", std::nullopt, ""},
+  };
+  WriteSet(SampleSet());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     ResetExtractionState();
     TestPlatform inner;
     inner.SetModulePath(WindowsPath(launcher()));
-    inner.SetTempPath(full);
-    if (unreadable) inner.InjectFault(Op::kGetTempPathA, 1);  // as for a TMPDIR with no Windows form
+    if (c.reported) inner.SetTempPath(*c.reported);
+    else inner.InjectFault(Op::kGetTempPathA, 1);
     inner.AnswerMessageBoxes({IDYES, IDOK});
     RunLauncher();
-    EXPECT_EQ(std::string(g_run.temp_dir), unreadable ? "" : full);
+    EXPECT_EQ(std::string(g_run.temp_dir), c.kept);
     ASSERT_EQ(inner.MessageBoxes().size(), 2u);
     EXPECT_EQ(inner.MessageBoxes()[1].text, kError);
     EXPECT_EQ(inner.Calls(Op::kCreateFileA), 0) << "not even volume 1 was opened";

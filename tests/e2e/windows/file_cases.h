@@ -156,6 +156,14 @@ inline const Case kCases[] = {
                                              "0123456789012345678901234567890123456789012345678901234567890123"
                                              "0123456789012345678901234567890123456789012345678901234567890123xyz and more\r\n")},
      {Get("A", "k")}},
+    // Names that convert only with '?': the '?' of the conversion (like the other wildcard and
+    // the characters the shell reserves) is no character of a name, so the name is refused,
+    // even where a POSIX file of that very name exists.
+    {"question-mark-in-a-name", {{"q?.txt", "posix"}},
+     {Read("q?.txt"), Exists("Q?.TXT"), Create("q?.txt"), Delete("q?.txt")}},
+    {"question-mark-in-a-directory", {{"d?", nullptr}}, {Create("d?\\a"), Exists("d?\\a"), CreateNew("?"), Delete("?")}},
+    {"wildcard-and-reserved-characters", {}, {Create("a*b"), Create("a<b>"), Create("a|b"), Create("a\"b")}},
+    {"question-mark-in-a-profile-name", {}, {Put("A", "k", "v", "?.ini"), Put("A", "k", "v", "p?.ini")}},
 };
 // clang-format on
 

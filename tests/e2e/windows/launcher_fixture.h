@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,6 +102,31 @@ class SlowVolume {
   int fd_ = -1;
 };
 
+// A small disk: a tmpfs of `bytes` mounted over `directory` while the object lives, so that
+// writing beyond it fails with the disk full. Mounting needs root; mounted() says whether it is.
+class SmallDisk {
+ public:
+  SmallDisk(const std::filesystem::path& directory, std::uint64_t bytes) : directory_(directory) {
+    std::filesystem::create_directories(directory);
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    mounted_ = mount("tmpfs", directory.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+  }
+  ~SmallDisk() {
+    // Detached, so that a file a Wine process still holds open cannot keep the disk mounted.
+    if (mounted_) umount2(directory_.c_str(), MNT_DETACH);
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool mounted() const { return mounted_; }
+
+  // The room a file of `size` bytes takes there: whole pages.
+  static std::uint64_t Room(std::size_t size) { return (size + 4095) / 4096 * 4096; }
+
+ private:
+  std::filesystem::path directory_;
+  bool mounted_ = false;
+};
+
 // What the setup program recorded: its command line, path and working directory, and the
 // information file it found beside it.
 struct SetupRecord {
@@ -135,12 +161,18 @@ class WineLauncherTest : public ::testing::Test {
     data_ = RandomBytes(512 * 1024, 7);
     program_ = Compress(ReadBytes(MingwProgram("tests/e2e/windows/qmrtestsetup.exe")), 'e');
     notes_ = RandomBytes(40000, 8);
+    BuildVolumes();
+    launcher_ = ws_.Path("set/qmrsfx.exe");
+    temp_ = ws_.Path("tmp");
+  }
+
+  // The three volumes of the fixture's files: volume 1 readme.txt and qmrsetup.in_, Disk2
+  // data.bin, Disk3 qmrsetup.ex_ and notes.txt.
+  void BuildVolumes() {
     total_ = static_cast<std::int32_t>(readme_.size() + info_.size() + data_.size() + program_.size() + notes_.size());
     volume1_ = VolumeBuilder(total_).Entry("readme.txt", readme_, kSampleTime).Entry("qmrsetup.in_", info_).bytes();
     disk2_ = VolumeBuilder(total_).Entry("data.bin", data_, kSampleTime + 20000000).bytes();
     disk3_ = VolumeBuilder(total_).Entry("qmrsetup.ex_", program_).Entry("notes.txt", notes_, kSampleTime + 3).bytes();
-    launcher_ = ws_.Path("set/qmrsfx.exe");
-    temp_ = ws_.Path("tmp");
   }
 
   // The session's locale: Japanese (code page 932) unless a test says otherwise.
@@ -172,9 +204,9 @@ class WineLauncherTest : public ::testing::Test {
   std::filesystem::path record() const { return ws_.Path("record/setup.txt"); }
 
   // Starts the launcher under Wine from `directory`, with the session's temporary directory
-  // and `extra` in its environment.
+  // (`temp_`, or `temp_given_` where set) and `extra` in its environment.
   void StartLauncher(const std::filesystem::path& directory, Environment extra = {}) {
-    session_->SetTemporaryDirectory(temp_);
+    session_->SetTemporaryDirectory(temp_given_.empty() ? WindowsPath(temp_) : temp_given_);
     extra["QMR_TEST_RECORD"] = WindowsPath(record());
     launcher_run_ = session_->Start(launcher_, directory, extra);
   }
@@ -295,6 +327,15 @@ class WineLauncherTest : public ::testing::Test {
     EXPECT_EQ(LastWriteFileTime(temp_ / "notes.txt"), kSampleTime + 3);
   }
 
+  // The run fails with the error box over the progress dialog; once it is answered, nothing
+  // is left and nothing was started.
+  void ExpectErrorAndNothingLeft() {
+    const Window dialog = session_->WaitForWindow(kCaption, IsProgressDialog);
+    const Window error = ExpectOwnedBox(dialog, kError, {kIdOk}, "error");
+    session_->PressKeys(error.x11, {"Return"});
+    ExpectNothingLeft();
+  }
+
   // The run failed or was cancelled: nothing of the set is left and nothing was started.
   void ExpectNothingLeft() {
     ExpectLauncherEnded();
@@ -323,6 +364,8 @@ class WineLauncherTest : public ::testing::Test {
   // The temporary directory as the launcher sees it, with its backslash, when not `temp_`
   // itself (its short form, when the process's code page cannot hold the long one).
   std::string temp_seen_;
+  // The temporary directory as the test gives it to Windows, when not `temp_` itself.
+  std::string temp_given_;
 };
 
 }  // namespace qmrtest

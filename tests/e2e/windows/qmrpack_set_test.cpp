@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "format/filetime.h"
 #include "launcher_fixture.h"
@@ -131,6 +133,39 @@ std::string Unixish(std::string text) {
   return out;
 }
 
+// The sample set as the demo builds it (its UTF-8 information file converted into code page
+// 932), extracted by the launcher and handed to the sample setup program, which reads the
+// Japanese name its [Files] lists and finds the file under it.
+TEST_F(QmrpackSetTest, AJapaneseNameInFilesReachesTheSampleSetupProgramIntact) {
+  const fs::path samples = QMR_SAMPLES_DIR;
+  const CommandResult built =
+      Pack({"build", "--stub", MingwProgram("qmrsfx.exe").string(), "--out", launcher_.parent_path().string(),
+            "--setup", MingwProgram("samples/samplesetup.exe").string(), "--setup-info",
+            (samples / "qmrsetup.inf").string(), "--convert-inf", (samples / "readme.txt").string(),
+            (samples / "folders.dat").string(), (samples / "ソフト説明.txt").string()});
+  ASSERT_EQ(built.status, 0) << built.output << built.errors;
+  WriteText(launcher_.parent_path() / "qmrpresets.ini", kPresets);
+  StartLauncher();
+  session_->PressKeys(ExpectConfirmation().x11, {"Return"});
+  // The report's box, read by the window probe (the launcher has ended by then).
+  std::string text;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (text.empty() && std::chrono::steady_clock::now() < end) {
+    for (const Window& window : session_->ReadWindows())
+      if (window.text == "Quillmoor セットアップ (サンプル)" && window.IsMessageBox()) text = window.MessageText();
+    if (text.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  session_->Screenshot("sample-setup-report");
+  ASSERT_FALSE(text.empty()) << "the sample setup program's report never showed";
+  EXPECT_NE(text.find("ソフト説明.tx_ → ソフト説明.txt " + std::to_string(fs::file_size(samples / "ソフト説明.txt")) +
+                      " バイト OK"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("POP3Server = pop.example.jp"), std::string::npos) << text;
+  EXPECT_NE(text.find("引き継ぎは正常です。"), std::string::npos) << text;
+  EXPECT_TRUE(fs::exists(temp_ / "ソフト説明.tx_"));
+}
+
 TEST_F(QmrpackSetTest, WindowsQmrpackWritesTheSameSetsAndPrintsTheSameAsLinux) {
   // Inputs in a directory whose name code page 932 cannot write, one of them named in Japanese.
   const std::string src = "src-ü한";
@@ -141,8 +176,11 @@ TEST_F(QmrpackSetTest, WindowsQmrpackWritesTheSameSetsAndPrintsTheSameAsLinux) {
   WriteText(ws_.Path(src + "/ソフト.txt"), "ソフトウェアの説明\r\n");
   WriteText(ws_.Path(src + "/readme.txt"), "Quillmoor readme\r\n");
   WriteText(ws_.Path(src + "/ü.txt"), "a name code page 932 cannot write");
+  // Names that glibc's table writes one way only (as 81 60 and 81 5C, which read back as
+  // other characters) beside one that reads back as itself.
+  for (const char* name : {"wave〜.txt", "dash—.txt", "wave～.txt"}) WriteText(ws_.Path(src + "/" + name), name);
   WriteBytes(ws_.Path(src + "/data.bin"), RandomBytes(12000, 5));
-  for (const char* name : {"qmrsetup.inf", "ソフト.txt", "readme.txt", "data.bin"})
+  for (const char* name : {"qmrsetup.inf", "ソフト.txt", "readme.txt", "data.bin", "wave～.txt"})
     SetLastWriteTime(ws_.Path(src + "/" + name), kSourceTime);
   const std::string disk_size = std::to_string(fs::file_size(ws_.Path("in/qmrsfx.exe")) + 2000);
   const std::string in = "../" + src + "/";
@@ -164,7 +202,8 @@ TEST_F(QmrpackSetTest, WindowsQmrpackWritesTheSameSetsAndPrintsTheSameAsLinux) {
   };
   const std::vector<std::string> build = {"build", "--stub", "../in/qmrsfx.exe", "--out", "set", "--setup",
                                           "../in/qmrtestsetup.exe", "--setup-info", in + "qmrsetup.inf",
-                                          "--disk-size", disk_size, in + "ソフト.txt", in + "readme.txt", in + "data.bin"};
+                                          "--disk-size", disk_size, in + "ソフト.txt", in + "readme.txt",
+                                          in + "wave～.txt", in + "data.bin"};
   ASSERT_EQ(both(build).status, 0);
   const std::vector<std::string> files = FileNames(ws_.Path("linux/set"));
   ASSERT_EQ(FileNames(ws_.Path("windows/set")), files);
@@ -178,7 +217,9 @@ TEST_F(QmrpackSetTest, WindowsQmrpackWritesTheSameSetsAndPrintsTheSameAsLinux) {
        {std::vector<std::string>{"list"}, std::vector<std::string>{"list", "--json"}}) {
     std::vector<std::string> arguments = command;
     arguments.insert(arguments.end(), volumes.begin(), volumes.end());
-    EXPECT_NE(both(arguments).output.find("ソフト.tx_"), std::string::npos);
+    const std::string listed = both(arguments).output;
+    EXPECT_NE(listed.find("ソフト.tx_"), std::string::npos);
+    EXPECT_NE(listed.find("wave～.tx_"), std::string::npos);
   }
   EXPECT_EQ(both({"verify", "set/qmrsfx.exe"}).status, 0);
   both({"compress", in + "ソフト.txt", "ソフト.tx_"});
@@ -186,7 +227,7 @@ TEST_F(QmrpackSetTest, WindowsQmrpackWritesTheSameSetsAndPrintsTheSameAsLinux) {
   EXPECT_EQ(ReadText(ws_.Path("windows/ソフト.txt")), ReadText(ws_.Path(src + "/ソフト.txt")));
 
   // Refusals: the same one line.
-  for (const std::string& file : {in + "ü.txt", in + "missing.txt"}) {
+  for (const std::string& file : {in + "ü.txt", in + "wave〜.txt", in + "dash—.txt", in + "missing.txt"}) {
     std::vector<std::string> refused = build;
     refused[4] = "refused";
     refused.push_back(file);

@@ -3,7 +3,8 @@
 // a static text needs, a progress bar's position), measures a dialog font's base units and
 // shortens paths, printing UTF-8 lines. It sees the screen in physical pixels (DPI aware).
 //
-//   qmrprobe windows            every visible top-level window with a title, topmost first
+//   qmrprobe windows            every visible top-level window with a title, topmost first;
+//                               each ends in "end", or in "gone" when it closed while read
 //   qmrprobe units FACE POINTS  the dialog base units of that font, as a dialog template gets them
 //   qmrprobe shortpath PATH     the short form of an existing path
 #include <windows.h>
@@ -72,11 +73,13 @@ void WriteWindowText(HWND window) {
 }
 
 // The extent of a static text control's text as the control draws it: in its font, wrapped at
-// its width. A text that fits shows whole; a larger extent is clipped.
+// its width. A text that fits shows whole; a larger extent is clipped. Nothing for a control
+// that has gone meanwhile (it has no device context to measure in).
 void WriteTextExtent(HWND control) {
   static wchar_t text[4096];
   const int length = GetWindowTextW(control, text, 4096);
   HDC dc = GetDC(control);
+  if (dc == nullptr) return;
   HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
   RECT client;
   GetClientRect(control, &client);
@@ -176,8 +179,20 @@ BOOL CALLBACK WriteTopLevel(HWND window, LPARAM) {
   WriteWindowText(window);
   Write("\n");
   EnumChildWindows(window, WriteChild, reinterpret_cast<LPARAM>(window));
-  Write("end\n");
+  // A window closed while it was read (a box just answered) is told as gone, not read.
+  Write(IsWindow(window) ? "end\n" : "gone\n");
   return TRUE;
+}
+
+// A crash says what happened on the error output, and ends the probe at once: no debugger
+// starts and no crash dialog waits for a person.
+LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
+  char text[128];
+  wsprintfA(text, "qmrprobe: exception 0x%08lx at 0x%I64x\n", exception->ExceptionRecord->ExceptionCode,
+            reinterpret_cast<unsigned long long>(exception->ExceptionRecord->ExceptionAddress));
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(lstrlenA(text)), &written, nullptr);
+  ExitProcess(3);
 }
 
 // The dialog base units of a template font: the font is made from the point size at the
@@ -226,6 +241,8 @@ int WriteShortPath(const wchar_t* path) {
 
 int wmain(int argc, wchar_t** argv) {
   g_out = GetStdHandle(STD_OUTPUT_HANDLE);
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  SetUnhandledExceptionFilter(ReportCrash);
   // Window rectangles and font sizes in the screen's own pixels, whatever its resolution.
   SetProcessDPIAware();
   if (argc == 2 && lstrcmpW(argv[1], L"windows") == 0) {

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "support/workspace.h"
@@ -151,6 +152,8 @@ std::vector<Window> ParseWindows(const std::string& output) {
       std::sscanf(f["client"].c_str(), "%d,%d,%d,%d", &w.client_x, &w.client_y, &w.client_width, &w.client_height);
       w.text = f["text"];
       windows.push_back(w);
+    } else if (line == "gone" && !windows.empty()) {
+      windows.pop_back();  // closed while the probe read it: what was read may be half of it
     } else if (line.rfind("child ", 0) == 0 && !windows.empty()) {
       auto f = Fields(line);
       Control c;
@@ -330,6 +333,7 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const Environment
         fds[i].fd = -1;
       }
       result.status = ExitCode(status);
+      if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
       return result;
     }
   }
@@ -342,7 +346,16 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const Environment
   int status = 0;
   waitpid(pid, &status, 0);
   result.status = timed_out ? -1 : ExitCode(status);
+  result.timed_out = timed_out;
+  if (!timed_out && WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
+}
+
+std::string CommandResult::Describe() const {
+  std::string how = timed_out         ? "killed at its time limit"
+                    : signal != 0     ? "ended by signal " + std::to_string(signal)
+                                      : "exit code " + std::to_string(status);
+  return how + "; output: [" + output + "]; errors: [" + errors + "]";
 }
 
 std::filesystem::path MingwProgram(const std::string& relative) {
@@ -487,9 +500,9 @@ Environment WineSession::WineEnvironment(const Environment& extra) const {
   return environment;
 }
 
-void WineSession::SetTemporaryDirectory(const std::filesystem::path& directory) {
+void WineSession::SetTemporaryDirectory(const std::string& windows_path) {
   std::string value;
-  for (const char c : WindowsPath(directory)) value += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  for (const char c : windows_path) value += c == '\\' ? std::string("\\\\") : std::string(1, c);
   ImportRegistry("[HKEY_CURRENT_USER\\Environment]\r\n\"TEMP\"=\"" + value + "\"\r\n\"TMP\"=\"" + value + "\"\r\n");
 }
 
@@ -514,6 +527,13 @@ std::unique_ptr<BackgroundProcess> WineSession::Start(const std::filesystem::pat
                                                       const std::filesystem::path& directory,
                                                       const Environment& extra,
                                                       const std::vector<std::string>& arguments) {
+  // The X server gives the ids of a program that has ended to the windows of the next: a
+  // window no wait can see any more is forgotten, so that its id counts as new again.
+  std::set<unsigned long> shown;
+  std::istringstream ids(Xdotool({"search", "--onlyvisible", "--name", "."}).output);
+  for (unsigned long id = 0; ids >> id;)
+    if (seen_windows_.count(id) != 0) shown.insert(id);
+  seen_windows_ = shown;
   const std::filesystem::path log = run_dir_ / "wine.log";
   std::vector<std::string> argv = {"wine", program.string()};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -538,7 +558,7 @@ std::vector<Window> WineSession::ReadWindows() {
   const CommandResult result =
       RunCommand({"wine", MingwProgram("tests/e2e/windows/qmrprobe.exe").string(), "windows"}, WineEnvironment({}),
                  run_dir_);
-  if (result.status != 0) throw std::runtime_error("the window probe failed: " + result.errors);
+  if (result.status != 0) throw std::runtime_error("the window probe failed: " + result.Describe());
   return ParseWindows(result.output);
 }
 
@@ -569,12 +589,27 @@ CommandResult WineSession::Xdotool(const std::vector<std::string>& arguments) {
   return RunCommand(argv, XEnvironment(), run_dir_, std::chrono::seconds(20));
 }
 
+namespace {
+
+// The regular expression xdotool matches a window name against that takes `caption` as it is:
+// "Quillmoor セットアップ (サンプル)" holds parentheses.
+std::string CaptionPattern(const std::string& caption) {
+  std::string pattern = "^";
+  for (char c : caption) {
+    if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) pattern += '\\';
+    pattern += c;
+  }
+  return pattern + "$";
+}
+
+}  // namespace
+
 Window WineSession::WaitForWindow(const std::string& caption, bool (*accept)(const Window&),
                                   milliseconds timeout) {
   const auto end = Clock::now() + timeout;
   for (;;) {
     // Found through the X server by its caption, as a person finds it on the screen...
-    const CommandResult found = Xdotool({"search", "--onlyvisible", "--name", "^" + caption + "$"});
+    const CommandResult found = Xdotool({"search", "--onlyvisible", "--name", CaptionPattern(caption)});
     std::set<unsigned long> fresh;
     std::istringstream ids(found.output);
     unsigned long id = 0;
@@ -594,7 +629,7 @@ Window WineSession::WaitForWindow(const std::string& caption, bool (*accept)(con
 }
 
 std::vector<Window> WineSession::NewWindows(const std::string& caption) {
-  std::istringstream ids(Xdotool({"search", "--onlyvisible", "--name", "^" + caption + "$"}).output);
+  std::istringstream ids(Xdotool({"search", "--onlyvisible", "--name", CaptionPattern(caption)}).output);
   std::set<unsigned long> fresh;
   unsigned long id = 0;
   while (ids >> id)

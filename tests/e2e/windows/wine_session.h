@@ -71,6 +71,11 @@ struct CommandResult {
   int status = -1;               // exit code, or -1 when killed or timed out
   std::string output;            // standard output
   std::string errors;            // standard error
+  int signal = 0;                // the signal that ended it, if one did
+  bool timed_out = false;        // killed at its time limit
+
+  // How it ended and what it wrote, for a failure message.
+  std::string Describe() const;
 };
 
 // A program running in the background, its output going to a log file.
@@ -111,14 +116,16 @@ class WineSession {
   WineSession(const WineSession&) = delete;
   WineSession& operator=(const WineSession&) = delete;
 
-  // The temporary directory of the prefix's user (TMP and TEMP in its environment key).
-  void SetTemporaryDirectory(const std::filesystem::path& directory);
+  // The temporary directory of the prefix's user (TMP and TEMP in its environment key), as
+  // a Windows path.
+  void SetTemporaryDirectory(const std::string& windows_path);
   // The screen's resolution for the programs started from now on (96 is 100 %, 144 is 150 %).
   void SetLogPixels(int dpi);
   // The short form of a path (GetShortPathNameW), as Windows programs may be given it.
   std::string ShortPath(const std::filesystem::path& path);
 
-  // Starts a Windows program under Wine with the session's environment plus `extra`.
+  // Starts a Windows program under Wine with the session's environment plus `extra`. Windows
+  // that waits returned and that are no longer shown count as new again from here.
   std::unique_ptr<BackgroundProcess> Start(const std::filesystem::path& program,
                                            const std::filesystem::path& directory, const Environment& extra = {},
                                            const std::vector<std::string>& arguments = {});
