@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "bench/bench_set.h"
+#include "format/filetime.h"
 #include "format/layout.h"
+#include "platform/posix/retry.h"
 
 namespace {
 
@@ -27,17 +29,6 @@ double Now() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size != 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -78,17 +69,17 @@ int main(int argc, char** argv) {
     for (std::uint64_t done = 0; done < files[i].size;) {
       const std::size_t chunk = static_cast<std::size_t>(
           std::min<std::uint64_t>(files[i].size - done, payload::kCopyChunkSize));
-      if (!WriteAll(fd, data + done, chunk)) {
+      if (!posix::WriteFull(fd, data + done, chunk)) {
         std::perror(path.c_str());
         return 1;
       }
       done += chunk;
     }
-    const std::int64_t unix_100ns = static_cast<std::int64_t>(files[i].last_write) - 116444736000000000LL;
+    const payload::UnixTime unix = payload::UnixFromFileTime(files[i].last_write);
     timespec times[2];
     times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = unix_100ns / 10000000;
-    times[1].tv_nsec = (unix_100ns % 10000000) * 100;
+    times[1].tv_sec = static_cast<time_t>(unix.seconds);
+    times[1].tv_nsec = static_cast<long>(unix.nanoseconds);
     if (futimens(fd, times) != 0 || close(fd) != 0) {
       std::perror(path.c_str());
       return 1;

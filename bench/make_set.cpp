@@ -24,8 +24,10 @@
 #include <vector>
 
 #include "bench/bench_set.h"
+#include "format/filetime.h"
 #include "format/layout.h"
 #include "pack/stub.h"
+#include "platform/posix/retry.h"
 
 namespace fs = std::filesystem;
 
@@ -46,14 +48,7 @@ class File {
   File& operator=(const File&) = delete;
 
   void Write(const void* data, std::size_t size) {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    while (size != 0) {
-      const ssize_t n = write(fd_, p, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw std::runtime_error(path_.string() + ": " + std::strerror(errno));
-      p += n;
-      size -= static_cast<std::size_t>(n);
-    }
+    if (!posix::WriteFull(fd_, data, size)) throw std::runtime_error(path_.string() + ": " + std::strerror(errno));
   }
   void Close() {
     if (close(fd_) != 0) throw std::runtime_error(path_.string() + ": " + std::strerror(errno));
@@ -82,11 +77,11 @@ Bytes EntryHeader(const qmrbench::SetFile& file) {
 }
 
 void SetLastWrite(const fs::path& path, std::uint64_t filetime) {
-  const std::int64_t unix_100ns = static_cast<std::int64_t>(filetime) - 116444736000000000LL;
+  const payload::UnixTime unix = payload::UnixFromFileTime(filetime);
   timespec times[2];
   times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = unix_100ns / 10000000;
-  times[1].tv_nsec = (unix_100ns % 10000000) * 100;
+  times[1].tv_sec = static_cast<time_t>(unix.seconds);
+  times[1].tv_nsec = static_cast<long>(unix.nanoseconds);
   if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
     throw std::runtime_error(path.string() + ": " + std::strerror(errno));
 }

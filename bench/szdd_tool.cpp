@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     const std::vector<std::uint8_t> packed = szdd::CompressBuffer(data, size);
-    if (packed.empty() || !posix::FdSink::WriteAll(out, packed.data(), packed.size())) {
+    if (packed.empty() || !posix::WriteFull(out, packed.data(), packed.size())) {
       std::fprintf(stderr, "%s: cannot write\n", argv[3]);
       return 1;
     }

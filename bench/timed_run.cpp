@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/retry.h"
+
 extern char** environ;
 
 namespace {
@@ -90,11 +92,9 @@ int main(int argc, char** argv) {
   }
   int status = 0;
   rusage usage = {};
-  while (wait4(pid, &status, 0, &usage) < 0) {
-    if (errno != EINTR) {
-      std::perror("qmrbench_run: wait4");
-      return 1;
-    }
+  if (posix::Retrying([&] { return wait4(pid, &status, 0, &usage); }) < 0) {
+    std::perror("qmrbench_run: wait4");
+    return 1;
   }
   const double seconds = Now() - start;
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

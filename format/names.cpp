@@ -3,18 +3,14 @@
 
 namespace payload {
 
-namespace {
-
-bool EqualsIgnoreAsciiCase(const char* a, std::size_t n, const char* b) {
-  for (std::size_t i = 0; i < n; ++i) {
-    if (b[i] == '\0' || AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return b[n] == '\0';
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  return true;
 }
 
-}  // namespace
-
-bool IsDeviceName(const char* name) {
+const char* DeviceOf(const char* name) {
   // The part before the first dot, without the spaces that end it: Windows strips them before
   // it compares, so "CON .txt" and "NUL . x" are devices too.
   std::size_t stem = 0;
@@ -24,9 +20,11 @@ bool IsDeviceName(const char* name) {
                                          "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
                                          "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$"};
   for (const char* device : kDevices)
-    if (EqualsIgnoreAsciiCase(name, stem, device)) return true;
-  return false;
+    if (EqualIgnoringAsciiCase({name, stem}, device)) return device;
+  return nullptr;
 }
+
+bool IsDeviceName(const char* name) { return DeviceOf(name) != nullptr; }
 
 bool SameFileName(const char* a, const char* b, LeadBytePredicate is_lead) {
   while (*a != '\0' && *b != '\0') {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 namespace payload {
 
@@ -20,6 +21,10 @@ inline std::size_t CharacterLength(const char* p, LeadBytePredicate is_lead) {
 // case fold of names: Windows file names, devices, profile sections and keys.
 inline char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
+// True when two byte strings are equal once ASCII letters are folded to one case; no code page:
+// for texts whose other bytes are compared as they are (section and key names, resource types).
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b);
+
 // True when an entry of the set may be written under this name in the target directory: a
 // plain file name, not empty, with no directory part (backslash, slash, colon), no character
 // that a Windows file name cannot hold, no trailing dot or space (Windows strips them, so
@@ -30,6 +35,10 @@ bool IsPlainFileName(const char* name, LeadBytePredicate is_lead);
 // NUL, COM1-COM9, LPT1-LPT9, CONIN$ and CONOUT$, in any letter case, alone or before an
 // extension, with or without spaces before the dot ("con.txt", "COM1 .log", "NUL . x").
 bool IsDeviceName(const char* name);
+
+// The device a name opens, as spelled in the list above ("NUL" for "nul .txt"); null for a name
+// that names no device.
+const char* DeviceOf(const char* name);
 
 // True when two names name one file on Windows: equal once ASCII letters are folded to one
 // case, walked by characters so that a double-byte character's trail byte is never folded.

@@ -12,6 +12,7 @@
 #include "extract/extract.h"
 #include "format/layout.h"
 #include "format/little_endian.h"
+#include "format/names.h"
 #include "pack/names.h"
 #include "pack/paths.h"
 #include "platform/system.h"
@@ -26,8 +27,7 @@ namespace {
 constexpr std::size_t kHeadSize = szdd::kHeaderSize;
 
 std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  for (char& c : text) c = payload::AsciiUpper(c);
   return text;
 }
 

@@ -7,23 +7,10 @@
 
 namespace pack {
 
-namespace {
-
-// FILETIME ticks between 1601-01-01 and 1970-01-01.
-constexpr std::int64_t kUnixEpochTicks = 116444736000000000LL;
-constexpr std::int64_t kTicksPerSecond = 10000000;
-
-}  // namespace
-
-std::uint64_t FileTimeFromUnix(std::int64_t seconds, std::int64_t nanoseconds) {
-  const std::int64_t ticks = seconds * kTicksPerSecond + nanoseconds / 100 + kUnixEpochTicks;
-  return ticks < 0 ? 0 : static_cast<std::uint64_t>(ticks);
-}
-
 std::string IsoTime(std::uint64_t filetime) {
   // Computed here rather than by the C library, whose gmtime differs between systems (and
   // on Windows refuses times before 1970): days since 1970 to the proleptic Gregorian date.
-  const std::int64_t seconds = static_cast<std::int64_t>(filetime / kTicksPerSecond) - kUnixEpochTicks / kTicksPerSecond;
+  const std::int64_t seconds = static_cast<std::int64_t>(filetime / payload::kFileTimeTicksPerSecond) - payload::kFileTimeEpochSeconds;
   const std::int64_t day_seconds = 86400;
   std::int64_t days = seconds / day_seconds, in_day = seconds % day_seconds;
   if (in_day < 0) in_day += day_seconds, --days;

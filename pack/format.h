@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "format/filetime.h"
+
 namespace pack {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A FILETIME (100 ns since 1601-01-01 UTC) from a POSIX time.
-std::uint64_t FileTimeFromUnix(std::int64_t seconds, std::int64_t nanoseconds);
+using payload::FileTimeFromUnix;
 // "2001-02-03T04:05:06Z": the UTC time of a FILETIME, to the second.
 std::string IsoTime(std::uint64_t filetime);
 

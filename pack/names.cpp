@@ -20,8 +20,6 @@ std::size_t CharLength(const std::string& text, std::size_t at, LeadBytePredicat
   return is_lead(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
 }
 
-char FoldAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // The reason IsPlainFileName refuses a name, told in the system's terms.
 std::string PlainNameProblem(const std::string& name, CodePage code_page) {
   const LeadBytePredicate is_lead = LeadBytesOf(code_page);
@@ -133,18 +131,7 @@ std::string EntryNameProblem(const std::string& name, CodePage code_page) {
 }
 
 bool SameFileName(const std::string& a, const std::string& b, CodePage code_page) {
-  if (a.size() != b.size()) return false;
-  const LeadBytePredicate is_lead = LeadBytesOf(code_page);
-  for (std::size_t at = 0; at < a.size();) {
-    const std::size_t n = CharLength(a, at, is_lead);
-    if (n == 2) {
-      if (a.compare(at, 2, b, at, 2) != 0) return false;
-    } else if (FoldAscii(a[at]) != FoldAscii(b[at])) {
-      return false;
-    }
-    at += n;
-  }
-  return true;
+  return a.size() == b.size() && payload::SameFileName(a.c_str(), b.c_str(), LeadBytesOf(code_page));
 }
 
 CompressedName ShippedCompressedName(const std::string& name, CodePage code_page) {

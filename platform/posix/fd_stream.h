@@ -2,12 +2,10 @@
 // (lz.cpp) and the benchmark tool that expands files.
 #pragma once
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/posix/retry.h"
 #include "szdd/szdd.h"
 
 namespace posix {
@@ -17,11 +15,8 @@ class FdSource : public szdd::Source {
  public:
   explicit FdSource(int fd) : fd_(fd) {}
   long Read(std::uint8_t* buffer, std::size_t size) override {
-    for (;;) {
-      const ssize_t n = read(fd_, buffer, size);
-      if (n < 0 && errno == EINTR) continue;
-      return n < 0 ? -1 : static_cast<long>(n);
-    }
+    const ssize_t n = RobustRead(fd_, buffer, size);
+    return n < 0 ? -1 : static_cast<long>(n);
   }
 
  private:
@@ -32,18 +27,7 @@ class FdSource : public szdd::Source {
 class FdSink : public szdd::Sink {
  public:
   explicit FdSink(int fd) : fd_(fd) {}
-  bool Write(const std::uint8_t* data, std::size_t size) override { return WriteAll(fd_, data, size); }
-
-  static bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t n = write(fd, data + done, size - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<std::size_t>(n);
-    }
-    return true;
-  }
+  bool Write(const std::uint8_t* data, std::size_t size) override { return WriteFull(fd_, data, size); }
 
  private:
   int fd_;

@@ -9,7 +9,6 @@
 // Each handle's slot is guarded by its own lock, so that a handle may be used from any thread;
 // the table's lock guards only which slots are in use.
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,9 +18,11 @@
 #include <cstring>
 #include <mutex>
 
+#include "format/filetime.h"
 #include "format/names.h"
 #include "platform/posix/layer.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/retry.h"
 
 namespace posix {
 
@@ -89,27 +90,9 @@ HANDLE AddFile(int fd) {
   return INVALID_HANDLE_VALUE;
 }
 
-// read(2) until `count` bytes or the end of the file. The count read, or -1 (errno set).
-ssize_t ReadFully(int fd, unsigned char* out, std::size_t count) {
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t n = read(fd, out + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
-}
-
 DWORD ReadErrorFromErrno(int error) {
   return ErrorFromErrno(error) == ERROR_ACCESS_DENIED ? ERROR_READ_FAULT : ErrorFromErrno(error);
 }
-
-constexpr std::int64_t kTicksPerSecond = 10000000;          // FILETIME counts 100 ns
-constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
 
 // The time a FILETIME names, for futimens. A FILETIME is a signed 64-bit count as the file
 // system takes it: 0 and -1 (every bit set) leave the time as it is (UTIME_OMIT), as Windows
@@ -122,10 +105,9 @@ bool TimespecFromFileTime(const FILETIME& time, timespec* out) {
     return true;
   }
   if (bits > static_cast<std::uint64_t>(INT64_MAX)) return false;
-  // Divided before the epoch is taken off: every count from 0 to INT64_MAX stays in range.
-  const auto ticks = static_cast<std::int64_t>(bits);
-  out->tv_sec = static_cast<time_t>(ticks / kTicksPerSecond - kSecondsFrom1601To1970);
-  out->tv_nsec = static_cast<long>(ticks % kTicksPerSecond * 100);
+  const payload::UnixTime unix = payload::UnixFromFileTime(bits);
+  out->tv_sec = static_cast<time_t>(unix.seconds);
+  out->tv_nsec = static_cast<long>(unix.nanoseconds);
   return true;
 }
 
@@ -158,10 +140,8 @@ bool IsReadOnlyFile(const char* mapped) {
 // A device name opens a device in any directory on Windows. Here NUL is the null device; the
 // console names fail as they do for a GUI program, which has no console; the ports are absent.
 int OpenDevice(const char* name, int flags, DWORD* error) {
-  std::size_t stem = 0;  // the device's own name: what precedes the first dot and its spaces
-  while (name[stem] != '\0' && name[stem] != '.') ++stem;
-  while (stem > 0 && name[stem - 1] == ' ') --stem;
-  const auto is = [&](const char* device) { return std::strlen(device) == stem && strncasecmp(name, device, stem) == 0; };
+  const char* device = payload::DeviceOf(name);
+  const auto is = [&](const char* known) { return device != nullptr && std::strcmp(device, known) == 0; };
   if (is("NUL")) {
     const int access = (flags & O_PATH) != 0 ? O_RDONLY : flags & O_ACCMODE;
     const int fd = open("/dev/null", access | O_CLOEXEC);
@@ -207,10 +187,7 @@ int OpenMapped(const char* mapped, int flags, DWORD* error) {
     *error = ERROR_ACCESS_DENIED;
     return -1;
   }
-  int fd;
-  do {
-    fd = open(mapped, flags | O_NONBLOCK, 0666);  // the umask takes its bits off
-  } while (fd < 0 && errno == EINTR);
+  const int fd = RobustOpen(mapped, flags | O_NONBLOCK, 0666);  // the umask takes its bits off
   if (fd < 0) {
     // ENXIO: a FIFO that no one reads, opened for writing.
     *error = errno == ENOENT ? NotFoundError(mapped) : ErrorFromErrno(errno == ENXIO ? EACCES : errno);
@@ -275,7 +252,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read_count
     SetError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  const ssize_t n = ReadFully(slot->fd, static_cast<unsigned char*>(buffer), count);
+  const ssize_t n = ReadFull(slot->fd, buffer, count);
   if (n < 0) {
     SetError(ReadErrorFromErrno(errno));
     return FALSE;
@@ -292,20 +269,11 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
     return FALSE;
   }
   const int fd = slot->fd;
-  const auto* in = static_cast<const unsigned char*>(buffer);
-  DWORD done = 0;
-  while (done < count) {
-    const ssize_t n = write(fd, in + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *written = done;
-      SetError(errno == EBADF ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
-      return FALSE;
-    }
-    done += static_cast<DWORD>(n);
-  }
-  *written = done;
-  return TRUE;
+  std::size_t done = 0;
+  const bool ok = WriteFull(fd, buffer, count, &done);
+  *written = static_cast<DWORD>(done);
+  if (!ok) SetError(errno == EBADF ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
+  return ok ? TRUE : FALSE;
 }
 
 DWORD WINAPI SetFilePointer(HANDLE file, LONG offset, PLONG offset_high, DWORD method) {

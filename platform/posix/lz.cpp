@@ -8,6 +8,7 @@
 
 #include "platform/posix/fd_stream.h"
 #include "platform/posix/layer.h"
+#include "platform/posix/retry.h"
 #include "platform/posix/paths.h"
 #include "szdd/szdd.h"
 
@@ -61,10 +62,7 @@ INT WINAPI LZOpenFileA(LPSTR path, LPOFSTRUCT record, WORD style) {
   LzFile file = {fd, {}, true, false};
   if (!(style & OF_CREATE)) {
     std::uint8_t bytes[szdd::kHeaderSize];
-    ssize_t n;
-    do {
-      n = pread(fd, bytes, sizeof bytes, 0);
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = Retrying([&] { return pread(fd, bytes, sizeof bytes, 0); });
     if (n > 0 && szdd::ParseHeader(bytes, static_cast<std::size_t>(n), &file.header)) {
       if (file.header.mode != szdd::kModeLzss) {
         close(fd);

@@ -16,6 +16,7 @@
 #include "platform/posix/cmdline.h"
 #include "platform/posix/layer.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/retry.h"
 
 extern char** environ;
 
@@ -129,17 +130,7 @@ void MakeExecutable(const std::string& path) {
   if ((st.st_mode & 07777) != (wanted & 07777)) chmod(path.c_str(), wanted & 07777);
 }
 
-bool ReadAll(int fd, void* buffer, std::size_t size) {
-  auto* p = static_cast<unsigned char*>(buffer);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = read(fd, p + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
+bool ReadAll(int fd, void* buffer, std::size_t size) { return ReadFull(fd, buffer, size) == static_cast<ssize_t>(size); }
 
 // Starts `program` detached (it is not this process's child, so it never lingers as a zombie
 // and runs on after this process ends). Returns its process id, or -1 with errno set.
@@ -187,8 +178,7 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
   }
   close(report[1]);
   int status = 0;
-  while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
-  }
+  RobustWaitpid(middle, &status, 0);
   pid_t child = -1;
   int error = 0;
   if (!ReadAll(report[0], &child, sizeof child) || child < 0) {

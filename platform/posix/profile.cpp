@@ -13,6 +13,7 @@
 #include "format/names.h"
 #include "platform/posix/layer.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/retry.h"
 
 namespace posix::ini {
 
@@ -46,13 +47,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
   return s;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (payload::AsciiUpper(a[i]) != payload::AsciiUpper(b[i])) return false;
-  return true;
 }
 
 // The next line of `text` from `pos`: lines end at '\n'; only where no '\n' follows do they
@@ -120,22 +114,22 @@ std::string Serialize(const Profile& profile) {
 // The first section of this name, or null: a key is looked for in it alone.
 Section* FindSection(Profile& profile, std::string_view name) {
   for (Section& section : profile.sections)
-    if (SameName(section.name, Trim(name))) return &section;
+    if (payload::EqualIgnoringAsciiCase(section.name, Trim(name))) return &section;
   return nullptr;
 }
 
 Key* FindKey(Section& section, std::string_view name) {
   for (Key& key : section.keys)
-    if (SameName(key.name, Trim(name))) return &key;
+    if (payload::EqualIgnoringAsciiCase(key.name, Trim(name))) return &key;
   return nullptr;
 }
 
 // Removes the first key of this name in any section of that name. False when there is none.
 bool RemoveKey(Profile& profile, std::string_view section_name, std::string_view key_name) {
   for (Section& section : profile.sections) {
-    if (!SameName(section.name, section_name)) continue;
+    if (!payload::EqualIgnoringAsciiCase(section.name, section_name)) continue;
     for (auto key = section.keys.begin(); key != section.keys.end(); ++key) {
-      if (!SameName(key->name, key_name)) continue;
+      if (!payload::EqualIgnoringAsciiCase(key->name, key_name)) continue;
       section.keys.erase(key);
       return true;
     }
@@ -147,7 +141,7 @@ bool RemoveKey(Profile& profile, std::string_view section_name, std::string_view
 bool RemoveSections(Profile& profile, std::string_view name) {
   const std::size_t before = profile.sections.size();
   for (auto section = profile.sections.begin() + 1; section != profile.sections.end();)
-    section = SameName(section->name, name) ? profile.sections.erase(section) : section + 1;
+    section = payload::EqualIgnoringAsciiCase(section->name, name) ? profile.sections.erase(section) : section + 1;
   return profile.sections.size() != before;
 }
 
@@ -216,8 +210,7 @@ DWORD ReadProfileFile(const char* path, DWORD access, char* mapped, std::string*
   *mode = fstat(fd, &st) == 0 ? st.st_mode & 07777 : 0600;
   char buffer[16384];
   for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = RobustRead(fd, buffer, sizeof buffer);
     if (n < 0) {
       error = ErrorFromErrno(errno);
       break;
@@ -238,19 +231,9 @@ bool ReplaceWholeFile(const char* path, const std::string& content, const mode_t
     errno = ENAMETOOLONG;
     return false;
   }
-  const int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  const int fd = RobustOpen(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return false;
-  std::size_t done = 0;
-  bool ok = true;
-  while (done < content.size()) {
-    const ssize_t n = write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
+  bool ok = WriteFull(fd, content.data(), content.size());
   if (ok && mode != nullptr && fchmod(fd, *mode) != 0) ok = false;
   if (close(fd) != 0) ok = false;
   if (!ok || rename(temp, path) != 0) {

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "format/layout.h"
+#include "format/names.h"
 #include "platform/posix/layer.h"
 #include "res/rcdata.h"
 
@@ -32,13 +33,7 @@ void TakeRecord() {
 
 bool IsCustomDataType(LPCSTR type) {
   if (IS_INTRESOURCE(type)) return false;
-  const char* expected = payload::kResourceType;
-  for (; *type != '\0' && *expected != '\0'; ++type, ++expected) {
-    char c = *type;
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != *expected) return false;
-  }
-  return *type == '\0' && *expected == '\0';
+  return payload::EqualIgnoringAsciiCase(type, payload::kResourceType);
 }
 
 HRSRC WINAPI FindResourceA(HMODULE, LPCSTR name, LPCSTR type) {

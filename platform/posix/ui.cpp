@@ -19,7 +19,9 @@
 #include <string>
 #include <thread>
 
+#include "format/names.h"
 #include "platform/posix/layer.h"
+#include "platform/posix/retry.h"
 #include "res/rcdata.h"
 
 namespace posix {
@@ -30,15 +32,7 @@ std::mutex g_terminal_mutex;  // one writer at a time on standard error
 bool g_bar_on_line = false;    // the progress bar is the current line of the terminal
 void LeaveBarLine();
 
-void WriteAll(int fd, const char* text, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = write(fd, text + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-}
+void WriteAll(int fd, const char* text, std::size_t size) { WriteFull(fd, text, size); }
 
 void WriteAll(int fd, const std::string& text) { WriteAll(fd, text.data(), text.size()); }
 
@@ -48,8 +42,7 @@ bool ReadAnswerLine(std::string* line) {
   bool any = false;
   for (;;) {
     char c;
-    const ssize_t n = read(STDIN_FILENO, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = RobustRead(STDIN_FILENO, &c, 1);
     if (n <= 0) return any;
     any = true;
     if (c == '\n') return true;
@@ -61,7 +54,7 @@ std::string Normalise(const std::string& answer) {
   std::string out;
   for (char c : answer) {
     if (c == ' ' || c == '\t' || c == '\r') continue;
-    out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    out += payload::AsciiUpper(c);
   }
   return out;
 }
@@ -99,8 +92,8 @@ int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
     }
     if (echo) WriteAll(STDERR_FILENO, line + "\n");
     const std::string answer = Normalise(line);
-    if (answer.empty() || answer == "y" || answer == "yes" || answer == "ok") return first;
-    if (answer == "n" || answer == "no" || answer == "c" || answer == "cancel") return second;
+    if (answer.empty() || answer == "Y" || answer == "YES" || answer == "OK") return first;
+    if (answer == "N" || answer == "NO" || answer == "C" || answer == "CANCEL") return second;
     WriteAll(STDERR_FILENO, prompt);
   }
 }

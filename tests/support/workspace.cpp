@@ -7,6 +7,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "format/filetime.h"
+
 namespace qmrtest {
 
 Workspace::Workspace() {
@@ -54,8 +56,7 @@ Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end());
 std::uint64_t LastWriteFileTime(const std::filesystem::path& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) throw std::runtime_error("cannot stat " + path.string());
-  const std::int64_t ticks = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 10000000 + st.st_mtim.tv_nsec / 100;
-  return static_cast<std::uint64_t>(ticks + 116444736000000000LL);
+  return payload::FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
 }
 
 std::vector<std::string> FileNames(const std::filesystem::path& directory) {

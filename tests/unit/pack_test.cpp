@@ -8,6 +8,7 @@
 #include <functional>
 #include <limits>
 
+#include "format/filetime.h"
 #include "format/layout.h"
 #include "format/little_endian.h"
 #include "pack/builder.h"
@@ -162,9 +163,7 @@ TEST(PackNames, VolumeFilesAreDiskAndANumberTheLauncherFormats) {
 }
 
 TEST(PackNames, ListedTimesAreUtcDatesOnEitherSideOf1970AndAcrossLeapDays) {
-  const auto filetime = [](std::int64_t unix_seconds) {
-    return static_cast<std::uint64_t>((unix_seconds + 11644473600LL) * 10000000LL);
-  };
+  const auto filetime = [](std::int64_t unix_seconds) { return payload::FileTimeFromUnix(unix_seconds); };
   const std::vector<std::pair<std::uint64_t, std::string>> cases = {
       {0, "1601-01-01T00:00:00Z"},
       {filetime(-1), "1969-12-31T23:59:59Z"},

@@ -2,16 +2,22 @@
 // message boxes on standard input, LZ32.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "platform/posix/cmdline.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/retry.h"
 #include "platform/system.h"
 #include "support/workspace.h"
 #include "szdd/szdd.h"
@@ -117,6 +123,48 @@ TEST(PosixFiles, ANameStandsForTheSameFileInEverySpellingAndEveryOperation) {
   EXPECT_TRUE(Os().DeleteFileA(WindowsPath(ws.Path("QMRSETUP.EX_")).c_str()));
   EXPECT_FALSE(std::filesystem::exists(ws.Path("QmrSetup.Ex_")));
   EXPECT_FALSE(Os().DeleteFileA(WindowsPath(ws.Path("QMRSETUP.EX_")).c_str()));
+}
+
+// A signal without SA_RESTART is sent to a reader asleep in read(2) on an empty pipe, which
+// fails that read with EINTR; the whole read rides it out and stops short only at the end.
+TEST(PosixFiles, WholeReadsAndWritesRideOutInterruptingSignalsAndReportFailures) {
+  struct sigaction quiet = {}, old = {};
+  quiet.sa_handler = [](int) {};
+  ASSERT_EQ(sigaction(SIGUSR1, &quiet, &old), 0);
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  unsigned char got[8] = {};
+  ssize_t read_count = -2;
+  std::atomic<pid_t> reader_id{0};
+  std::atomic<bool> finished{false};
+  std::thread reader([&] {
+    reader_id = gettid();
+    read_count = posix::ReadFull(pipe_fds[0], got, sizeof got);
+    finished = true;
+  });
+  const auto wait_until_reading = [&] {  // the kernel names the call a thread sleeps in
+    while (reader_id == 0) std::this_thread::yield();
+    const std::string file = "/proc/self/task/" + std::to_string(reader_id) + "/syscall";
+    for (long call = -1; !finished && call != SYS_read; std::this_thread::yield()) {
+      std::ifstream in(file);
+      if (!(in >> call)) call = -1;
+    }
+  };
+  for (const char* part : {"ab", "cd", "ef"}) {
+    wait_until_reading();
+    pthread_kill(reader.native_handle(), SIGUSR1);
+    EXPECT_TRUE(posix::WriteFull(pipe_fds[1], part, 2));
+  }
+  close(pipe_fds[1]);
+  reader.join();
+  EXPECT_EQ(read_count, 6);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(got)), "abcdef");
+  std::size_t written = 99;
+  EXPECT_FALSE(posix::WriteFull(pipe_fds[0], "x", 1, &written)) << "the read end takes no writes";
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_EQ(written, 0u);
+  close(pipe_fds[0]);
+  sigaction(SIGUSR1, &old, nullptr);
 }
 
 TEST(PosixFiles, OpenReadSeekAndTheirFailures) {

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "extract/text.h"
+#include "format/filetime.h"
 #include "format/names.h"
 
 using payload::IsLeadByteCp932;
@@ -98,6 +101,11 @@ TEST(TextRules, EntryNamesMustBePlainFileNames) {
   }
   // The same bytes are a path under UTF-8 rules, where 0x5C is always a backslash.
   EXPECT_FALSE(IsPlainFileName(sofuto.c_str(), IsLeadByteNone));
+  // The device a name opens, which the POSIX layer acts on.
+  const std::pair<const char*, const char*> devices[] = {
+      {"nul . x", "NUL"}, {"Con.txt", "CON"}, {"conout$ .x", "CONOUT$"}, {"lpt9", "LPT9"},
+      {"CONOUT", nullptr}, {" CON", nullptr}, {"COM10", nullptr}, {"", nullptr}};
+  for (const auto& [name, device] : devices) EXPECT_STREQ(payload::DeviceOf(name), device) << name;
 }
 
 TEST(TextRules, NamesDifferingOnlyInAsciiLetterCaseAreOneName) {
@@ -108,6 +116,27 @@ TEST(TextRules, NamesDifferingOnlyInAsciiLetterCaseAreOneName) {
   // Trail bytes are no letters: "\x83\x61" and "\x83\x41" are two characters of code page 932.
   EXPECT_FALSE(payload::SameFileName("\x83\x61.txt", "\x83\x41.TXT", IsLeadByteCp932));
   EXPECT_TRUE(payload::SameFileName("\x83\x61.txt", "\x83\x41.TXT", IsLeadByteNone));
+  // Without a code page: section and key names, resource types. Only letters fold: '@' and '`',
+  // '[' and '{' differ by the case bit too.
+  EXPECT_TRUE(payload::EqualIgnoringAsciiCase("CustomData", "CUSTOMDATA"));
+  EXPECT_TRUE(payload::EqualIgnoringAsciiCase(std::string_view("ab\0c", 4), std::string_view("AB\0C", 4)));
+  for (const auto& [a, b] : {std::pair{"@", "`"}, {"[", "{"}, {"\xE1", "\xC1"}, {"key", "keys"}, {"", "k"}})
+    EXPECT_FALSE(payload::EqualIgnoringAsciiCase(a, b)) << a << " " << b;
+}
+
+TEST(TextRules, FileTimesAndUnixTimesConvertBothWaysOnEitherSideOf1970) {
+  const std::tuple<std::int64_t, std::int64_t, std::uint64_t> cases[] = {
+      {0, 0, 116444736000000000ULL},
+      {-1, 999999900, 116444735999999999ULL},
+      {-11644473600, 0, 0},
+      {1714979289, 123456700, 133594528891234567ULL},
+  };
+  for (const auto& [seconds, nanoseconds, filetime] : cases) {
+    EXPECT_EQ(payload::FileTimeFromUnix(seconds, nanoseconds), filetime) << seconds;
+    EXPECT_EQ(payload::UnixFromFileTime(filetime).seconds, seconds) << seconds;
+    EXPECT_EQ(payload::UnixFromFileTime(filetime).nanoseconds, nanoseconds) << seconds;
+  }
+  EXPECT_EQ(payload::FileTimeFromUnix(-11644473601), 0u) << "before 1601 is no time";
 }
 
 TEST(TextRules, JoinTextsRefusesWhatDoesNotFit) {

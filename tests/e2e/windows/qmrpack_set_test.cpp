@@ -12,6 +12,7 @@
 #include <chrono>
 #include <thread>
 
+#include "format/filetime.h"
 #include "launcher_fixture.h"
 #include "support/workspace.h"
 #include "szdd/szdd.h"
@@ -25,7 +26,7 @@ const std::string kPack = QMR_QMRPACK_PATH;
 const fs::path kZip = QMR_ZIP;
 // 2024-05-06 07:08:09 UTC, the sources' last-write time: as POSIX seconds and as a FILETIME.
 constexpr std::int64_t kSourceTime = 1714979289;
-constexpr std::uint64_t kSourceFileTime = (kSourceTime + 11644473600ULL) * 10000000ULL;
+constexpr std::uint64_t kSourceFileTime = payload::FileTimeFromUnix(kSourceTime);
 
 void SetLastWriteTime(const fs::path& path, std::int64_t seconds) {
   const timespec times[2] = {{seconds, 0}, {seconds, 0}};
