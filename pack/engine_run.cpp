@@ -427,28 +427,15 @@ void Overlay::Fill() {
   payload::WriteLE32(offset_resource_, options_.stub.payload_offset);
   std::memcpy(version_resource_, options_.stub.version.data(),
               std::min<std::size_t>(options_.stub.version.size(), payload::kVersionResourceSize - 1));
-  ops_.CreateFileA = Calls::CreateFileA;
-  ops_.ReadFile = Calls::ReadFile;
-  ops_.WriteFile = Calls::WriteFile;
-  ops_.SetFilePointer = Calls::SetFilePointer;
-  ops_.GetFileSize = Calls::GetFileSize;
-  ops_.SetFileTime = Calls::SetFileTime;
-  ops_.CloseHandle = Calls::CloseHandle;
-  ops_.DeleteFileA = Calls::DeleteFileA;
-  ops_.WritePrivateProfileStringA = Calls::WritePrivateProfileStringA;
-  ops_.FindResourceA = Calls::FindResourceA;
-  ops_.LoadResource = Calls::LoadResource;
-  ops_.LockResource = Calls::LockResource;
-  ops_.SizeofResource = Calls::SizeofResource;
-  ops_.GetStartupInfoA = Calls::GetStartupInfoA;
-  ops_.CreateProcessA = Calls::CreateProcessA;
-  ops_.ShellExecuteExA = Calls::ShellExecuteExA;
-  ops_.CoInitializeEx = Calls::CoInitializeEx;
-  ops_.MessageBoxA = Calls::MessageBoxA;
-  ops_.SendDlgItemMessageA = Calls::SendDlgItemMessageA;
-  ops_.LZOpenFileA = Calls::LZOpenFileA;
-  ops_.LZCopy = Calls::LZCopy;
-  ops_.LZClose = Calls::LZClose;
+  // Every operation the run stands in for: the module, the files, the hand-off and the prompt.
+#define QMR_STAND_IN(name) ops_.name = Calls::name;
+  QMR_STAND_IN(CreateFileA) QMR_STAND_IN(ReadFile) QMR_STAND_IN(WriteFile) QMR_STAND_IN(SetFilePointer)
+  QMR_STAND_IN(GetFileSize) QMR_STAND_IN(SetFileTime) QMR_STAND_IN(CloseHandle) QMR_STAND_IN(DeleteFileA)
+  QMR_STAND_IN(WritePrivateProfileStringA) QMR_STAND_IN(FindResourceA) QMR_STAND_IN(LoadResource)
+  QMR_STAND_IN(LockResource) QMR_STAND_IN(SizeofResource) QMR_STAND_IN(GetStartupInfoA) QMR_STAND_IN(CreateProcessA)
+  QMR_STAND_IN(ShellExecuteExA) QMR_STAND_IN(CoInitializeEx) QMR_STAND_IN(MessageBoxA)
+  QMR_STAND_IN(SendDlgItemMessageA) QMR_STAND_IN(LZOpenFileA) QMR_STAND_IN(LZCopy) QMR_STAND_IN(LZClose)
+#undef QMR_STAND_IN
   // The dry run reads names in the launcher's code page; the real layer keeps its own rule.
   if (dry()) {
     ops_.IsDBCSLeadByte = options_.stub.kind == StubKind::kWindows ? Calls::LeadByteCp932 : Calls::NoLeadByte;
