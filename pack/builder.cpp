@@ -20,17 +20,18 @@
 
 namespace pack {
 
+Bytes Compress(const Bytes& data, std::uint8_t missing_char) {
+  szdd::CompressOptions options;
+  options.missing_char = missing_char;
+  return szdd::CompressBuffer(data.data(), data.size(), options);
+}
+
 namespace {
 
 constexpr std::uint64_t kMaxSetTotal = std::numeric_limits<std::int32_t>::max();
 
 std::uint64_t RecordSize(const PackEntry& entry) { return EntryRecordSize(entry.name.size(), entry.data.size()); }
 
-Bytes Compress(const Bytes& data, std::uint8_t missing_char) {
-  szdd::CompressOptions options;
-  options.missing_char = missing_char;
-  return szdd::CompressBuffer(data.data(), data.size(), options);
-}
 
 // The entry name of a distributor's file, in the stub's code page.
 std::string NameInCodePage(const std::filesystem::path& path, CodePage code_page) {

@@ -140,6 +140,12 @@ std::string HandOffFailure(const RunRecord& record, const std::string& temp_dir,
          "-byte command line";
 }
 
+// Refuses a launcher that carries no set. Throws PackError.
+void RequireSet(const std::filesystem::path& launcher, const StubInfo& stub) {
+  if (stub.payload_offset == payload::kUnstampedOffset)
+    throw PackError(PathText(launcher) + ": a launcher with no set (its payload offset is not stamped)");
+}
+
 const RunVolume* LastAccepted(const RunRecord& record) {
   const RunVolume* last = nullptr;
   for (const RunVolume& volume : record.volumes)
@@ -386,8 +392,7 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
   if (InspectStub(bytes, &listed.stub, &error)) {
     listed.is_launcher = true;
     listed.volume = 1;
-    if (listed.stub.payload_offset == payload::kUnstampedOffset)
-      throw PackError(PathText(path) + ": a launcher with no set (its payload offset is not stamped)");
+    RequireSet(path, listed.stub);
     listed.volume_end = payload::FirstVolumeEnd(listed.stub.security, listed.stub.payload_offset, bytes.size());
     if (listed.volume_end.damaged()) {
       listed.damage = SecurityDirectoryProblem(listed.volume_end, listed.stub.payload_offset, bytes.size()) +
@@ -492,8 +497,7 @@ RunRecord ExtractSet(const std::filesystem::path& launcher, const std::filesyste
   StubInfo stub;
   std::string reason;
   if (!InspectStub(ReadWholeFile(launcher), &stub, &reason)) throw PackError(PathText(launcher) + ": " + reason);
-  if (stub.payload_offset == payload::kUnstampedOffset)
-    throw PackError(PathText(launcher) + ": a launcher with no set (its payload offset is not stamped)");
+  RequireSet(launcher, stub);
   std::error_code ec;
   std::filesystem::create_directories(directory, ec);
   if (ec) throw PackError(PathText(directory) + ": cannot create the directory: " + ec.message());
