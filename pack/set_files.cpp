@@ -23,7 +23,7 @@ int VolumeNumberOf(const std::string& name) {
   // The launcher's own name of that volume, with no sign and no leading zero; at most 9999.
   const std::size_t digits = name.find_first_of("0123456789");
   if (digits == std::string::npos || name.size() - digits > 4) return 0;
-  const int number = std::atoi(name.c_str() + digits);
+  const int number = static_cast<int>(std::strtol(name.c_str() + digits, nullptr, 10));
   return number >= 2 && SameFileName(name, VolumeFileName(number), CodePage::kUtf8) ? number : 0;
 }
 
