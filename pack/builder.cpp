@@ -20,21 +20,18 @@
 
 namespace pack {
 
-namespace {
-
-constexpr std::uint64_t kMaxSetTotal = std::numeric_limits<std::int32_t>::max();
-
-std::string Quoted(const std::string& name, CodePage code_page) { return "\"" + ToUtf8(name, code_page) + "\""; }
-
-std::uint64_t RecordSize(const PackEntry& entry) { return EntryRecordSize(entry.name.size(), entry.data.size()); }
-
-std::string VolumeFileName(std::size_t number) { return "Disk" + std::to_string(number); }
-
 Bytes Compress(const Bytes& data, std::uint8_t missing_char) {
   szdd::CompressOptions options;
   options.missing_char = missing_char;
   return szdd::CompressBuffer(data.data(), data.size(), options);
 }
+
+namespace {
+
+constexpr std::uint64_t kMaxSetTotal = std::numeric_limits<std::int32_t>::max();
+
+std::uint64_t RecordSize(const PackEntry& entry) { return EntryRecordSize(entry.name.size(), entry.data.size()); }
+
 
 // The entry name of a distributor's file, in the stub's code page.
 std::string NameInCodePage(const std::filesystem::path& path, CodePage code_page) {
@@ -211,7 +208,7 @@ std::vector<std::filesystem::path> WriteSetFiles(const ComposedSet& set, const s
     // every volume it asks for is in place.
     std::vector<std::unique_ptr<StagedFile>> staged;
     for (std::size_t d = 0; d < set.disks.size(); ++d) {
-      staged.push_back(std::make_unique<StagedFile>(directory / VolumeFileName(d + 2)));
+      staged.push_back(std::make_unique<StagedFile>(directory / VolumeFileName(static_cast<int>(d + 2))));
       staged.back()->WriteAll(set.disks[d], 0644);
     }
     staged.push_back(std::make_unique<StagedFile>(directory / launcher_name));

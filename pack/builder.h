@@ -14,6 +14,9 @@
 
 namespace pack {
 
+// The data in SZDD form, its header recording `missing_char` for the name's final '_'.
+Bytes Compress(const Bytes& data, std::uint8_t missing_char);
+
 // A 1.44 MB floppy disk: the default bound of the launcher file and of each following volume.
 inline constexpr std::uint64_t kFloppyDiskSize = 1457664;
 

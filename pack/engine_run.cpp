@@ -15,6 +15,7 @@
 #include "format/names.h"
 #include "pack/names.h"
 #include "pack/paths.h"
+#include "pack/set_files.h"
 #include "platform/system.h"
 #include "szdd/header.h"
 #include "szdd/szdd.h"
@@ -26,22 +27,14 @@ namespace {
 // Bytes kept of a file the engine writes, beyond the setup files kept whole: an SZDD header.
 constexpr std::size_t kHeadSize = szdd::kHeaderSize;
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = payload::AsciiUpper(c);
-  return text;
-}
-
-bool IsSetupFile(const std::string& name) {
-  const std::string upper = Upper(name);
-  return upper == Upper(payload::kSetupInfoCompressed) || upper == Upper(payload::kSetupProgramCompressed);
-}
-
 // A file of the dry run's temporary directory.
 struct MemoryFile {
+  std::string path;  // as the engine named it
   std::string name;
   Bytes data;  // whole for the setup files, else its first kHeadSize bytes
   std::uint64_t size = 0;
   int record = -1;  // its RunFile, for an entry's file
+  bool gone = false;  // deleted, or replaced by a file created under its name
 };
 
 // An open handle the table knows: a volume, an entry's output, or a file of the dry run.
@@ -82,9 +75,23 @@ class Overlay {
     if (std::strncmp(path, g_run.temp_dir, n) != 0) return {};
     return path + n;
   }
+  CodePage code_page() const { return CodePageOf(options_.stub.kind); }
+  // The live file of this name, by the rule by which the layers open an existing file.
   MemoryFile* FindMemory(const char* path) {
-    const auto it = names_.find(Upper(path));
-    return it == names_.end() ? nullptr : &memory_[it->second];
+    for (MemoryFile& file : memory_)
+      if (!file.gone && payload::SameFileName(file.path.c_str(), path, LeadBytesOf(code_page()))) return &file;
+    return nullptr;
+  }
+  // Creates a file in memory, in place of the one of its name.
+  std::size_t NewMemory(const char* path) {
+    if (MemoryFile* old = FindMemory(path)) old->gone = true;
+    memory_.push_back({path, TempName(path), {}, 0, -1});
+    return memory_.size() - 1;
+  }
+  // The RunFile an open handle writes, or -1.
+  int RecordOf(const Tracked& tracked) const {
+    if (tracked.kind == Tracked::kOutput) return static_cast<int>(tracked.index);
+    return tracked.kind == Tracked::kMemory ? memory_[tracked.index].record : -1;
   }
   HANDLE NewMemoryHandle(std::size_t index) {
     auto handle = std::make_unique<char>();
@@ -114,6 +121,8 @@ class Overlay {
       handles_[h] = {Tracked::kVolume, record.volumes.size() - 1, 0};
       current_volume_ = static_cast<int>(record.volumes.size() - 1);
     }
+    // A handle is not a pointer into `real`, whatever its type says.
+    // cppcheck-suppress returnDanglingLifetime
     return h;
   }
 
@@ -144,9 +153,7 @@ class Overlay {
     HANDLE h = INVALID_HANDLE_VALUE;
     if (dry()) {
       if (access & GENERIC_WRITE) {
-        names_[Upper(path)] = memory_.size();
-        memory_.push_back({name, {}, 0, -1});
-        h = NewMemoryHandle(memory_.size() - 1);
+        h = NewMemoryHandle(NewMemory(path));
       } else if (MemoryFile* file = FindMemory(path)) {
         h = NewMemoryHandle(static_cast<std::size_t>(file - memory_.data()));
       } else if (access == 0) {
@@ -203,18 +210,16 @@ class Overlay {
     const auto it = handles_.find(file);
     if (it == handles_.end()) return base_.WriteFile(file, buffer, count, written, nullptr);
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    int index = -1;
     if (it->second.kind == Tracked::kMemory) {
       MemoryFile& memory = memory_[it->second.index];
-      const std::size_t keep = IsSetupFile(memory.name) ? count : std::min<std::size_t>(count, kHeadSize - std::min(kHeadSize, memory.data.size()));
+      const std::size_t keep = IsSetupFileName(memory.name, code_page()) ? count : std::min<std::size_t>(count, kHeadSize - std::min(kHeadSize, memory.data.size()));
       memory.data.insert(memory.data.end(), bytes, bytes + keep);
       memory.size += count;
       *written = count;
-      index = memory.record;
-    } else {
-      if (!base_.WriteFile(file, buffer, count, written, nullptr)) return FALSE;
-      index = it->second.kind == Tracked::kOutput ? static_cast<int>(it->second.index) : -1;
+    } else if (!base_.WriteFile(file, buffer, count, written, nullptr)) {
+      return FALSE;
     }
+    const int index = RecordOf(it->second);
     if (index >= 0) {
       RunFile& record_file = record.files[static_cast<std::size_t>(index)];
       record_file.written += *written;
@@ -246,9 +251,7 @@ class Overlay {
 
   BOOL Time(HANDLE file, const FILETIME* last_write) {
     const auto it = handles_.find(file);
-    int index = -1;
-    if (it != handles_.end() && it->second.kind == Tracked::kMemory) index = memory_[it->second.index].record;
-    if (it != handles_.end() && it->second.kind == Tracked::kOutput) index = static_cast<int>(it->second.index);
+    const int index = it == handles_.end() ? -1 : RecordOf(it->second);
     if (index >= 0 && last_write != nullptr)
       record.files[static_cast<std::size_t>(index)].filetime =
           (static_cast<std::uint64_t>(last_write->dwHighDateTime) << 32) | last_write->dwLowDateTime;
@@ -261,9 +264,7 @@ class Overlay {
     if (it == handles_.end()) return base_.CloseHandle(handle);
     const Tracked tracked = it->second;
     handles_.erase(it);
-    const int index = tracked.kind == Tracked::kOutput   ? static_cast<int>(tracked.index)
-                      : tracked.kind == Tracked::kMemory ? memory_[tracked.index].record
-                                                         : -1;
+    const int index = RecordOf(tracked);
     if (index >= 0) {
       RunFile& file = record.files[static_cast<std::size_t>(index)];
       file.whole = file.written == static_cast<std::uint64_t>(std::max(file.announced_size, 0));
@@ -283,7 +284,9 @@ class Overlay {
 
   BOOL Delete(LPCSTR path) {
     if (!dry()) return base_.DeleteFileA(path);
-    return names_.erase(Upper(path)) != 0;
+    MemoryFile* file = FindMemory(path);
+    if (file != nullptr) file->gone = true;
+    return file != nullptr;
   }
 
   INT LzOpen(LPSTR path, LPOFSTRUCT record_out, WORD style) {
@@ -296,11 +299,7 @@ class Overlay {
     }
     // LZ32 keeps the path in the 128-byte field of its record.
     if (std::strlen(path) >= sizeof record_out->szPathName) return LZERROR_BADINHANDLE;
-    if ((style & OF_CREATE) != 0) {
-      names_[Upper(path)] = memory_.size();
-      memory_.push_back({TempName(path), {}, 0, -1});
-      return static_cast<INT>(memory_.size() - 1);
-    }
+    if ((style & OF_CREATE) != 0) return static_cast<INT>(NewMemory(path));
     const MemoryFile* file = FindMemory(path);
     return file == nullptr ? LZERROR_BADINHANDLE : static_cast<INT>(file - memory_.data());
   }
@@ -353,7 +352,6 @@ class Overlay {
   std::map<HANDLE, Tracked> handles_;
   std::vector<std::unique_ptr<char>> owned_;
   std::vector<MemoryFile> memory_;
-  std::map<std::string, std::size_t> names_;  // upper-cased path -> memory file
   std::map<INT, std::int64_t> announced_;     // LZ handle -> the length its SZDD header announces
   int current_volume_ = -1;
   Bytes last_reads_[2];  // the last two short reads of the open volume: time, then size
@@ -432,28 +430,15 @@ void Overlay::Fill() {
   payload::WriteLE32(offset_resource_, options_.stub.payload_offset);
   std::memcpy(version_resource_, options_.stub.version.data(),
               std::min<std::size_t>(options_.stub.version.size(), payload::kVersionResourceSize - 1));
-  ops_.CreateFileA = Calls::CreateFileA;
-  ops_.ReadFile = Calls::ReadFile;
-  ops_.WriteFile = Calls::WriteFile;
-  ops_.SetFilePointer = Calls::SetFilePointer;
-  ops_.GetFileSize = Calls::GetFileSize;
-  ops_.SetFileTime = Calls::SetFileTime;
-  ops_.CloseHandle = Calls::CloseHandle;
-  ops_.DeleteFileA = Calls::DeleteFileA;
-  ops_.WritePrivateProfileStringA = Calls::WritePrivateProfileStringA;
-  ops_.FindResourceA = Calls::FindResourceA;
-  ops_.LoadResource = Calls::LoadResource;
-  ops_.LockResource = Calls::LockResource;
-  ops_.SizeofResource = Calls::SizeofResource;
-  ops_.GetStartupInfoA = Calls::GetStartupInfoA;
-  ops_.CreateProcessA = Calls::CreateProcessA;
-  ops_.ShellExecuteExA = Calls::ShellExecuteExA;
-  ops_.CoInitializeEx = Calls::CoInitializeEx;
-  ops_.MessageBoxA = Calls::MessageBoxA;
-  ops_.SendDlgItemMessageA = Calls::SendDlgItemMessageA;
-  ops_.LZOpenFileA = Calls::LZOpenFileA;
-  ops_.LZCopy = Calls::LZCopy;
-  ops_.LZClose = Calls::LZClose;
+  // Every operation the run stands in for: the module, the files, the hand-off and the prompt.
+#define QMR_STAND_IN(name) ops_.name = Calls::name;
+  QMR_STAND_IN(CreateFileA) QMR_STAND_IN(ReadFile) QMR_STAND_IN(WriteFile) QMR_STAND_IN(SetFilePointer)
+  QMR_STAND_IN(GetFileSize) QMR_STAND_IN(SetFileTime) QMR_STAND_IN(CloseHandle) QMR_STAND_IN(DeleteFileA)
+  QMR_STAND_IN(WritePrivateProfileStringA) QMR_STAND_IN(FindResourceA) QMR_STAND_IN(LoadResource)
+  QMR_STAND_IN(LockResource) QMR_STAND_IN(SizeofResource) QMR_STAND_IN(GetStartupInfoA) QMR_STAND_IN(CreateProcessA)
+  QMR_STAND_IN(ShellExecuteExA) QMR_STAND_IN(CoInitializeEx) QMR_STAND_IN(MessageBoxA)
+  QMR_STAND_IN(SendDlgItemMessageA) QMR_STAND_IN(LZOpenFileA) QMR_STAND_IN(LZCopy) QMR_STAND_IN(LZClose)
+#undef QMR_STAND_IN
   // The dry run reads names in the launcher's code page; the real layer keeps its own rule.
   if (dry()) {
     ops_.IsDBCSLeadByte = options_.stub.kind == StubKind::kWindows ? Calls::LeadByteCp932 : Calls::NoLeadByte;
@@ -481,14 +466,16 @@ RunRecord RunEngine(const RunOptions& options) {
     g_run.volume_number = options.first_volume - 1;
     g_run.set_total = options.set_total;
   }
-  RunRecord& record = overlay.record;
-  record.succeeded = ExtractAndLaunch() == 1;
+  const bool succeeded = ExtractAndLaunch() == 1;
+  // The launcher deletes what a failed run extracted.
+  if (!succeeded && options.mode == RunMode::kWrite) DeleteListedFiles(g_run.cleanup_list);
+  RunRecord record;
+  std::swap(record, overlay.record);
+  record.succeeded = succeeded;
   record.set_total = g_run.set_total;
   record.extracted_bytes = g_run.extracted_bytes;
   record.cleanup_bytes = g_run.list_position + 1;
-  // The launcher deletes what a failed run extracted.
-  if (!record.succeeded && options.mode == RunMode::kWrite) DeleteListedFiles(g_run.cleanup_list);
-  return std::move(record);
+  return record;
 }
 
 Bytes ReadFileBytes(const std::string& windows_path, std::uint64_t offset, std::size_t n) {

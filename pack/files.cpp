@@ -1,49 +1,23 @@
-// Files for the packer, over POSIX descriptors held by RAII objects (files_windows.cpp is the
-// Windows twin).
+// The packer's file functions that are the same on every system, written over the per-system
+// descriptor operations of descriptor.h (files_posix.cpp, files_windows.cpp).
 #include "pack/files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
-#include <system_error>
 
 #include "pack/descriptor.h"
-#include "pack/names.h"
 #include "pack/paths.h"
 
 namespace pack {
 
-void file_io::CloseDescriptor(int fd) { close(fd); }
-
-namespace {
-
-using file_io::Descriptor;
 using file_io::Fail;
 using file_io::Reason;
 
-struct stat StatOf(const std::filesystem::path& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) Fail(path, Reason(errno));
-  return st;
-}
-
-}  // namespace
-
 Bytes ReadWholeFile(const std::filesystem::path& path) {
-  Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) Fail(path, Reason(errno));
-  struct stat st;
-  if (fstat(fd.get(), &st) != 0) Fail(path, Reason(errno));
-  if (S_ISDIR(st.st_mode)) Fail(path, "is a directory");
-  if (!S_ISREG(st.st_mode)) Fail(path, "is not a regular file");
-  Bytes bytes(static_cast<std::size_t>(st.st_size));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = read(fd.get(), bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
+  std::uint64_t size = 0;
+  file_io::Descriptor fd(file_io::OpenRegularFile(path, &size));
+  Bytes bytes(static_cast<std::size_t>(size));
+  for (std::size_t done = 0; done < bytes.size();) {
+    const std::ptrdiff_t n = file_io::ReadSome(fd.get(), bytes.data() + done, bytes.size() - done);
     if (n < 0) Fail(path, Reason(errno));
     if (n == 0) Fail(path, "changed while it was read");
     done += static_cast<std::size_t>(n);
@@ -51,44 +25,16 @@ Bytes ReadWholeFile(const std::filesystem::path& path) {
   return bytes;
 }
 
-std::uint64_t LastWriteTime(const std::filesystem::path& path) {
-  const struct stat st = StatOf(path);
-  return FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-}
-
-unsigned PermissionBits(const std::filesystem::path& path) { return StatOf(path).st_mode & 07777; }
-
-StagedFile::StagedFile(std::filesystem::path final_path) : final_path_(std::move(final_path)) {
-  std::string pattern =
-      (final_path_.parent_path() / ("." + final_path_.filename().string() + ".qmrpack-XXXXXX")).string();
-  fd_ = mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd_ < 0) Fail(final_path_, "cannot create a temporary file beside it: " + Reason(errno));
-  temporary_path_ = pattern;
-}
-
-StagedFile::~StagedFile() {
-  if (fd_ >= 0) close(fd_);
-  if (!committed_) unlink(temporary_path_.c_str());
-}
-
 void StagedFile::WriteAll(const Bytes& bytes, unsigned mode) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
+  for (std::size_t done = 0; done < bytes.size();) {
+    const std::ptrdiff_t n = file_io::WriteSome(fd_, bytes.data() + done, bytes.size() - done);
     if (n <= 0) Fail(final_path_, "cannot write: " + Reason(n < 0 ? errno : ENOSPC));
     done += static_cast<std::size_t>(n);
   }
-  if (fchmod(fd_, static_cast<mode_t>(mode)) != 0) Fail(final_path_, "cannot set its permissions: " + Reason(errno));
-  if (fsync(fd_) != 0) Fail(final_path_, "cannot write: " + Reason(errno));
+  file_io::Flush(final_path_, fd_, mode);
   const int fd = fd_;
   fd_ = -1;
-  if (close(fd) != 0) Fail(final_path_, "cannot write: " + Reason(errno));
-}
-
-void StagedFile::Commit() {
-  if (rename(temporary_path_.c_str(), final_path_.c_str()) != 0) Fail(final_path_, "cannot rename into place: " + Reason(errno));
-  committed_ = true;
+  if (file_io::CloseDescriptor(fd) != 0) Fail(final_path_, "cannot write: " + Reason(errno));
 }
 
 void WriteFileWhole(const std::filesystem::path& path, const Bytes& bytes, unsigned mode) {
@@ -97,23 +43,6 @@ void WriteFileWhole(const std::filesystem::path& path, const Bytes& bytes, unsig
   file.Commit();
 }
 
-std::string WindowsForm(const std::filesystem::path& path) {
-  std::error_code ec;
-  const std::string posix = std::filesystem::absolute(path, ec).lexically_normal().string();
-  if (ec || posix.find('\\') != std::string::npos)
-    throw PackError(PathText(path) + ": a backslash in the path: the launcher's Windows form of it names another file");
-  std::string windows = "Z:";
-  for (char c : posix) windows += c == '/' ? '\\' : c;
-  return windows;
-}
-
-std::filesystem::path ExecutablePath() {
-  std::error_code ec;
-  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) throw PackError("cannot tell where qmrpack itself is: " + ec.message());
-  return self;
-}
-
-std::filesystem::path InstalledStub() { return InstalledStubFor(ExecutablePath(), false); }
+std::filesystem::path InstalledStub() { return InstalledStubFor(ExecutablePath(), file_io::kWindowsSystem); }
 
 }  // namespace pack

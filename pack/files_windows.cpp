@@ -1,6 +1,6 @@
 // Files for the packer on Windows: the C run-time's descriptors opened by wide paths (so every
 // name works whatever the system's code page), held by RAII objects; times from the file
-// system's own FILETIME. files.cpp is the POSIX twin.
+// system's own FILETIME. files_posix.cpp is the POSIX twin; files.cpp holds what both share.
 #include "platform/winapi.h"
 
 #include <fcntl.h>
@@ -18,11 +18,12 @@
 
 namespace pack {
 
-void file_io::CloseDescriptor(int fd) { _close(fd); }
+int file_io::CloseDescriptor(int fd) { return _close(fd); }
+
+const bool file_io::kWindowsSystem = true;
 
 namespace {
 
-using file_io::Descriptor;
 using file_io::Fail;
 using file_io::Reason;
 
@@ -56,7 +57,7 @@ int OpenWide(const std::filesystem::path& path, int flags) {
 
 }  // namespace
 
-Bytes ReadWholeFile(const std::filesystem::path& path) {
+int file_io::OpenRegularFile(const std::filesystem::path& path, std::uint64_t* size) {
   Descriptor fd(OpenWide(path, _O_RDONLY));
   if (fd.get() < 0) {
     std::error_code ec;
@@ -66,16 +67,22 @@ Bytes ReadWholeFile(const std::filesystem::path& path) {
   struct _stat64 st;
   if (_fstat64(fd.get(), &st) != 0) Fail(path, Reason(errno));
   if ((st.st_mode & _S_IFMT) != _S_IFREG) Fail(path, "is not a regular file");
-  Bytes bytes(static_cast<std::size_t>(st.st_size));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const std::size_t piece = std::min<std::size_t>(bytes.size() - done, 1u << 30);
-    const int n = _read(fd.get(), bytes.data() + done, static_cast<unsigned>(piece));
-    if (n < 0) Fail(path, Reason(errno));
-    if (n == 0) Fail(path, "changed while it was read");
-    done += static_cast<std::size_t>(n);
-  }
-  return bytes;
+  *size = static_cast<std::uint64_t>(st.st_size);
+  return fd.release();
+}
+
+// The C run-time reads and writes at most INT_MAX bytes at a time.
+std::ptrdiff_t file_io::ReadSome(int fd, std::uint8_t* buffer, std::size_t count) {
+  return _read(fd, buffer, static_cast<unsigned>(std::min<std::size_t>(count, 1u << 30)));
+}
+
+std::ptrdiff_t file_io::WriteSome(int fd, const std::uint8_t* bytes, std::size_t count) {
+  return _write(fd, bytes, static_cast<unsigned>(std::min<std::size_t>(count, 1u << 30)));
+}
+
+// Windows files have no permission bits: the mode is not used.
+void file_io::Flush(const std::filesystem::path& path, int fd, unsigned /*mode*/) {
+  if (_commit(fd) != 0) Fail(path, "cannot write: " + Reason(errno));
 }
 
 std::uint64_t LastWriteTime(const std::filesystem::path& path) {
@@ -105,30 +112,10 @@ StagedFile::~StagedFile() {
   if (!committed_) DeleteFileW(temporary_path_.c_str());
 }
 
-void StagedFile::WriteAll(const Bytes& bytes, unsigned /*mode*/) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const std::size_t piece = std::min<std::size_t>(bytes.size() - done, 1u << 30);
-    const int n = _write(fd_, bytes.data() + done, static_cast<unsigned>(piece));
-    if (n <= 0) Fail(final_path_, "cannot write: " + Reason(n < 0 ? errno : ENOSPC));
-    done += static_cast<std::size_t>(n);
-  }
-  if (_commit(fd_) != 0) Fail(final_path_, "cannot write: " + Reason(errno));
-  const int fd = fd_;
-  fd_ = -1;
-  if (_close(fd) != 0) Fail(final_path_, "cannot write: " + Reason(errno));
-}
-
 void StagedFile::Commit() {
   if (!MoveFileExW(temporary_path_.c_str(), final_path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     Fail(final_path_, "cannot rename into place: " + Reason(ErrnoOf(GetLastError())));
   committed_ = true;
-}
-
-void WriteFileWhole(const std::filesystem::path& path, const Bytes& bytes, unsigned mode) {
-  StagedFile file(path);
-  file.WriteAll(bytes, mode);
-  file.Commit();
 }
 
 std::string WindowsForm(const std::filesystem::path& path) {
@@ -155,7 +142,5 @@ std::filesystem::path ExecutablePath() {
     path.resize(path.size() * 2);
   }
 }
-
-std::filesystem::path InstalledStub() { return InstalledStubFor(ExecutablePath(), true); }
 
 }  // namespace pack

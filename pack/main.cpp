@@ -352,9 +352,7 @@ int Compress(int argc, char** argv) {
   if (pack::PathText(out.filename()) == shipped.name) missing_char = shipped.missing_char;
   RefuseExisting(out, args.flag("force"));
   const pack::Bytes data = pack::ReadWholeFile(in);
-  szdd::CompressOptions options;
-  options.missing_char = missing_char;
-  pack::WriteFileWhole(out, szdd::CompressBuffer(data.data(), data.size(), options));
+  pack::WriteFileWhole(out, pack::Compress(data, missing_char));
   return 0;
 }
 

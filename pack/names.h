@@ -35,6 +35,9 @@ bool FromUtf8(const std::string& utf8, CodePage code_page, std::string* out);
 // Converts text of the code page into UTF-8 for display; bytes that do not decode become U+FFFD.
 std::string ToUtf8(const std::string& text, CodePage code_page);
 
+// A name of the code page for a message: in UTF-8, within double quotes.
+inline std::string Quoted(const std::string& name, CodePage code_page) { return "\"" + ToUtf8(name, code_page) + "\""; }
+
 // Why the launcher would refuse to extract an entry of this name (bytes in the code page), or
 // an empty text when it accepts it. Covers what the format can hold (1 to 254 bytes) and the
 // launcher's own rule (IsPlainFileName).

@@ -30,11 +30,6 @@ constexpr std::size_t kLongestHeader = payload::kNameLengthSize + payload::kMaxN
 // the set itself, not a path limit, stops the engine.
 const char kListTempDir[] = "\\";
 
-bool IsSetupFileName(const std::string& name, CodePage code_page) {
-  return SameFileName(name, payload::kSetupInfoCompressed, code_page) ||
-         SameFileName(name, payload::kSetupProgramCompressed, code_page);
-}
-
 bool LooksLikeExecutable(const Bytes& bytes) {
   return (bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z') ||
          (bytes.size() >= 4 && bytes[0] == 0x7F && bytes[1] == 'E' && bytes[2] == 'L' && bytes[3] == 'F');
@@ -46,11 +41,9 @@ std::string Count(std::size_t n, const std::string& noun) {
   return std::to_string(n) + " " + noun + "s";
 }
 
-std::string Quoted(const std::string& name, CodePage code_page) { return "\"" + ToUtf8(name, code_page) + "\""; }
-
 std::string VolumeLabel(const RunVolume& volume) {
   return volume.number == 1 ? "volume 1 (in the launcher at " + std::to_string(volume.start) + ")"
-                            : "volume " + std::to_string(volume.number) + " (Disk" + std::to_string(volume.number) + ")";
+                            : "volume " + std::to_string(volume.number) + " (" + VolumeFileName(volume.number) + ")";
 }
 
 std::string Role(const std::string& name) {
@@ -147,6 +140,12 @@ std::string HandOffFailure(const RunRecord& record, const std::string& temp_dir,
          "-byte command line";
 }
 
+// Refuses a launcher that carries no set. Throws PackError.
+void RequireSet(const std::filesystem::path& launcher, const StubInfo& stub) {
+  if (stub.payload_offset == payload::kUnstampedOffset)
+    throw PackError(PathText(launcher) + ": a launcher with no set (its payload offset is not stamped)");
+}
+
 const RunVolume* LastAccepted(const RunRecord& record) {
   const RunVolume* last = nullptr;
   for (const RunVolume& volume : record.volumes)
@@ -161,7 +160,7 @@ std::string Failure(const RunRecord& record, CodePage code_page, const std::stri
   const RunVolume* last = LastAccepted(record);
   if (!record.prompts.empty()) {
     const int n = record.prompts.back();
-    const std::string disk = "Disk" + std::to_string(n);
+    const std::string disk = VolumeFileName(n);
     for (const RunVolume& volume : record.volumes) {
       if (volume.number != n || !volume.found) continue;
       if (volume.position < payload::kSetTotalSize)
@@ -181,7 +180,7 @@ std::string Failure(const RunRecord& record, CodePage code_page, const std::stri
   }
   std::string problem = EntryFailure(record, *last, code_page, temp_dir, limit);
   if (problem.empty())
-    return "Disk" + std::to_string(last->number + 1) + ": its path beside the launcher does not fit the launcher's " +
+    return VolumeFileName(last->number + 1) + ": its path beside the launcher does not fit the launcher's " +
            std::to_string(payload::kTextSize) + "-byte text";
   return VolumeLabel(*last) + (problem.compare(0, 6, "entry ") == 0 ? ", " : ": ") + problem +
          "; the launcher fails there and shows its error message";
@@ -273,7 +272,7 @@ void ExplainVolumes(SetCheck* c) {
 // set whose entries the engine never extracts, or a file of another set.
 void CheckNextVolume(SetCheck* c, int last) {
   const std::filesystem::path directory = c->launcher.parent_path();
-  const std::string name = "Disk" + std::to_string(last + 1);
+  const std::string name = VolumeFileName(last + 1);
   std::optional<std::filesystem::path> path;
   std::error_code ec;
   for (const auto& item : std::filesystem::directory_iterator(directory.empty() ? "." : directory, ec))
@@ -298,9 +297,7 @@ void CheckNextVolume(SetCheck* c, int last) {
 void ExplainTotals(SetCheck* c) {
   const RunRecord& r = c->record;
   if (r.extracted_bytes < r.set_total) return;
-  int last = 0;
-  for (const RunVolume& volume : r.volumes)
-    if (volume.accepted) last = volume.number;
+  const int last = LastAccepted(r) != nullptr ? LastAccepted(r)->number : 0;
   c->v.facts.push_back("set total: " + std::to_string(r.set_total) + " bytes; the entries' data: " +
                        std::to_string(r.extracted_bytes) + " bytes in " + Count(r.files.size(), "entry") + " on " +
                        Count(static_cast<std::size_t>(last), "volume"));
@@ -395,8 +392,7 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
   if (InspectStub(bytes, &listed.stub, &error)) {
     listed.is_launcher = true;
     listed.volume = 1;
-    if (listed.stub.payload_offset == payload::kUnstampedOffset)
-      throw PackError(PathText(path) + ": a launcher with no set (its payload offset is not stamped)");
+    RequireSet(path, listed.stub);
     listed.volume_end = payload::FirstVolumeEnd(listed.stub.security, listed.stub.payload_offset, bytes.size());
     if (listed.volume_end.damaged()) {
       listed.damage = SecurityDirectoryProblem(listed.volume_end, listed.stub.payload_offset, bytes.size()) +
@@ -501,8 +497,7 @@ RunRecord ExtractSet(const std::filesystem::path& launcher, const std::filesyste
   StubInfo stub;
   std::string reason;
   if (!InspectStub(ReadWholeFile(launcher), &stub, &reason)) throw PackError(PathText(launcher) + ": " + reason);
-  if (stub.payload_offset == payload::kUnstampedOffset)
-    throw PackError(PathText(launcher) + ": a launcher with no set (its payload offset is not stamped)");
+  RequireSet(launcher, stub);
   std::error_code ec;
   std::filesystem::create_directories(directory, ec);
   if (ec) throw PackError(PathText(directory) + ": cannot create the directory: " + ec.message());

@@ -2,7 +2,10 @@
 #include "pack/set_files.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
+#include "format/layout.h"
 #include "pack/files.h"
 #include "pack/names.h"
 #include "pack/paths.h"
@@ -10,16 +13,23 @@
 
 namespace pack {
 
+std::string VolumeFileName(int number) {
+  char name[16];
+  std::snprintf(name, sizeof name, payload::kVolumeNameFormat, number);
+  return name;
+}
+
 int VolumeNumberOf(const std::string& name) {
-  // The launcher formats "Disk%d": no sign, no leading zero, at most 9999 volumes.
-  if (name.size() < 5 || name.size() > 8 || name[4] == '0' || !SameFileName(name.substr(0, 4), "Disk", CodePage::kUtf8))
-    return 0;
-  int number = 0;
-  for (std::size_t i = 4; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9') return 0;
-    number = number * 10 + (name[i] - '0');
-  }
-  return number >= 2 ? number : 0;
+  // The launcher's own name of that volume, with no sign and no leading zero; at most 9999.
+  const std::size_t digits = name.find_first_of("0123456789");
+  if (digits == std::string::npos || name.size() - digits > 4) return 0;
+  const int number = static_cast<int>(std::strtol(name.c_str() + digits, nullptr, 10));
+  return number >= 2 && SameFileName(name, VolumeFileName(number), CodePage::kUtf8) ? number : 0;
+}
+
+bool IsSetupFileName(const std::string& name, CodePage code_page) {
+  return SameFileName(name, payload::kSetupInfoCompressed, code_page) ||
+         SameFileName(name, payload::kSetupProgramCompressed, code_page);
 }
 
 std::string NotALauncherProblem(const std::filesystem::path& path, const std::string& reason) {

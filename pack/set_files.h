@@ -6,10 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "pack/names.h"
+
 namespace pack {
+
+// The file name of volume `number` (2 and up), as the launcher formats it: "Disk2".
+std::string VolumeFileName(int number);
 
 // The number of a "Disk<n>" file name (any letter case, n from 2 to 9999), or 0.
 int VolumeNumberOf(const std::string& name);
+
+// True for the name of one of the two compressed setup files, in any letter case.
+bool IsSetupFileName(const std::string& name, CodePage code_page);
 
 // What to tell of a file given as the launcher that is not one: for a volume file (Disk<n>),
 // that it is volume n and the launcher is the file to give; else `reason` as it is.

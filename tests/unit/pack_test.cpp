@@ -156,8 +156,12 @@ TEST(PackNames, ListColumnsArePaddedByDisplayWidth) {
 
 TEST(PackNames, VolumeFilesAreDiskAndANumberTheLauncherFormats) {
   const std::pair<std::string, int> cases[] = {{"Disk2", 2},  {"disk10", 10}, {"DISK9999", 9999}, {"Disk1", 0},
-                                               {"Disk02", 0}, {"Disk", 0},     {"Disk10000", 0},   {"Disk2.bin", 0}};
+                                               {"Disk02", 0}, {"Disk", 0},     {"Disk10000", 0},   {"Disk2.bin", 0},
+                                               {"Disk+2", 0}, {"Disk-2", 0},   {"Disc2", 0},       {"2", 0},
+                                               {"xDisk2", 0}, {"Disk 2", 0},   {"Disk2 ", 0},      {"Disk12a", 0}};
   for (const auto& [name, number] : cases) EXPECT_EQ(pack::VolumeNumberOf(name), number) << name;
+  for (const int n : {2, 10, 9999}) EXPECT_EQ(pack::VolumeNumberOf(pack::VolumeFileName(n)), n);
+  EXPECT_EQ(pack::VolumeFileName(12), "Disk12");
   EXPECT_EQ(pack::NotALauncherProblem("set/readme", "not a Windows or Linux executable"),
             "set/readme: not a Windows or Linux executable");
 }
