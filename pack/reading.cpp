@@ -18,6 +18,9 @@
 
 namespace pack {
 
+using engine_run::ReadFileBytes;
+using engine_run::RunEngine;
+
 namespace {
 
 // LZ32 opens a path of at most 127 bytes (its open-file record's field, with the NUL).
@@ -138,6 +141,29 @@ std::string HandOffFailure(const RunRecord& record, const std::string& temp_dir,
   *limit = true;
   return "the setup program's quoted path does not fit the launcher's " + std::to_string(payload::kTextSize) +
          "-byte command line";
+}
+
+// A text the launcher keeps in one of its 260-byte texts. Throws PackError when it does not fit.
+const std::string& FittingText(const std::string& text, const std::string& what) {
+  if (text.size() >= payload::kTextSize)
+    throw PackError(what + " takes " + std::to_string(text.size()) + " bytes; the launcher's texts hold " +
+                    std::to_string(payload::kTextSize - 1));
+  return text;
+}
+
+// The engine's options for the set a launcher (or a volume read alone) carries, with the
+// launcher's resources and names in its code page.
+RunOptions EngineOptions(const std::filesystem::path& file, const StubInfo& stub, const std::string& temp_dir,
+                         RunMode mode = RunMode::kDryRun) {
+  RunOptions options;
+  options.module_path = WindowsForm(file);
+  FittingText(options.module_path, PathText(file));
+  options.payload_offset = stub.payload_offset;
+  options.version = stub.version;
+  options.is_lead = LeadBytesOf(CodePageOf(stub.kind));
+  options.temp_dir = FittingText(temp_dir, "the temporary directory " + temp_dir);
+  options.mode = mode;
+  return options;
 }
 
 // Refuses a launcher that carries no set. Throws PackError.
@@ -281,7 +307,9 @@ void CheckNextVolume(SetCheck* c, int last) {
       if (PathText(item.path().filename()) == name) break;
     }
   if (!path) return;
-  RunOptions options{*path, c->stub, kListTempDir, RunMode::kDryRun, last + 1, c->record.set_total, last + 1};
+  RunOptions options = EngineOptions(*path, c->stub, kListTempDir);
+  options.first_volume = options.last_volume = last + 1;
+  options.set_total = c->record.set_total;
   const RunRecord next = RunEngine(options);
   const RunVolume* volume = LastAccepted(next);
   if (volume != nullptr && !volume->files.empty() &&
@@ -388,7 +416,9 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
   listed.path = path;
   const Bytes bytes = ReadWholeFile(path);
   std::string error;
-  RunOptions options{path, {}, kListTempDir, RunMode::kDryRun, 1, 0, 1};
+  StubInfo stub;  // for a volume alone, the code page only
+  int first_volume = 1;
+  std::int32_t set_total = 0;
   if (InspectStub(bytes, &listed.stub, &error)) {
     listed.is_launcher = true;
     listed.volume = 1;
@@ -399,7 +429,7 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
                       "; the launcher fails before it reads volume 1";
       return listed;
     }
-    options.stub = listed.stub;
+    stub = listed.stub;
   } else {
     listed.volume = VolumeNumberOf(PathText(path.filename()));
     if (listed.volume == 0 && LooksLikeExecutable(bytes)) throw PackError(PathText(path) + ": " + error);
@@ -407,10 +437,13 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
       listed.damage = "the volume ends before its set total";
       return listed;
     }
-    options.first_volume = options.last_volume = listed.volume != 0 ? listed.volume : 2;
-    options.set_total = static_cast<std::int32_t>(payload::ReadLE32(bytes.data()));
-    options.stub.kind = code_page != nullptr && *code_page == CodePage::kCp932 ? StubKind::kWindows : StubKind::kLinux;
+    first_volume = listed.volume != 0 ? listed.volume : 2;
+    set_total = static_cast<std::int32_t>(payload::ReadLE32(bytes.data()));
+    stub.kind = code_page != nullptr && *code_page == CodePage::kCp932 ? StubKind::kWindows : StubKind::kLinux;
   }
+  RunOptions options = EngineOptions(path, stub, kListTempDir);
+  options.first_volume = options.last_volume = first_volume;
+  options.set_total = set_total;
   const RunRecord record = RunEngine(options);
   const RunVolume* volume = LastAccepted(record);
   if (volume == nullptr) {
@@ -418,11 +451,11 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
     return listed;
   }
   listed.has_set_total = true;
-  listed.set_total = listed.is_launcher ? record.set_total : options.set_total;
+  listed.set_total = listed.is_launcher ? record.set_total : set_total;
   // The engine read the volume whole when it went on to the next one or to the hand-off.
   if (!record.succeeded && !record.stopped && record.expansions.empty() && record.prompts.empty()) {
     bool limit = false;
-    listed.damage = EntryFailure(record, *volume, CodePageOf(options.stub.kind), kListTempDir, &limit);
+    listed.damage = EntryFailure(record, *volume, CodePageOf(stub.kind), kListTempDir, &limit);
   }
 
   CodePage shown = CodePage::kUtf8;
@@ -456,7 +489,7 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
   c.launcher = launcher;
   if (!ReadLauncher(&c)) return c.v;
   c.temp_dir = temp_dir_option.empty() ? TypicalTempDir(c.stub.kind) : temp_dir_option;
-  c.record = RunEngine({launcher, c.stub, c.temp_dir, RunMode::kDryRun, 1, 0, 0});
+  c.record = RunEngine(EngineOptions(launcher, c.stub, c.temp_dir));
   const RunRecord& r = c.record;
   if (c.offset_off) {
     const std::string text = "the payload offset " + std::to_string(c.stub.payload_offset) +
@@ -477,7 +510,7 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
     std::string failure = Failure(r, c.code_page, c.temp_dir, &limit);
     if (limit) {
       // The names past the point of failure count too: the set as a short directory reads it.
-      const RunRecord shortest = RunEngine({launcher, c.stub, kListTempDir, RunMode::kDryRun, 1, 0, 0});
+      const RunRecord shortest = RunEngine(EngineOptions(launcher, c.stub, kListTempDir));
       longest = shortest.succeeded ? LongestTempDir(NamesOf(shortest)) : -1;
       failure += "; with the temporary directory " + c.temp_dir + " (" + std::to_string(c.temp_dir.size()) +
                  " bytes) the launcher cannot extract this set: " +
@@ -503,7 +536,7 @@ RunRecord ExtractSet(const std::filesystem::path& launcher, const std::filesyste
   if (ec) throw PackError(PathText(directory) + ": cannot create the directory: " + ec.message());
   std::string temp_dir = WindowsForm(directory);
   if (temp_dir.back() != '\\') temp_dir += '\\';
-  RunRecord record = RunEngine({launcher, stub, temp_dir, RunMode::kWrite, 1, 0, 0});
+  RunRecord record = RunEngine(EngineOptions(launcher, stub, temp_dir, RunMode::kWrite));
   if (!record.succeeded) {
     bool limit = false;
     throw PackError(PathText(launcher) + ": " + Failure(record, CodePageOf(stub.kind), temp_dir, &limit));

@@ -1,4 +1,4 @@
-// Sets read back through the launcher's own engine (engine_run.h): listing volumes, checking a
+// Sets read back through the launcher's own engine (extract/run_record.h): listing volumes, checking a
 // whole set as the launcher extracts it, and extracting it into a directory.
 #pragma once
 
@@ -7,12 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "pack/engine_run.h"
+#include "extract/run_record.h"
 #include "pack/format.h"
 #include "pack/names.h"
 #include "pack/stub.h"
 
 namespace pack {
+
+using engine_run::RunExpansion;
+using engine_run::RunFile;
+using engine_run::RunMode;
+using engine_run::RunOptions;
+using engine_run::RunRecord;
+using engine_run::RunVolume;
 
 // ---- The temporary directory ----
 

@@ -1,18 +1,19 @@
-// Runs the launcher's own extraction engine (extract/) over a set, for qmrpack list, verify and
+// The extraction engine run once over a set and recorded, for the packer's list, verify and
 // extract: over a dry-run platform that reads the real launcher and volume files and records
 // what the engine would write, or over the system's real platform layer, writing the files.
+// Not part of the launcher: the launcher runs the engine over the platform alone.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "pack/format.h"
-#include "pack/stub.h"
+#include "format/names.h"
 
-namespace pack {
+namespace engine_run {
+
+using Bytes = std::vector<std::uint8_t>;
 
 enum class RunMode {
   kDryRun,  // reads the real volumes; files, expansions, presets and the start are recorded only
@@ -71,8 +72,11 @@ struct RunRecord {
 };
 
 struct RunOptions {
-  std::filesystem::path file;  // the launcher, or the following volume `first_volume` reads alone
-  StubInfo stub;               // the launcher's resources (for a volume alone: the code page only)
+  // The launcher, or the following volume `first_volume` reads alone, in the launcher's form.
+  std::string module_path;
+  std::uint32_t payload_offset = 0;  // the launcher's resources 104 and 105
+  std::string version;
+  payload::LeadBytePredicate is_lead = payload::IsLeadByteNone;  // the launcher's code page
   std::string temp_dir;        // the temporary directory as the launcher sees it, ending in '\'
   RunMode mode = RunMode::kDryRun;
   int first_volume = 1;        // above 1: `file` is that volume, read with the set total it starts with
@@ -82,12 +86,12 @@ struct RunOptions {
 
 // Runs ExtractAndLaunch once over the set, with the platform table of `options.mode` installed
 // over the table in use, and returns what it did. A disk prompt is answered Cancel. In kWrite
-// mode a failed run deletes the files of its clean-up list, as the launcher does. Throws
-// PackError when the launcher's form of a path does not fit the launcher's 260-byte texts.
+// mode a failed run deletes the files of its clean-up list, as the launcher does. The module
+// path and the temporary directory fit the launcher's 260-byte texts (the caller checks).
 RunRecord RunEngine(const RunOptions& options);
 
 // Up to `n` bytes at `offset` of the file the launcher's form of a path names, read through the
 // platform table in use (the engine's own lookup of a name). Fewer when the file ends sooner.
 Bytes ReadFileBytes(const std::string& windows_path, std::uint64_t offset, std::size_t n);
 
-}  // namespace pack
+}  // namespace engine_run

@@ -2,7 +2,7 @@
 // that stands in for the launcher's module (its path and resources 104 and 105), answers the
 // disk prompt with Cancel, records every file, expansion, preset and start, and starts nothing.
 // In the dry run the files the engine writes live in memory; the volumes are read for real.
-#include "pack/engine_run.h"
+#include "extract/run_record.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,14 +13,11 @@
 #include "format/layout.h"
 #include "format/little_endian.h"
 #include "format/names.h"
-#include "pack/names.h"
-#include "pack/paths.h"
-#include "pack/set_files.h"
 #include "platform/system.h"
 #include "szdd/header.h"
 #include "szdd/szdd.h"
 
-namespace pack {
+namespace engine_run {
 
 namespace {
 
@@ -75,11 +72,15 @@ class Overlay {
     if (std::strncmp(path, g_run.temp_dir, n) != 0) return {};
     return path + n;
   }
-  CodePage code_page() const { return CodePageOf(options_.stub.kind); }
+  // One of the two compressed setup files, which the hand-off expands.
+  bool IsSetupFile(const std::string& name) const {
+    return payload::SameFileName(name.c_str(), payload::kSetupInfoCompressed, options_.is_lead) ||
+           payload::SameFileName(name.c_str(), payload::kSetupProgramCompressed, options_.is_lead);
+  }
   // The live file of this name, by the rule by which the layers open an existing file.
   MemoryFile* FindMemory(const char* path) {
     for (MemoryFile& file : memory_)
-      if (!file.gone && payload::SameFileName(file.path.c_str(), path, LeadBytesOf(code_page()))) return &file;
+      if (!file.gone && payload::SameFileName(file.path.c_str(), path, options_.is_lead)) return &file;
     return nullptr;
   }
   // Creates a file in memory, in place of the one of its name.
@@ -108,14 +109,13 @@ class Overlay {
       base_.SetLastError(ERROR_FILE_NOT_FOUND);
       return INVALID_HANDLE_VALUE;
     }
-    std::string real = path;
-    if (options_.first_volume > 1 && number == options_.first_volume) real = WindowsForm(options_.file);
-    HANDLE h = base_.CreateFileA(real.c_str(), access, share, nullptr, disposition, flags, nullptr);
+    const char* real = number == options_.first_volume ? options_.module_path.c_str() : path;
+    HANDLE h = base_.CreateFileA(real, access, share, nullptr, disposition, flags, nullptr);
     RunVolume volume;
     volume.number = number;
     volume.path = path;
     volume.found = h != INVALID_HANDLE_VALUE;
-    volume.start = number == 1 ? options_.stub.payload_offset : 0;
+    volume.start = number == 1 ? options_.payload_offset : 0;
     record.volumes.push_back(volume);
     if (h != INVALID_HANDLE_VALUE) {
       handles_[h] = {Tracked::kVolume, record.volumes.size() - 1, 0};
@@ -212,7 +212,7 @@ class Overlay {
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     if (it->second.kind == Tracked::kMemory) {
       MemoryFile& memory = memory_[it->second.index];
-      const std::size_t keep = IsSetupFileName(memory.name, code_page()) ? count : std::min<std::size_t>(count, kHeadSize - std::min(kHeadSize, memory.data.size()));
+      const std::size_t keep = IsSetupFile(memory.name) ? count : std::min<std::size_t>(count, kHeadSize - std::min(kHeadSize, memory.data.size()));
       memory.data.insert(memory.data.end(), bytes, bytes + keep);
       memory.size += count;
       *written = count;
@@ -417,8 +417,7 @@ struct Calls {
     return IDCANCEL;
   }
   static LRESULT WINAPI SendDlgItemMessageA(HWND, int, UINT, WPARAM, LPARAM) { return 0; }
-  static BOOL WINAPI LeadByteCp932(BYTE byte) { return payload::IsLeadByteCp932(byte) ? TRUE : FALSE; }
-  static BOOL WINAPI NoLeadByte(BYTE) { return FALSE; }
+  static BOOL WINAPI IsDBCSLeadByte(BYTE byte) { return O().options_.is_lead(byte) ? TRUE : FALSE; }
   static INT WINAPI LZOpenFileA(LPSTR path, LPOFSTRUCT record, WORD style) { return O().LzOpen(path, record, style); }
   static LONG WINAPI LZCopy(INT source, INT target) { return O().LzCopy(source, target); }
   static void WINAPI LZClose(INT handle) {
@@ -427,9 +426,9 @@ struct Calls {
 };
 
 void Overlay::Fill() {
-  payload::WriteLE32(offset_resource_, options_.stub.payload_offset);
-  std::memcpy(version_resource_, options_.stub.version.data(),
-              std::min<std::size_t>(options_.stub.version.size(), payload::kVersionResourceSize - 1));
+  payload::WriteLE32(offset_resource_, options_.payload_offset);
+  std::memcpy(version_resource_, options_.version.data(),
+              std::min<std::size_t>(options_.version.size(), payload::kVersionResourceSize - 1));
   // Every operation the run stands in for: the module, the files, the hand-off and the prompt.
 #define QMR_STAND_IN(name) ops_.name = Calls::name;
   QMR_STAND_IN(CreateFileA) QMR_STAND_IN(ReadFile) QMR_STAND_IN(WriteFile) QMR_STAND_IN(SetFilePointer)
@@ -440,28 +439,20 @@ void Overlay::Fill() {
   QMR_STAND_IN(SendDlgItemMessageA) QMR_STAND_IN(LZOpenFileA) QMR_STAND_IN(LZCopy) QMR_STAND_IN(LZClose)
 #undef QMR_STAND_IN
   // The dry run reads names in the launcher's code page; the real layer keeps its own rule.
-  if (dry()) {
-    ops_.IsDBCSLeadByte = options_.stub.kind == StubKind::kWindows ? Calls::LeadByteCp932 : Calls::NoLeadByte;
-  }
-}
-
-void CopyText(char* out, const std::string& text, const std::string& what) {
-  if (text.size() >= payload::kTextSize)
-    throw PackError(what + " takes " + std::to_string(text.size()) + " bytes; the launcher's texts hold " +
-                    std::to_string(payload::kTextSize - 1));
-  std::memcpy(out, text.c_str(), text.size() + 1);
+  if (dry()) ops_.IsDBCSLeadByte = Calls::IsDBCSLeadByte;
 }
 
 }  // namespace
 
 RunRecord RunEngine(const RunOptions& options) {
-  const std::string module_path = WindowsForm(options.file);
+  RunRecord record;
+  if (options.module_path.size() >= payload::kTextSize || options.temp_dir.size() >= payload::kTextSize) return record;
   Overlay overlay(options);
   ResetExtractionState();
-  CopyText(g_run.module_path, module_path, PathText(options.file));
-  CopyText(g_run.temp_dir, options.temp_dir, "the temporary directory " + options.temp_dir);
-  std::memcpy(g_run.version, options.stub.version.data(),
-              std::min<std::size_t>(options.stub.version.size(), payload::kVersionResourceSize - 1));
+  std::memcpy(g_run.module_path, options.module_path.c_str(), options.module_path.size() + 1);
+  std::memcpy(g_run.temp_dir, options.temp_dir.c_str(), options.temp_dir.size() + 1);
+  std::memcpy(g_run.version, options.version.data(),
+              std::min<std::size_t>(options.version.size(), payload::kVersionResourceSize - 1));
   if (options.first_volume > 1) {
     g_run.volume_number = options.first_volume - 1;
     g_run.set_total = options.set_total;
@@ -469,7 +460,6 @@ RunRecord RunEngine(const RunOptions& options) {
   const bool succeeded = ExtractAndLaunch() == 1;
   // The launcher deletes what a failed run extracted.
   if (!succeeded && options.mode == RunMode::kWrite) DeleteListedFiles(g_run.cleanup_list);
-  RunRecord record;
   std::swap(record, overlay.record);
   record.succeeded = succeeded;
   record.set_total = g_run.set_total;
@@ -495,4 +485,4 @@ Bytes ReadFileBytes(const std::string& windows_path, std::uint64_t offset, std::
   return bytes;
 }
 
-}  // namespace pack
+}  // namespace engine_run
