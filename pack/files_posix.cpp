@@ -13,6 +13,7 @@
 #include "pack/descriptor.h"
 #include "pack/names.h"
 #include "pack/paths.h"
+#include "platform/posix/paths.h"
 #include "platform/posix/retry.h"
 
 namespace pack {
@@ -83,13 +84,14 @@ void StagedFile::Commit() {
   committed_ = true;
 }
 
+// The POSIX layer's own mapping, so that the packer and the launcher name a file alike.
 std::string WindowsForm(const std::filesystem::path& path) {
   std::error_code ec;
   const std::string posix = std::filesystem::absolute(path, ec).lexically_normal().string();
-  if (ec || posix.find('\\') != std::string::npos)
-    throw PackError(PathText(path) + ": a backslash in the path: the launcher's Windows form of it names another file");
-  std::string windows = "Z:";
-  for (char c : posix) windows += c == '/' ? '\\' : c;
+  std::string windows(posix.size() + 3, '\0');
+  if (ec || !posix::ToWindowsPath(posix.c_str(), windows.data(), windows.size()))
+    throw PackError(PathText(path) + ": the launcher's Windows form of this path names another file");
+  windows.resize(std::strlen(windows.c_str()));
   return windows;
 }
 

@@ -15,6 +15,7 @@
 #include "pack/descriptor.h"
 #include "pack/names.h"
 #include "pack/paths.h"
+#include "platform/win32/layer.h"
 
 namespace pack {
 
@@ -118,15 +119,15 @@ void StagedFile::Commit() {
   committed_ = true;
 }
 
+// The Windows layer's own conversion (exact, else the short form), so that the packer and the
+// launcher's layer name a file alike.
 std::string WindowsForm(const std::filesystem::path& path) {
   std::error_code ec;
   const std::wstring wide = std::filesystem::absolute(path, ec).lexically_normal().wstring();
-  BOOL lossy = FALSE;
-  const int n = ec ? 0 : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
-  if (n <= 0 || lossy) throw PackError(PathText(path) + ": the system's code page cannot name this path");
-  std::string ansi(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, ansi.data(), n, nullptr, nullptr);
-  ansi.resize(static_cast<std::size_t>(n) - 1);
+  std::string ansi(2 * wide.size() + 1, '\0');  // a character takes at most two bytes
+  const DWORD n = ec ? 0 : WidePathToAnsi(wide.c_str(), ansi.data(), static_cast<DWORD>(ansi.size()));
+  if (n == 0 || n >= ansi.size()) throw PackError(PathText(path) + ": the system's code page cannot name this path");
+  ansi.resize(n);
   return ansi;
 }
 
