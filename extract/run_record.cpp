@@ -24,6 +24,21 @@ namespace {
 // Bytes kept of a file the engine writes, beyond the setup files kept whole: an SZDD header.
 constexpr std::size_t kHeadSize = szdd::kHeaderSize;
 
+// The first bytes of a file, enough for an SZDD header; fewer when the file is shorter.
+Bytes ReadHead(const char* path) {
+  const SystemOps& sys = Sys();
+  Bytes bytes;
+  HANDLE file = sys.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  bytes.resize(kHeadSize);
+  DWORD read = 0;
+  if (!sys.ReadFile(file, bytes.data(), static_cast<DWORD>(kHeadSize), &read, nullptr)) read = 0;
+  sys.CloseHandle(file);
+  bytes.resize(read);
+  return bytes;
+}
+
 // A file of the dry run's temporary directory.
 struct MemoryFile {
   std::string path;  // as the engine named it
@@ -137,10 +152,14 @@ class Overlay {
         if (tracked.kind == Tracked::kVolume && tracked.index == static_cast<std::size_t>(current_volume_))
           file.data_offset = tracked.position;
       volume.files.push_back(record.files.size());
+      // The header just read ends with the entry's time and data size.
+      const std::size_t end = volume.header.size();
+      if (end >= payload::kFileTimeSize + payload::kDataSizeSize) {
+        file.filetime = payload::ReadLE64(&volume.header[end - payload::kFileTimeSize - payload::kDataSizeSize]);
+        file.announced_size = static_cast<std::int32_t>(payload::ReadLE32(&volume.header[end - payload::kDataSizeSize]));
+      }
+      volume.header.clear();
     }
-    if (last_reads_[1].size() == payload::kDataSizeSize)
-      file.announced_size = static_cast<std::int32_t>(payload::ReadLE32(last_reads_[1].data()));
-    if (last_reads_[0].size() == payload::kFileTimeSize) file.filetime = payload::ReadLE64(last_reads_[0].data());
     record.files.push_back(file);
     return record.files.size() - 1;
   }
@@ -168,6 +187,7 @@ class Overlay {
     if (access == 0) record.expansions.push_back({name, h != INVALID_HANDLE_VALUE, false, false, -1, 0, {}});
     if (entry && h != INVALID_HANDLE_VALUE) {
       const std::size_t index = RecordEntryFile(name);
+      entry_open_ = true;
       if (dry()) {
         memory_.back().record = static_cast<int>(index);
       } else {
@@ -192,17 +212,15 @@ class Overlay {
     const BOOL ok = base_.ReadFile(file, buffer, count, read, nullptr);
     if (!ok || tracked.kind != Tracked::kVolume) return ok;
     RunVolume& volume = record.volumes[tracked.index];
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     if (*read == payload::kSetTotalSize && tracked.position == volume.start && !volume.accepted) {
-      const auto total = static_cast<std::int32_t>(payload::ReadLE32(static_cast<const std::uint8_t*>(buffer)));
-      volume.set_total = total;
-      volume.accepted = volume.number == options_.first_volume || total == g_run.set_total;
+      volume.set_total = static_cast<std::int32_t>(payload::ReadLE32(bytes));
+      volume.accepted = volume.number == options_.first_volume || volume.set_total == g_run.set_total;
+    } else if (volume.accepted && !entry_open_) {
+      // Outside an entry's data, what the engine reads is the header of the entry it reads next.
+      volume.header.insert(volume.header.end(), bytes, bytes + *read);
     }
     tracked.position += *read;
-    if (count <= payload::kFileTimeSize) {
-      last_reads_[0] = std::move(last_reads_[1]);
-      const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-      last_reads_[1].assign(bytes, bytes + *read);
-    }
     return ok;
   }
 
@@ -266,6 +284,7 @@ class Overlay {
     handles_.erase(it);
     const int index = RecordOf(tracked);
     if (index >= 0) {
+      entry_open_ = false;
       RunFile& file = record.files[static_cast<std::size_t>(index)];
       file.whole = file.written == static_cast<std::uint64_t>(std::max(file.announced_size, 0));
     }
@@ -293,7 +312,7 @@ class Overlay {
     if (!dry()) {
       const INT handle = base_.LZOpenFileA(path, record_out, style);
       szdd::Header header;
-      const Bytes head = (style & OF_CREATE) != 0 || handle < 0 ? Bytes() : ReadFileBytes(path, 0, kHeadSize);
+      const Bytes head = (style & OF_CREATE) != 0 || handle < 0 ? Bytes() : ReadHead(path);
       if (szdd::ParseHeader(head.data(), head.size(), &header)) announced_[handle] = header.expanded_length;
       return handle;
     }
@@ -354,7 +373,7 @@ class Overlay {
   std::vector<MemoryFile> memory_;
   std::map<INT, std::int64_t> announced_;     // LZ handle -> the length its SZDD header announces
   int current_volume_ = -1;
-  Bytes last_reads_[2];  // the last two short reads of the open volume: time, then size
+  bool entry_open_ = false;  // an entry's file is open: the volume reads are its data
   std::uint8_t offset_resource_[payload::kOffsetResourceSize] = {};
   char version_resource_[payload::kVersionResourceSize] = {};
 
@@ -466,23 +485,6 @@ RunRecord RunEngine(const RunOptions& options) {
   record.extracted_bytes = g_run.extracted_bytes;
   record.cleanup_bytes = g_run.list_position + 1;
   return record;
-}
-
-Bytes ReadFileBytes(const std::string& windows_path, std::uint64_t offset, std::size_t n) {
-  const SystemOps& sys = Sys();
-  Bytes bytes;
-  if (offset > 0x7FFFFFFFu) return bytes;
-  HANDLE file = sys.CreateFileA(windows_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  bytes.resize(n);
-  DWORD read = 0;
-  if (sys.SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-      !sys.ReadFile(file, bytes.data(), static_cast<DWORD>(n), &read, nullptr))
-    read = 0;
-  sys.CloseHandle(file);
-  bytes.resize(read);
-  return bytes;
 }
 
 }  // namespace engine_run

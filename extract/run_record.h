@@ -44,6 +44,7 @@ struct RunVolume {
   std::uint64_t end = 0;          // where the volume ends in the file (a signed launcher's table)
   std::uint64_t position = 0;     // where the engine stopped reading
   std::vector<std::size_t> files; // indexes into RunRecord::files, in the order written
+  Bytes header;  // what the engine read of the header after the last entry it wrote: where it stopped
 };
 
 // The expansion of a setup file by the hand-off.
@@ -89,9 +90,5 @@ struct RunOptions {
 // mode a failed run deletes the files of its clean-up list, as the launcher does. The module
 // path and the temporary directory fit the launcher's 260-byte texts (the caller checks).
 RunRecord RunEngine(const RunOptions& options);
-
-// Up to `n` bytes at `offset` of the file the launcher's form of a path names, read through the
-// platform table in use (the engine's own lookup of a name). Fewer when the file ends sooner.
-Bytes ReadFileBytes(const std::string& windows_path, std::uint64_t offset, std::size_t n);
 
 }  // namespace engine_run

@@ -18,7 +18,6 @@
 
 namespace pack {
 
-using engine_run::ReadFileBytes;
 using engine_run::RunEngine;
 
 namespace {
@@ -26,9 +25,6 @@ namespace {
 // LZ32 opens a path of at most 127 bytes (its open-file record's field, with the NUL).
 constexpr std::size_t kLzPathLimit = 127;
 constexpr std::size_t kPathLimit = payload::kTextSize - 1;
-// The most bytes an entry's header takes: length byte, name, time, size.
-constexpr std::size_t kLongestHeader = payload::kNameLengthSize + payload::kMaxNameLength + payload::kFileTimeSize +
-                                       payload::kDataSizeSize;
 // The temporary directory list runs with: the shortest the launcher can have, so that only
 // the set itself, not a path limit, stops the engine.
 const char kListTempDir[] = "\\";
@@ -96,13 +92,14 @@ std::string EntryFailure(const RunRecord& record, const RunVolume& volume, CodeP
   }
   if (header >= volume.end) return {};
   const std::uint64_t left = volume.end - header;
-  const Bytes bytes = ReadFileBytes(volume.path, header, static_cast<std::size_t>(std::min<std::uint64_t>(left, kLongestHeader)));
+  const Bytes& bytes = volume.header;  // what the engine read of the entry's header
   const std::string at = " (its header at offset " + std::to_string(header) + ")";
   if (bytes.empty()) return "the launcher cannot read " + entry + at;
   const std::size_t fixed = payload::kNameLengthSize + bytes[0] + payload::kFileTimeSize + payload::kDataSizeSize;
   if (left < fixed)
     return "the volume ends inside the header of " + entry + " (" + std::to_string(left) + " of " +
            std::to_string(fixed) + " bytes)" + at;
+  if (bytes.size() < fixed) return "the launcher cannot read " + entry + at;
   std::string name(reinterpret_cast<const char*>(&bytes[1]), bytes[0]);
   name.resize(std::strlen(name.c_str()));
   const std::string named = entry + " " + Quoted(name, code_page) + ": ";
@@ -313,8 +310,7 @@ void CheckNextVolume(SetCheck* c, int last) {
   const RunRecord next = RunEngine(options);
   const RunVolume* volume = LastAccepted(next);
   if (volume != nullptr && !volume->files.empty() &&
-      payload::ReadLE32(ReadFileBytes(volume->path, 0, payload::kSetTotalSize).data()) ==
-          static_cast<std::uint32_t>(c->record.set_total))
+      volume->set_total == c->record.set_total)
     c->warning(PathText(path->filename()) + " is never read: the set total is reached on volume " + std::to_string(last) +
                ", so the launcher never extracts its " + Count(volume->files.size(), "entry"));
   else
