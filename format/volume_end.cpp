@@ -13,7 +13,6 @@ constexpr std::uint32_t kOptionalHeaderStart = 24;     // "PE\0\0" and the 20-by
 constexpr std::uint32_t kOptionalHeaderSizeField = 20;
 constexpr std::uint16_t kPe32Magic = 0x10B;
 constexpr std::uint16_t kPe32PlusMagic = 0x20B;
-constexpr std::uint32_t kSecurityDirectoryIndex = 4;
 constexpr std::uint32_t kDirectoryEntrySize = 8;
 
 }  // namespace
@@ -23,7 +22,7 @@ std::uint32_t PeHeadersOffset(const unsigned char* mz_header, std::uint32_t size
   return ReadLE32(mz_header + kPeHeadersOffsetField);
 }
 
-SecurityDirectory ReadSecurityDirectory(const unsigned char* pe_headers, std::uint32_t size) {
+SecurityDirectory ReadDataDirectory(const unsigned char* pe_headers, std::uint32_t size, std::uint32_t index) {
   SecurityDirectory directory;
   if (size < kOptionalHeaderStart + 2 || pe_headers[0] != 'P' || pe_headers[1] != 'E' || pe_headers[2] != 0 ||
       pe_headers[3] != 0)
@@ -33,10 +32,10 @@ SecurityDirectory ReadSecurityDirectory(const unsigned char* pe_headers, std::ui
   if (magic != kPe32Magic && magic != kPe32PlusMagic) return directory;
   // The data directories follow the optional header's fixed part, which is longer for PE32+.
   const std::uint32_t count_field = magic == kPe32PlusMagic ? 108 : 92;
-  const std::uint32_t entry = (magic == kPe32PlusMagic ? 112 : 96) + kSecurityDirectoryIndex * kDirectoryEntrySize;
+  const std::uint32_t entry = (magic == kPe32PlusMagic ? 112 : 96) + index * kDirectoryEntrySize;
   if (optional_size < entry + kDirectoryEntrySize || size < kOptionalHeaderStart + entry + kDirectoryEntrySize)
     return directory;
-  if (ReadLE32(pe_headers + kOptionalHeaderStart + count_field) <= kSecurityDirectoryIndex) return directory;
+  if (ReadLE32(pe_headers + kOptionalHeaderStart + count_field) <= index) return directory;
   directory.present = true;
   directory.offset = ReadLE32(pe_headers + kOptionalHeaderStart + entry);
   directory.size = ReadLE32(pe_headers + kOptionalHeaderStart + entry + 4);

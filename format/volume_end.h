@@ -23,18 +23,24 @@ inline constexpr std::uint32_t kCertificateTableAlignment = 8;
 // (the Linux launcher, a stub of the tests).
 std::uint32_t PeHeadersOffset(const unsigned char* mz_header, std::uint32_t size);
 
-// The security directory of a PE image: a file offset and a byte count, both 0 when the image
-// is not signed.
+// An entry of a PE image's data directories: where a part of the image lies and its size.
+// The security directory (entry 4) gives a file offset and a byte count, both 0 when the image
+// is not signed; the resource directory (entry 2) gives a virtual address.
 struct SecurityDirectory {
   bool present = false;  // the image is a PE image whose headers hold the directory entry
   std::uint32_t offset = 0;
   std::uint32_t size = 0;
 };
+inline constexpr std::uint32_t kResourceDirectoryIndex = 2;
+inline constexpr std::uint32_t kSecurityDirectoryIndex = 4;
 
-// Reads the security directory from the `size` bytes of PE headers at `pe_headers` ("PE\0\0",
-// the file header, the optional header). Not present when the bytes are no PE headers or the
-// optional header has no entry for it.
-SecurityDirectory ReadSecurityDirectory(const unsigned char* pe_headers, std::uint32_t size);
+// Reads data directory entry `index` from the `size` bytes of PE headers at `pe_headers`
+// ("PE\0\0", the file header, the optional header of a PE32 or PE32+ image). Not present when
+// the bytes are no such headers or the optional header has no entry for it.
+SecurityDirectory ReadDataDirectory(const unsigned char* pe_headers, std::uint32_t size, std::uint32_t index);
+inline SecurityDirectory ReadSecurityDirectory(const unsigned char* pe_headers, std::uint32_t size) {
+  return ReadDataDirectory(pe_headers, size, kSecurityDirectoryIndex);
+}
 
 enum class VolumeEndKind {
   kFileEnd,           // not signed: volume 1 runs to the end of the file

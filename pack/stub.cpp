@@ -34,6 +34,7 @@ struct PeSection {
 struct PeImage {
   std::vector<PeSection> sections;
   std::uint32_t resource_rva = 0;
+  payload::SecurityDirectory security;
   std::size_t image_end = 0;
 };
 
@@ -45,11 +46,12 @@ bool ParsePe(const std::vector<std::uint8_t>& f, PeImage* pe, std::string* error
   const std::uint16_t optional_size = U16(f, nt + 20);
   const std::size_t optional = nt + 24;
   if (!Fits(f, optional, optional_size) || optional_size < 2) return *error = "truncated PE header", false;
-  const std::uint16_t magic = U16(f, optional);
-  const std::size_t directories = optional + (magic == 0x20B ? 112 : 96);
-  const std::size_t directory_count_at = optional + (magic == 0x20B ? 108 : 92);
-  if (!Fits(f, directories, 3 * 8) || U32(f, directory_count_at) < 3) return *error = "PE without a resource directory", false;
-  pe->resource_rva = U32(f, directories + 2 * 8);
+  // The data directories by the rule the launcher reads its own security directory with.
+  const auto headers_size = static_cast<std::uint32_t>(optional_size + 24u);
+  const payload::SecurityDirectory resources = payload::ReadDataDirectory(&f[nt], headers_size, payload::kResourceDirectoryIndex);
+  if (!resources.present) return *error = "PE without a resource directory", false;
+  pe->resource_rva = resources.offset;
+  pe->security = payload::ReadSecurityDirectory(&f[nt], headers_size);
   const std::size_t table = optional + optional_size;
   if (!Fits(f, table, section_count * 40ull)) return *error = "truncated PE section table", false;
   for (std::uint16_t i = 0; i < section_count; ++i) {
@@ -131,10 +133,7 @@ bool InspectPe(const std::vector<std::uint8_t>& f, StubInfo* info, std::string* 
     return *error = "not a launcher: no version resource (CUSTOMDATA 105)", false;
   info->kind = StubKind::kWindows;
   info->image_size = pe.image_end;
-  const std::uint32_t headers = payload::PeHeadersOffset(f.data(), payload::kMzHeaderSize);
-  const std::size_t available = f.size() - headers;  // ParsePe has checked that they lie in the file
-  info->security = payload::ReadSecurityDirectory(
-      &f[headers], static_cast<std::uint32_t>(std::min<std::size_t>(available, payload::kPeHeadersSize)));
+  info->security = pe.security;
   return true;
 }
 
