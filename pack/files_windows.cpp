@@ -125,7 +125,7 @@ std::string WindowsForm(const std::filesystem::path& path) {
   std::error_code ec;
   const std::wstring wide = std::filesystem::absolute(path, ec).lexically_normal().wstring();
   std::string ansi(2 * wide.size() + 1, '\0');  // a character takes at most two bytes
-  const DWORD n = ec ? 0 : WidePathToAnsi(wide.c_str(), ansi.data(), static_cast<DWORD>(ansi.size()));
+  const DWORD n = ec ? 0 : win32::WidePathToAnsi(wide.c_str(), ansi.data(), static_cast<DWORD>(ansi.size()));
   if (n == 0 || n >= ansi.size()) throw PackError(PathText(path) + ": the system's code page cannot name this path");
   ansi.resize(n);
   return ansi;
