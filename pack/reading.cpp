@@ -140,26 +140,16 @@ std::string HandOffFailure(const RunRecord& record, const std::string& temp_dir,
          "-byte command line";
 }
 
-// A text the launcher keeps in one of its 260-byte texts. Throws PackError when it does not fit.
-const std::string& FittingText(const std::string& text, const std::string& what) {
-  if (text.size() >= payload::kTextSize)
-    throw PackError(what + " takes " + std::to_string(text.size()) + " bytes; the launcher's texts hold " +
-                    std::to_string(payload::kTextSize - 1));
-  return text;
-}
-
-// The engine's options for the set a launcher (or a volume read alone) carries, with the
-// launcher's resources and names in its code page.
+// The engine's options for the set a launcher (or a volume read alone) carries: its path in the
+// launcher's form, its resources, names in its code page. Throws PackError when the path or the
+// temporary directory does not fit the launcher's 260-byte texts.
 RunOptions EngineOptions(const std::filesystem::path& file, const StubInfo& stub, const std::string& temp_dir,
                          RunMode mode = RunMode::kDryRun) {
-  RunOptions options;
-  options.module_path = WindowsForm(file);
-  FittingText(options.module_path, PathText(file));
-  options.payload_offset = stub.payload_offset;
-  options.version = stub.version;
-  options.is_lead = LeadBytesOf(CodePageOf(stub.kind));
-  options.temp_dir = FittingText(temp_dir, "the temporary directory " + temp_dir);
-  options.mode = mode;
+  RunOptions options{WindowsForm(file), stub.payload_offset, stub.version, LeadBytesOf(CodePageOf(stub.kind)), temp_dir, mode};
+  for (const auto& [text, what] : {std::pair{options.module_path, PathText(file)}, {temp_dir, "the temporary directory " + temp_dir}})
+    if (text.size() >= payload::kTextSize)
+      throw PackError(what + " takes " + std::to_string(text.size()) + " bytes; the launcher's texts hold " +
+                      std::to_string(payload::kTextSize - 1));
   return options;
 }
 
