@@ -13,6 +13,7 @@
 #include "format/layout.h"
 #include "format/little_endian.h"
 #include "format/names.h"
+#include "platform/memory_resource.h"
 #include "platform/system.h"
 #include "szdd/header.h"
 #include "szdd/szdd.h"
@@ -376,6 +377,7 @@ class Overlay {
   bool entry_open_ = false;  // an entry's file is open: the volume reads are its data
   std::uint8_t offset_resource_[payload::kOffsetResourceSize] = {};
   char version_resource_[payload::kVersionResourceSize] = {};
+  MemoryResource resources_[2] = {{offset_resource_, sizeof offset_resource_}, {version_resource_, sizeof version_resource_}};
 
   friend struct Calls;
 };
@@ -409,15 +411,9 @@ struct Calls {
   static HRSRC WINAPI FindResourceA(HMODULE, LPCSTR name, LPCSTR) {
     if (!IS_INTRESOURCE(name)) return nullptr;
     const auto id = static_cast<int>(reinterpret_cast<std::uintptr_t>(name));
-    if (id == payload::kOffsetResourceId) return reinterpret_cast<HRSRC>(O().offset_resource_);
-    if (id == payload::kVersionResourceId) return reinterpret_cast<HRSRC>(O().version_resource_);
+    if (id == payload::kOffsetResourceId) return reinterpret_cast<HRSRC>(&O().resources_[0]);
+    if (id == payload::kVersionResourceId) return reinterpret_cast<HRSRC>(&O().resources_[1]);
     return nullptr;
-  }
-  static HGLOBAL WINAPI LoadResource(HMODULE, HRSRC resource) { return reinterpret_cast<HGLOBAL>(resource); }
-  static LPVOID WINAPI LockResource(HGLOBAL loaded) { return loaded; }
-  static DWORD WINAPI SizeofResource(HMODULE, HRSRC resource) {
-    return reinterpret_cast<void*>(resource) == O().offset_resource_ ? payload::kOffsetResourceSize
-                                                                       : payload::kVersionResourceSize;
   }
   static void WINAPI GetStartupInfoA(LPSTARTUPINFOA info) { *info = {}; }
   static BOOL WINAPI CreateProcessA(LPCSTR, LPSTR command_line, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
@@ -452,11 +448,14 @@ void Overlay::Fill() {
 #define QMR_STAND_IN(name) ops_.name = Calls::name;
   QMR_STAND_IN(CreateFileA) QMR_STAND_IN(ReadFile) QMR_STAND_IN(WriteFile) QMR_STAND_IN(SetFilePointer)
   QMR_STAND_IN(GetFileSize) QMR_STAND_IN(SetFileTime) QMR_STAND_IN(CloseHandle) QMR_STAND_IN(DeleteFileA)
-  QMR_STAND_IN(WritePrivateProfileStringA) QMR_STAND_IN(FindResourceA) QMR_STAND_IN(LoadResource)
-  QMR_STAND_IN(LockResource) QMR_STAND_IN(SizeofResource) QMR_STAND_IN(GetStartupInfoA) QMR_STAND_IN(CreateProcessA)
+  QMR_STAND_IN(WritePrivateProfileStringA) QMR_STAND_IN(FindResourceA) QMR_STAND_IN(GetStartupInfoA)
+  QMR_STAND_IN(CreateProcessA)
   QMR_STAND_IN(ShellExecuteExA) QMR_STAND_IN(CoInitializeEx) QMR_STAND_IN(MessageBoxA)
   QMR_STAND_IN(SendDlgItemMessageA) QMR_STAND_IN(LZOpenFileA) QMR_STAND_IN(LZCopy) QMR_STAND_IN(LZClose)
 #undef QMR_STAND_IN
+  ops_.LoadResource = LoadMemoryResource;
+  ops_.LockResource = LockMemoryResource;
+  ops_.SizeofResource = SizeofMemoryResource;
   // The dry run reads names in the launcher's code page; the real layer keeps its own rule.
   if (dry()) ops_.IsDBCSLeadByte = Calls::IsDBCSLeadByte;
 }

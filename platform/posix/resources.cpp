@@ -5,6 +5,7 @@
 
 #include "format/layout.h"
 #include "format/names.h"
+#include "platform/memory_resource.h"
 #include "platform/posix/layer.h"
 #include "res/rcdata.h"
 
@@ -12,15 +13,10 @@ namespace posix {
 
 namespace {
 
-struct Resource {
-  const void* data;
-  DWORD size;
-};
-
 // A copy of the ELF record, taken once through the volatile object.
 rcdata::ResourceRecord g_record;
-Resource g_offset_resource;
-Resource g_version_resource;
+MemoryResource g_offset_resource;
+MemoryResource g_version_resource;
 std::once_flag g_record_once;
 
 void TakeRecord() {
@@ -49,17 +45,6 @@ HRSRC WINAPI FindResourceA(HMODULE, LPCSTR name, LPCSTR type) {
   }
 }
 
-HGLOBAL WINAPI LoadResource(HMODULE, HRSRC resource) { return resource; }
-
-LPVOID WINAPI LockResource(HGLOBAL loaded) {
-  if (loaded == nullptr) return nullptr;
-  return const_cast<void*>(static_cast<const Resource*>(loaded)->data);
-}
-
-DWORD WINAPI SizeofResource(HMODULE, HRSRC resource) {
-  return resource == nullptr ? 0 : reinterpret_cast<const Resource*>(resource)->size;
-}
-
 int WINAPI LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
   if (buffer == nullptr || size <= 0) return 0;
   for (int i = 0; i < rcdata::kStringCount; ++i) {
@@ -79,9 +64,9 @@ int WINAPI LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
 
 void FillResourceOps(SystemOps& ops) {
   ops.FindResourceA = FindResourceA;
-  ops.LoadResource = LoadResource;
-  ops.LockResource = LockResource;
-  ops.SizeofResource = SizeofResource;
+  ops.LoadResource = LoadMemoryResource;
+  ops.LockResource = LockMemoryResource;
+  ops.SizeofResource = SizeofMemoryResource;
   ops.LoadStringA = LoadStringA;
 }
 

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "format/layout.h"
+#include "platform/memory_resource.h"
 
 namespace testing_platform {
 
@@ -12,12 +13,8 @@ namespace {
 
 TestPlatform* g_active = nullptr;
 
-struct StandInResource {
-  const std::uint8_t* data;
-  DWORD size;
-};
 // Stand-in resources of every platform, keyed by platform and id; a handle points into this map.
-std::map<std::pair<const TestPlatform*, int>, StandInResource> g_stand_in_resources;
+std::map<std::pair<const TestPlatform*, int>, MemoryResource> g_stand_in_resources;
 
 TestPlatform& T() { return *g_active; }
 const SystemOps& B() { return g_active->base(); }
@@ -124,7 +121,7 @@ HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
     const std::vector<std::uint8_t>* bytes = T().CustomResource(id, &missing);
     if (missing) return nullptr;
     if (bytes != nullptr) {
-      StandInResource& stand_in = g_stand_in_resources[{g_active, id}];
+      MemoryResource& stand_in = g_stand_in_resources[{g_active, id}];
       stand_in = {bytes->data(), static_cast<DWORD>(bytes->size())};
       return reinterpret_cast<HRSRC>(&stand_in);
     }
@@ -141,20 +138,19 @@ bool IsStandIn(const void* resource) {
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
   Fault fault;
   if (T().ShouldFail(Op::kLoadResource, "", &fault)) return nullptr;
-  if (IsStandIn(resource)) return resource;
+  if (IsStandIn(resource)) return LoadMemoryResource(module, resource);
   return B().LoadResource(module, resource);
 }
 
 LPVOID WINAPI LockResource(HGLOBAL loaded) {
   Fault fault;
   if (T().ShouldFail(Op::kLockResource, "", &fault)) return nullptr;
-  if (IsStandIn(loaded))
-    return const_cast<std::uint8_t*>(static_cast<StandInResource*>(loaded)->data);
+  if (IsStandIn(loaded)) return LockMemoryResource(loaded);
   return B().LockResource(loaded);
 }
 
 DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
-  if (IsStandIn(resource)) return reinterpret_cast<StandInResource*>(resource)->size;
+  if (IsStandIn(resource)) return SizeofMemoryResource(module, resource);
   return B().SizeofResource(module, resource);
 }
 
