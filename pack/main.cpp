@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -106,10 +107,9 @@ Arguments ParseArguments(const std::string& command, int argc, char** argv, int 
 std::uint64_t ParseDiskSize(const std::string& text) {
   std::uint64_t value = 0;
   if (text.empty() || text.size() > 12) throw UsageError{"build: --disk-size takes a number of bytes"};
-  for (char c : text) {
-    if (c < '0' || c > '9') throw UsageError{"build: --disk-size takes a number of bytes, not \"" + text + "\""};
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-  }
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size())
+    throw UsageError{"build: --disk-size takes a number of bytes, not \"" + text + "\""};
   if (value == 0) throw UsageError{"build: --disk-size must be more than 0"};
   return value;
 }
@@ -320,7 +320,7 @@ int Extract(int argc, char** argv) {
   const Arguments args = ParseArguments("extract", argc, argv, 2, {"to"}, {});
   if (args.files.size() != 1) throw UsageError{"extract: give one launcher"};
   const fs::path directory = pack::PathFromUtf8(args.value("to").value_or("."));
-  const pack::RunRecord record = pack::ExtractSet(pack::PathFromUtf8(args.files.front()), directory);
+  const engine_run::RunRecord record = pack::ExtractSet(pack::PathFromUtf8(args.files.front()), directory);
   std::printf("%s: %zu entries of %d bytes extracted; %s and %s expanded\n", pack::PathText(directory).c_str(),
               record.files.size(), record.set_total, payload::kSetupInfoExpanded, payload::kSetupProgramExpanded);
   return 0;

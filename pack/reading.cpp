@@ -18,7 +18,7 @@
 
 namespace pack {
 
-using engine_run::RunEngine;
+using namespace engine_run;  // the record this file explains
 
 namespace {
 

@@ -14,13 +14,6 @@
 
 namespace pack {
 
-using engine_run::RunExpansion;
-using engine_run::RunFile;
-using engine_run::RunMode;
-using engine_run::RunOptions;
-using engine_run::RunRecord;
-using engine_run::RunVolume;
-
 // ---- The temporary directory ----
 
 // The temporary directory a set is checked against when none is given: a long one that is
@@ -98,6 +91,6 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
 // times, the setup files expanded; no presets are written and nothing is started. Returns
 // the record. Throws PackError, with the point where the launcher fails (a missing Disk<n>
 // among them), when it does not extract whole; what it wrote is then deleted.
-RunRecord ExtractSet(const std::filesystem::path& launcher, const std::filesystem::path& directory);
+engine_run::RunRecord ExtractSet(const std::filesystem::path& launcher, const std::filesystem::path& directory);
 
 }  // namespace pack
