@@ -109,7 +109,6 @@ struct SystemOps {
   // ---- Texts ----
 
   LPSTR(WINAPI* lstrcpyA)(LPSTR destination, LPCSTR source);
-  LPSTR(WINAPI* lstrcatA)(LPSTR destination, LPCSTR source);
   int(WINAPI* lstrlenA)(LPCSTR text);
   // Formats %s, %c, %d (and %u, %x, %%) into `buffer`, at most 1024 bytes with the NUL.
   // Returns the length written.

@@ -12,7 +12,6 @@ namespace {
 constexpr int kFormatLimit = 1024;  // wsprintfA writes at most this many bytes, the NUL included
 
 LPSTR WINAPI lstrcpyA(LPSTR destination, LPCSTR source) { return std::strcpy(destination, source); }
-LPSTR WINAPI lstrcatA(LPSTR destination, LPCSTR source) { return std::strcat(destination, source); }
 int WINAPI lstrlenA(LPCSTR text) { return text == nullptr ? 0 : static_cast<int>(std::strlen(text)); }
 
 class Output {
@@ -121,7 +120,6 @@ std::size_t WholeCharacterPrefix(const char* text, std::size_t length, std::size
 
 void FillTextOps(SystemOps& ops) {
   ops.lstrcpyA = lstrcpyA;
-  ops.lstrcatA = lstrcatA;
   ops.lstrlenA = lstrlenA;
   ops.wsprintfA = wsprintfA;
   ops.IsDBCSLeadByte = IsDBCSLeadByte;

@@ -68,7 +68,6 @@ DWORD WidePathToAnsi(const wchar_t* wide, char* path, DWORD size) {
 
 void FillTextOps(SystemOps& ops) {
   ops.lstrcpyA = ::lstrcpyA;
-  ops.lstrcatA = ::lstrcatA;
   ops.lstrlenA = ::lstrlenA;
   ops.wsprintfA = ::wsprintfA;
   // The process's own rule, as the file functions walk the names the core gives them.
