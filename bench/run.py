@@ -13,6 +13,7 @@ times itself (the floor, and the programs run under Wine, whose start-up is not 
 """
 
 import argparse
+import concurrent.futures
 import datetime
 import glob
 import hashlib
@@ -39,9 +40,10 @@ BINARY_SOURCE = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
 # ---- Running and timing ----
 
 class Sample:
-    def __init__(self, seconds, rss_kib=None):
+    def __init__(self, seconds, rss_kib=None, first_window=None):
         self.seconds = seconds
         self.rss_kib = rss_kib
+        self.first_window = first_window
 
 
 def fail(message):
@@ -237,13 +239,10 @@ def build_inputs(directory, log):
             if os.path.exists(path + "_"):
                 os.remove(path + "_")
         # Two at a time: the machine has two cores to share.
-        pending = list(names)
-        while pending:
-            batch, pending = pending[:2], pending[2:]
-            procs = [subprocess.Popen(["mscompress", os.path.join(directory, n)]) for n in batch]
-            for p in procs:
-                if p.wait() != 0:
-                    fail("mscompress failed on the inputs")
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            codes = list(pool.map(lambda n: subprocess.run(["mscompress", os.path.join(directory, n)]).returncode, names))
+        if any(codes):
+            fail("mscompress failed on the inputs")
         with open(key_path, "w") as f:
             f.write(key + "\n")
     return {n: os.path.join(directory, n) for n in names}, {"headers": len(headers), "pe": len(binaries)}
@@ -307,19 +306,13 @@ def package_version(name):
 
 
 def machine(work):
-    cpu = "?"
-    with open("/proc/cpuinfo") as f:
-        for line in f:
-            if line.startswith("model name"):
-                cpu = line.split(":", 1)[1].strip()
-                break
-    memory = "?"
-    with open("/proc/meminfo") as f:
-        for line in f:
-            if line.startswith("MemTotal"):
-                memory = f"{int(line.split()[1]) / 1024 / 1024:.1f} GiB"
-    fs = first_line(["findmnt", "-n", "-o", "FSTYPE", "-T", work])
-    return {"nproc": str(os.cpu_count()), "cpu": cpu, "memory": memory, "fs": fs, "kernel": platform.release()}
+    def field(path, name):
+        with open(path) as f:
+            return next((line.split(":", 1)[1].strip() for line in f if line.startswith(name)), None)
+    kib = field("/proc/meminfo", "MemTotal")
+    return {"nproc": str(os.cpu_count()), "cpu": field("/proc/cpuinfo", "model name") or "?",
+            "memory": f"{int(kib.split()[0]) / 1024 / 1024:.1f} GiB" if kib else "?",
+            "fs": first_line(["findmnt", "-n", "-o", "FSTYPE", "-T", work]), "kernel": platform.release()}
 
 
 def versions():
@@ -557,28 +550,6 @@ def makensis(script_text, path):
         fail(f"makensis {path} failed: {(result.stdout + result.stderr).strip()[-400:]}")
 
 
-class WineStart:
-    """qmrbench_start.exe: a program started inside Wine, timed from its process creation."""
-
-    def __init__(self, a, wine):
-        self.exe = os.path.join(a.windows, "qmrbench_start.exe")
-        self.wine = wine
-
-    def run(self, program, *args, temp=None, answer=None, stamp=None, until):
-        command = ["wine", self.exe]
-        if temp is not None:
-            command += ["--temp", Wine.path(temp)]
-        if answer is not None:
-            command += ["--answer", str(answer)]
-        if stamp is not None:
-            command += ["--stamp", Wine.path(stamp)]
-        command += ["--until", until, "--", Wine.path(program), *args]
-        seconds, first_window = inner_fields(command, env=self.wine.env, count=2)
-        sample = Sample(seconds)
-        sample.first_window = first_window
-        return sample
-
-
 IDOK, IDYES, IDNO = 1, 6, 7
 
 
@@ -627,9 +598,20 @@ def bench_installer(a, table, log, wine):
     table.row(measure, "NSIS, an empty script (default compression)", f"{os.path.getsize(built['empty']):,} bytes",
               target="(information)")
 
-    start = WineStart(a, wine)
     out = os.path.join(work, "out")
     stamp = os.path.join(work, "stamp.bin")
+
+    def start(program, *args, until, answer=None, stamp=None):
+        """`program` started inside Wine by qmrbench_start.exe with `out` for its TEMP, timed from
+        its process creation to `until`, and to its first window."""
+        command = ["wine", os.path.join(a.windows, "qmrbench_start.exe"), "--temp", Wine.path(out)]
+        if answer is not None:
+            command += ["--answer", str(answer)]
+        if stamp is not None:
+            command += ["--stamp", Wine.path(stamp)]
+        command += ["--until", until, "--", Wine.path(program), *args]
+        seconds, first_window = inner_fields(command, env=wine.env, count=2)
+        return Sample(seconds, first_window=first_window)
 
     def prepare():
         fresh(out)
@@ -639,16 +621,16 @@ def bench_installer(a, table, log, wine):
         return lambda: check_copy(files, names, out, names_expected)
 
     ours = Contender("`qmrsfx.exe` run whole: confirmation answered at once, progress dialog, to the setup "
-                     "program's start", lambda: start.run(launcher, temp=out, answer=IDYES, stamp=stamp, until="setup"),
+                     "program's start", lambda: start(launcher, answer=IDYES, stamp=stamp, until="setup"),
                      prepare=prepare, check=check(expected), size=total)
     stored = Contender("NSIS, stored (`SetCompress off`), `/S`, to its exit",
-                       lambda: start.run(built["stored"], "/S", temp=out, until="exit"),
+                       lambda: start(built["stored"], "/S", until="exit"),
                        prepare=prepare, check=check(names), size=total)
     nocrc = Contender("NSIS, stored, `CRCCheck off`, `/S`, to its exit",
-                      lambda: start.run(built["stored-nocrc"], "/S", temp=out, until="exit"),
+                      lambda: start(built["stored-nocrc"], "/S", until="exit"),
                       prepare=prepare, check=check(names), size=total)
     zlib = Contender("NSIS, default compression (zlib), `/S`, to its exit",
-                     lambda: start.run(built["zlib"], "/S", temp=out, until="exit"),
+                     lambda: start(built["zlib"], "/S", until="exit"),
                      prepare=prepare, check=check(names), size=total)
     log.write(f"installer: {a.rounds} rounds of the launcher and three NSIS installers ")
     compare(ours, [stored, nocrc, zlib], a.rounds, log)
@@ -663,9 +645,9 @@ def bench_installer(a, table, log, wine):
     table.contender(measure, zlib, ratio="ours / NSIS " + fmt_ratio(paired(ours, zlib)), target="(information)")
 
     ours_box = Contender("`qmrsfx.exe` (the set's launcher): its confirmation box",
-                         lambda: start.run(launcher, temp=out, answer=IDNO, until="window"), prepare=prepare)
+                         lambda: start(launcher, answer=IDNO, until="window"), prepare=prepare)
     nsis_box = Contender("NSIS: a message box from `.onInit`",
-                         lambda: start.run(built["oninit"], temp=out, answer=IDOK, until="window"), prepare=prepare)
+                         lambda: start(built["oninit"], answer=IDOK, until="window"), prepare=prepare)
     # Twice the rounds: each takes a fraction of a second, and the figure is small beside the noise.
     log.write(f"installer: {2 * a.rounds} rounds of the start-up to the first window ")
     compare(ours_box, [nsis_box], 2 * a.rounds, log)
@@ -687,15 +669,11 @@ def bench_expansion(a, inputs, table, log, wine):
     def checker(command, expected, stdin=None):
         """Runs `command` once more, its output into `out`, and compares that with `expected`."""
         def check():
-            if stdin is not None:
-                with open(stdin, "rb") as fin, open(out, "wb") as fout:
-                    subprocess.run(command, stdin=fin, stdout=fout, stderr=subprocess.DEVNULL, check=True)
-            elif "-so" in command:
-                with open(out, "wb") as fout:
-                    subprocess.run(command, stdout=fout, stderr=subprocess.DEVNULL, check=True)
-            else:
-                subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                               env=wine.env if wine is not None and command[0] == "wine" else None)
+            # A command that reads standard input, or 7-Zip's -so, writes the output to standard output.
+            to_stdout = stdin is not None or "-so" in command
+            with open(stdin or os.devnull, "rb") as fin, open(out if to_stdout else os.devnull, "wb") as fout:
+                subprocess.run(command, stdin=fin, stdout=fout, stderr=subprocess.DEVNULL, check=True,
+                               env=wine.env if command[0] == "wine" else None)
             ok = same_file(out, expected)
             os.remove(out)
             if not ok:
