@@ -19,6 +19,7 @@ import glob
 import hashlib
 import json
 import os
+import pathlib
 import platform
 import re
 import shutil
@@ -180,16 +181,6 @@ class Table:
 
 # ---- Inputs ----
 
-def sha256_of(paths):
-    h = hashlib.sha256()
-    for p in paths:
-        h.update(p.encode())
-        with open(p, "rb") as f:
-            for block in iter(lambda: f.read(1 << 20), b""):
-                h.update(block)
-    return h.hexdigest()
-
-
 def is_pe(path):
     with open(path, "rb") as f:
         return f.read(2) == b"MZ"
@@ -205,19 +196,13 @@ def build_inputs(directory, log):
     if not headers or not binaries:
         fail(f"the inputs need {TEXT_SOURCE} (mingw-w64-common) and {BINARY_SOURCE} (wine64)")
 
-    text = bytearray()
-    for p in headers:
-        with open(p, "rb") as f:
-            text += f.read()
-    once = bytes(text)
-    while len(text) < 64 * MiB:
-        text += once
+    once = b"".join(pathlib.Path(p).read_bytes() for p in headers)
+    text = once * (64 * MiB // len(once) + 1)
     binary = bytearray()
     for p in binaries:
         if len(binary) >= 64 * MiB:
             break
-        with open(p, "rb") as f:
-            binary += f.read()
+        binary += pathlib.Path(p).read_bytes()
     if len(binary) < 64 * MiB:
         fail(f"the PE files under {BINARY_SOURCE} add up to less than 64 MiB")
     contents = {"text": bytes(text[:64 * MiB]), "binary": bytes(binary[:64 * MiB])}
@@ -245,7 +230,7 @@ def build_inputs(directory, log):
             fail("mscompress failed on the inputs")
         with open(key_path, "w") as f:
             f.write(key + "\n")
-    return {n: os.path.join(directory, n) for n in names}, {"headers": len(headers), "pe": len(binaries)}
+    return {n: os.path.join(directory, n) for n in names}, {"headers": len(headers)}
 
 
 def same_file(a, b):
@@ -878,7 +863,7 @@ def main():
 
     # Stopped from outside, the run still removes its Wine prefix.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    inputs, inputs_info = None, {"headers": 0, "pe": 0}
+    inputs, inputs_info = None, {"headers": 0}
     if a.only in (None, "expansion", "compression"):
         inputs, inputs_info = build_inputs(os.path.join(a.work, "inputs"), log)
     table = Table()
