@@ -1,12 +1,15 @@
 // The benchmark's installation set: file sizes, names, times and bytes from one seed.
 #include "bench/bench_set.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
+#include "format/filetime.h"
 #include "szdd/szdd.h"
 
 namespace qmrbench {
@@ -141,6 +144,15 @@ std::uint64_t SetTotal(const std::vector<SetFile>& files) {
   std::uint64_t total = 0;
   for (const SetFile& file : files) total += file.size;
   return total;
+}
+
+bool SetLastWrite(int fd, std::uint64_t last_write) {
+  const payload::UnixTime unix = payload::UnixFromFileTime(last_write);
+  timespec times[2];
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(unix.seconds);
+  times[1].tv_nsec = static_cast<long>(unix.nanoseconds);
+  return futimens(fd, times) == 0;
 }
 
 }  // namespace qmrbench

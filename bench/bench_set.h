@@ -47,4 +47,8 @@ std::vector<int> VolumeOfFiles(const std::vector<SetFile>& files);
 // The set total every volume starts with: the data bytes of all entries.
 std::uint64_t SetTotal(const std::vector<SetFile>& files);
 
+// Sets the last-write time of the open file `fd` to the FILETIME `last_write`, as the launcher
+// does; false, with errno set, when the system refuses.
+bool SetLastWrite(int fd, std::uint64_t last_write);
+
 }  // namespace qmrbench

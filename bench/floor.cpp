@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "bench/bench_set.h"
-#include "format/filetime.h"
 #include "format/layout.h"
 #include "platform/posix/retry.h"
 
@@ -75,12 +74,7 @@ int main(int argc, char** argv) {
       }
       done += chunk;
     }
-    const payload::UnixTime unix = payload::UnixFromFileTime(files[i].last_write);
-    timespec times[2];
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = static_cast<time_t>(unix.seconds);
-    times[1].tv_nsec = static_cast<long>(unix.nanoseconds);
-    if (futimens(fd, times) != 0 || close(fd) != 0) {
+    if (!qmrbench::SetLastWrite(fd, files[i].last_write) || close(fd) != 0) {
       std::perror(path.c_str());
       return 1;
     }

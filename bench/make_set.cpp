@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "bench/bench_set.h"
-#include "format/filetime.h"
 #include "format/layout.h"
 #include "pack/stub.h"
 #include "platform/posix/retry.h"
@@ -39,7 +38,7 @@ class File {
  public:
   File(const fs::path& path, mode_t mode) : path_(path) {
     fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd_ < 0) throw std::runtime_error(path.string() + ": " + std::strerror(errno));
+    if (fd_ < 0) Fail();
   }
   ~File() {
     if (fd_ >= 0) close(fd_);
@@ -48,14 +47,19 @@ class File {
   File& operator=(const File&) = delete;
 
   void Write(const void* data, std::size_t size) {
-    if (!posix::WriteFull(fd_, data, size)) throw std::runtime_error(path_.string() + ": " + std::strerror(errno));
+    if (!posix::WriteFull(fd_, data, size)) Fail();
+  }
+  void SetLastWrite(std::uint64_t filetime) {
+    if (!qmrbench::SetLastWrite(fd_, filetime)) Fail();
   }
   void Close() {
-    if (close(fd_) != 0) throw std::runtime_error(path_.string() + ": " + std::strerror(errno));
+    if (close(fd_) != 0) Fail();
     fd_ = -1;
   }
 
  private:
+  [[noreturn]] void Fail() const { throw std::runtime_error(path_.string() + ": " + std::strerror(errno)); }
+
   fs::path path_;
   int fd_ = -1;
 };
@@ -74,16 +78,6 @@ Bytes EntryHeader(const qmrbench::SetFile& file) {
   Append32(&out, static_cast<std::uint32_t>(file.last_write >> 32));
   Append32(&out, static_cast<std::uint32_t>(file.size));
   return out;
-}
-
-void SetLastWrite(const fs::path& path, std::uint64_t filetime) {
-  const payload::UnixTime unix = payload::UnixFromFileTime(filetime);
-  timespec times[2];
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = static_cast<time_t>(unix.seconds);
-  times[1].tv_nsec = static_cast<long>(unix.nanoseconds);
-  if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
-    throw std::runtime_error(path.string() + ": " + std::strerror(errno));
 }
 
 int Usage() {
@@ -156,11 +150,10 @@ int main(int argc, char** argv) {
       File& volume = *volumes[static_cast<std::size_t>(volume_of[i])];
       volume.Write(header.data(), header.size());
       volume.Write(bytes.get(), file.size);
-      const fs::path plain = out / "files" / file.name;
-      File copy(plain, 0644);
+      File copy(out / "files" / file.name, 0644);
       copy.Write(bytes.get(), file.size);
+      copy.SetLastWrite(file.last_write);
       copy.Close();
-      SetLastWrite(plain, file.last_write);
     }
     for (auto& volume : volumes) volume->Close();
 

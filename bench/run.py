@@ -13,11 +13,13 @@ times itself (the floor, and the programs run under Wine, whose start-up is not 
 """
 
 import argparse
+import concurrent.futures
 import datetime
 import glob
 import hashlib
 import json
 import os
+import pathlib
 import platform
 import re
 import shutil
@@ -39,9 +41,10 @@ BINARY_SOURCE = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
 # ---- Running and timing ----
 
 class Sample:
-    def __init__(self, seconds, rss_kib=None):
+    def __init__(self, seconds, rss_kib=None, first_window=None):
         self.seconds = seconds
         self.rss_kib = rss_kib
+        self.first_window = first_window
 
 
 def fail(message):
@@ -65,16 +68,28 @@ def run_timed(tools, command, stdin=None, stdout=None, stderr=None, setsid=False
     return Sample(float(out[0]), int(out[1])), int(out[2])
 
 
-def run_inner(command, env=None):
-    """Runs a program that times itself and prints the seconds first. Its output goes through a
-    file, not a pipe: programs it leaves running (Wine's services) would hold a pipe open."""
+def timed(tools, command, **kw):
+    """A run of `command` under qmrbench_run that fails the bench unless it succeeds."""
+    def run():
+        sample, status = run_timed(tools, command, **kw)
+        if status != 0:
+            fail(f"{' '.join(command)} failed ({status})")
+        return sample
+    return run
+
+
+def inner_fields(command, env=None, count=1):
+    """Runs a program that times itself and prints `count` figures, the seconds first. Its output
+    goes through a file, not a pipe: programs it leaves running (Wine's services) would hold a
+    pipe open."""
     with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
         code = subprocess.run(command, stdout=out, stderr=err, env=env).returncode
         out.seek(0)
         err.seek(0)
-        if code != 0:
+        fields = out.read().split()
+        if code != 0 or len(fields) < count:
             fail(f"{' '.join(command)} failed ({code}): {err.read().strip()[-400:]}")
-        return Sample(float(out.read().split()[0]))
+        return [float(f) for f in fields[:count]]
 
 
 class Contender:
@@ -149,10 +164,10 @@ class Table:
         if met is not None:
             self.verdicts.append((measure, target, met))
 
-    def contender(self, measure, c, ratio="", target="", met=None, rate=True):
+    def contender(self, measure, c, ratio="", target="", met=None, size_note=""):
         t = times(c)
         self.row(measure, c.name, fmt_time(statistics.median(t)), fmt_range(t),
-                 fmt_rate(c.size, statistics.median(t)) if rate and c.size else "", ratio, target, met)
+                 fmt_rate(c.size, statistics.median(t)) + size_note if c.size else "", ratio, target, met)
 
     def markdown(self):
         lines = ["| " + " | ".join(self.HEADER) + " |", "|" + "---|" * len(self.HEADER)]
@@ -165,16 +180,6 @@ class Table:
 
 
 # ---- Inputs ----
-
-def sha256_of(paths):
-    h = hashlib.sha256()
-    for p in paths:
-        h.update(p.encode())
-        with open(p, "rb") as f:
-            for block in iter(lambda: f.read(1 << 20), b""):
-                h.update(block)
-    return h.hexdigest()
-
 
 def is_pe(path):
     with open(path, "rb") as f:
@@ -191,19 +196,13 @@ def build_inputs(directory, log):
     if not headers or not binaries:
         fail(f"the inputs need {TEXT_SOURCE} (mingw-w64-common) and {BINARY_SOURCE} (wine64)")
 
-    text = bytearray()
-    for p in headers:
-        with open(p, "rb") as f:
-            text += f.read()
-    once = bytes(text)
-    while len(text) < 64 * MiB:
-        text += once
+    once = b"".join(pathlib.Path(p).read_bytes() for p in headers)
+    text = once * (64 * MiB // len(once) + 1)
     binary = bytearray()
     for p in binaries:
         if len(binary) >= 64 * MiB:
             break
-        with open(p, "rb") as f:
-            binary += f.read()
+        binary += pathlib.Path(p).read_bytes()
     if len(binary) < 64 * MiB:
         fail(f"the PE files under {BINARY_SOURCE} add up to less than 64 MiB")
     contents = {"text": bytes(text[:64 * MiB]), "binary": bytes(binary[:64 * MiB])}
@@ -225,22 +224,54 @@ def build_inputs(directory, log):
             if os.path.exists(path + "_"):
                 os.remove(path + "_")
         # Two at a time: the machine has two cores to share.
-        pending = list(names)
-        while pending:
-            batch, pending = pending[:2], pending[2:]
-            procs = [subprocess.Popen(["mscompress", os.path.join(directory, n)]) for n in batch]
-            for p in procs:
-                if p.wait() != 0:
-                    fail("mscompress failed on the inputs")
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            codes = list(pool.map(lambda n: subprocess.run(["mscompress", os.path.join(directory, n)]).returncode, names))
+        if any(codes):
+            fail("mscompress failed on the inputs")
         with open(key_path, "w") as f:
             f.write(key + "\n")
-    return {n: os.path.join(directory, n) for n in names}, {"headers": len(headers), "pe": len(binaries)}
+    return {n: os.path.join(directory, n) for n in names}, {"headers": len(headers)}
 
 
 def same_file(a, b):
     if os.path.getsize(a) != os.path.getsize(b):
         return False
     return subprocess.run(["cmp", "-s", a, b]).returncode == 0
+
+
+def fresh(path, create=True):
+    """Removes `path`, a file or a directory; with `create`, an empty directory takes its place."""
+    if os.path.isfile(path):
+        os.remove(path)
+    shutil.rmtree(path, ignore_errors=True)
+    if create:
+        os.makedirs(path)
+
+
+def write_set(a, stub, work, *options):
+    """Writes the set with `stub` into `work` (qmrbench_set). Returns the directory of its plain
+    files, their names and total size, the names the launcher leaves, and the launcher."""
+    subprocess.run([os.path.join(a.tools, "qmrbench_set"), "--stub", stub, "--out", work, *options], check=True,
+                   stdout=subprocess.DEVNULL)
+    files = os.path.join(work, "files")
+    names = sorted(os.listdir(files))
+    total = sum(os.path.getsize(os.path.join(files, n)) for n in names)
+    expanded = sorted([n for n in names if not n.startswith("qmrsetup.")] + ["qmrsetup.exe", "qmrsetup.inf"])
+    return files, names, total, expanded, os.path.join(work, "set", os.path.basename(stub))
+
+
+def check_copy(files, names, out, expected, compare_all=True):
+    """Fails unless `out` holds just `expected`, and each of `names` but the setup files there is
+    the size of its original in `files` (with `compare_all`, the same bytes)."""
+    found = sorted(os.listdir(out))
+    if found != expected:
+        fail(f"{out} holds {found}, not {expected}")
+    for n in names:
+        if n.startswith("qmrsetup."):
+            continue
+        a_path, b_path = os.path.join(files, n), os.path.join(out, n)
+        if os.path.getsize(a_path) != os.path.getsize(b_path) or (compare_all and not same_file(a_path, b_path)):
+            fail(f"{b_path} differs from {a_path}")
 
 
 # ---- The machine ----
@@ -260,19 +291,13 @@ def package_version(name):
 
 
 def machine(work):
-    cpu = "?"
-    with open("/proc/cpuinfo") as f:
-        for line in f:
-            if line.startswith("model name"):
-                cpu = line.split(":", 1)[1].strip()
-                break
-    memory = "?"
-    with open("/proc/meminfo") as f:
-        for line in f:
-            if line.startswith("MemTotal"):
-                memory = f"{int(line.split()[1]) / 1024 / 1024:.1f} GiB"
-    fs = first_line(["findmnt", "-n", "-o", "FSTYPE", "-T", work])
-    return {"nproc": str(os.cpu_count()), "cpu": cpu, "memory": memory, "fs": fs, "kernel": platform.release()}
+    def field(path, name):
+        with open(path) as f:
+            return next((line.split(":", 1)[1].strip() for line in f if line.startswith(name)), None)
+    kib = field("/proc/meminfo", "MemTotal")
+    return {"nproc": str(os.cpu_count()), "cpu": field("/proc/cpuinfo", "model name") or "?",
+            "memory": f"{int(kib.split()[0]) / 1024 / 1024:.1f} GiB" if kib else "?",
+            "fs": first_line(["findmnt", "-n", "-o", "FSTYPE", "-T", work]), "kernel": platform.release()}
 
 
 def versions():
@@ -345,7 +370,7 @@ class Wine:
         return "Z:" + os.path.abspath(posix_path).replace("/", "\\")
 
     def run_inner(self, exe, *args):
-        return run_inner(["wine", exe, *args], env=self.env)
+        return Sample(inner_fields(["wine", exe, *args], env=self.env)[0])
 
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -382,32 +407,13 @@ def bench_extraction(a, table, log, wine, small_files=0):
     stub = os.path.join(a.build, "qmrsfx")
     set_args = ["--small-files", str(small_files)] if small_files else []
     log.write(f"extraction: writing the {f'{small_files}-file' if small_files else '256 MiB'} set\n")
-    subprocess.run([os.path.join(tools, "qmrbench_set"), "--stub", stub, "--out", work] + set_args, check=True,
-                   stdout=subprocess.DEVNULL)
-    files = os.path.join(work, "files")
-    names = sorted(os.listdir(files))
-    total = sum(os.path.getsize(os.path.join(files, n)) for n in names)
-    expected = sorted([n for n in names if not n.startswith("qmrsetup.")] + ["qmrsetup.exe", "qmrsetup.inf"])
+    files, names, total, expected, launcher = write_set(a, stub, work, *set_args)
     answers = os.path.join(work, "answers")
     with open(answers, "w") as f:
         f.write("y\n")
-    launcher = os.path.join(work, "set", "qmrsfx")
 
-    def fresh(path, create):
-        shutil.rmtree(path, ignore_errors=True)
-        if create:
-            os.makedirs(path)
-
-    def check_copy(out, names_expected, compare_all):
-        found = sorted(os.listdir(out))
-        if found != names_expected:
-            fail(f"{out} holds {found}, not {names_expected}")
-        for n in names:
-            if n.startswith("qmrsetup."):
-                continue
-            a_path, b_path = os.path.join(files, n), os.path.join(out, n)
-            if os.path.getsize(a_path) != os.path.getsize(b_path) or (compare_all and not same_file(a_path, b_path)):
-                fail(f"{b_path} differs from {a_path}")
+    def copy_check(out, names_expected, compare_all=True):
+        return lambda: check_copy(files, names, out, names_expected, compare_all)
 
     # The small set's outputs go under a short path, where the clean-up list holds more of them.
     outputs = a.small_out if small_files else work
@@ -431,21 +437,12 @@ def bench_extraction(a, table, log, wine, small_files=0):
         return Sample(float(open(seconds_file).read().split()[0]))
 
     cp_out = os.path.join(work, "cp-out")
-
-    def run_cp():
-        sample, status = run_timed(tools, ["cp", "-r", files, cp_out])
-        if status != 0:
-            fail("cp -r failed")
-        return sample
-
     floor = Contender("floor: the same files written from memory, 16 KiB per write, times set", run_floor,
-                      prepare=lambda: fresh(floor_out, False), check=lambda: check_copy(floor_out, names, True),
-                      size=total)
+                      prepare=lambda: fresh(floor_out, False), check=copy_check(floor_out, names), size=total)
     ours = Contender("`qmrsfx`, the Linux launcher (answers on standard input, no terminal)", run_launcher,
-                     prepare=lambda: fresh(launcher_out, True), check=lambda: check_copy(launcher_out, expected, True),
-                     size=total)
-    cp = Contender("`cp -r` of the same files into a fresh directory", run_cp, prepare=lambda: fresh(cp_out, False),
-                   check=lambda: check_copy(cp_out, names, False), size=total)
+                     prepare=lambda: fresh(launcher_out), check=copy_check(launcher_out, expected), size=total)
+    cp = Contender("`cp -r` of the same files into a fresh directory", timed(tools, ["cp", "-r", files, cp_out]),
+                   prepare=lambda: fresh(cp_out, False), check=copy_check(cp_out, names, False), size=total)
     log.write(f"extraction: {a.rounds} rounds of cp -r, the launcher and the floor ")
     compare(cp, [ours, floor], a.rounds, log)
 
@@ -478,13 +475,11 @@ def bench_extraction(a, table, log, wine, small_files=0):
         w_extract = Contender("the launcher's extraction over the Windows layer (`qmrbench_extract.exe`)",
                               lambda: wine.run_inner(os.path.join(a.windows, "qmrbench_extract.exe"),
                                                      Wine.path(launcher), offset, Wine.path(wine_out)),
-                              prepare=lambda: fresh(wine_out, True),
-                              check=lambda: check_copy(wine_out, expected, True), size=total)
+                              prepare=lambda: fresh(wine_out), check=copy_check(wine_out, expected), size=total)
         w_copy = Contender("bare Win32 copy of the same files, one 16 KiB buffer (`qmrbench_copy.exe`)",
                            lambda: wine.run_inner(os.path.join(a.windows, "qmrbench_copy.exe"), Wine.path(files),
                                                   Wine.path(wine_copy)),
-                           prepare=lambda: fresh(wine_copy, True), check=lambda: check_copy(wine_copy, names, True),
-                           size=total)
+                           prepare=lambda: fresh(wine_copy), check=copy_check(wine_copy, names), size=total)
         log.write(f"wine: {a.rounds} rounds of the extraction and the bare copy ")
         compare(w_copy, [w_extract], a.rounds, log)
         measure = "6b. Under Wine, the small files" if small_files else "6. Under Wine (timed inside each program)"
@@ -540,34 +535,6 @@ def makensis(script_text, path):
         fail(f"makensis {path} failed: {(result.stdout + result.stderr).strip()[-400:]}")
 
 
-class WineStart:
-    """qmrbench_start.exe: a program started inside Wine, timed from its process creation."""
-
-    def __init__(self, a, wine):
-        self.exe = os.path.join(a.windows, "qmrbench_start.exe")
-        self.wine = wine
-
-    def run(self, program, *args, temp=None, answer=None, stamp=None, until):
-        command = ["wine", self.exe]
-        if temp is not None:
-            command += ["--temp", Wine.path(temp)]
-        if answer is not None:
-            command += ["--answer", str(answer)]
-        if stamp is not None:
-            command += ["--stamp", Wine.path(stamp)]
-        command += ["--until", until, "--", Wine.path(program), *args]
-        with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
-            code = subprocess.run(command, stdout=out, stderr=err, env=self.wine.env).returncode
-            out.seek(0)
-            err.seek(0)
-            fields = out.read().split()
-            if code != 0 or len(fields) != 3:
-                fail(f"{' '.join(command)} failed ({code}): {err.read().strip()[-400:]}")
-        sample = Sample(float(fields[0]))
-        sample.first_window = float(fields[1])
-        return sample
-
-
 IDOK, IDYES, IDNO = 1, 6, 7
 
 
@@ -581,15 +548,9 @@ def bench_installer(a, table, log, wine):
     nsis = os.path.join(work, "nsis")
     os.makedirs(nsis, exist_ok=True)
     log.write("installer: writing the set with a Windows setup program\n")
-    subprocess.run([os.path.join(a.tools, "qmrbench_set"), "--stub", a.windows_launcher, "--setup",
-                    os.path.join(a.windows, "qmrbench_stamp.exe"), "--out", work], check=True,
-                   stdout=subprocess.DEVNULL)
-    files = os.path.join(work, "files")
-    names = sorted(os.listdir(files))
-    total = sum(os.path.getsize(os.path.join(files, n)) for n in names)
+    files, names, total, expected, launcher = write_set(a, a.windows_launcher, work, "--setup",
+                                                        os.path.join(a.windows, "qmrbench_stamp.exe"))
     paths = [os.path.join(files, n) for n in names]
-    launcher = os.path.join(work, "set", os.path.basename(a.windows_launcher))
-    expected = sorted([n for n in names if not n.startswith("qmrsetup.")] + ["qmrsetup.exe", "qmrsetup.inf"])
 
     # One megabyte of incompressible bytes, the payload of the installer whose overhead is weighed.
     one = os.path.join(nsis, "payload.bin")
@@ -622,38 +583,40 @@ def bench_installer(a, table, log, wine):
     table.row(measure, "NSIS, an empty script (default compression)", f"{os.path.getsize(built['empty']):,} bytes",
               target="(information)")
 
-    start = WineStart(a, wine)
     out = os.path.join(work, "out")
     stamp = os.path.join(work, "stamp.bin")
 
-    def fresh():
-        shutil.rmtree(out, ignore_errors=True)
-        os.makedirs(out)
-        if os.path.exists(stamp):
-            os.remove(stamp)
+    def start(program, *args, until, answer=None, stamp=None):
+        """`program` started inside Wine by qmrbench_start.exe with `out` for its TEMP, timed from
+        its process creation to `until`, and to its first window."""
+        command = ["wine", os.path.join(a.windows, "qmrbench_start.exe"), "--temp", Wine.path(out)]
+        if answer is not None:
+            command += ["--answer", str(answer)]
+        if stamp is not None:
+            command += ["--stamp", Wine.path(stamp)]
+        command += ["--until", until, "--", Wine.path(program), *args]
+        seconds, first_window = inner_fields(command, env=wine.env, count=2)
+        return Sample(seconds, first_window=first_window)
+
+    def prepare():
+        fresh(out)
+        fresh(stamp, False)
 
     def check(names_expected):
-        def run_check():
-            found = sorted(os.listdir(out))
-            if found != names_expected:
-                fail(f"{out} holds {found}, not {names_expected}")
-            for n in names:
-                if not n.startswith("qmrsetup.") and not same_file(os.path.join(files, n), os.path.join(out, n)):
-                    fail(f"{os.path.join(out, n)} differs from {os.path.join(files, n)}")
-        return run_check
+        return lambda: check_copy(files, names, out, names_expected)
 
     ours = Contender("`qmrsfx.exe` run whole: confirmation answered at once, progress dialog, to the setup "
-                     "program's start", lambda: start.run(launcher, temp=out, answer=IDYES, stamp=stamp, until="setup"),
-                     prepare=fresh, check=check(expected), size=total)
+                     "program's start", lambda: start(launcher, answer=IDYES, stamp=stamp, until="setup"),
+                     prepare=prepare, check=check(expected), size=total)
     stored = Contender("NSIS, stored (`SetCompress off`), `/S`, to its exit",
-                       lambda: start.run(built["stored"], "/S", temp=out, until="exit"),
-                       prepare=fresh, check=check(names), size=total)
+                       lambda: start(built["stored"], "/S", until="exit"),
+                       prepare=prepare, check=check(names), size=total)
     nocrc = Contender("NSIS, stored, `CRCCheck off`, `/S`, to its exit",
-                      lambda: start.run(built["stored-nocrc"], "/S", temp=out, until="exit"),
-                      prepare=fresh, check=check(names), size=total)
+                      lambda: start(built["stored-nocrc"], "/S", until="exit"),
+                      prepare=prepare, check=check(names), size=total)
     zlib = Contender("NSIS, default compression (zlib), `/S`, to its exit",
-                     lambda: start.run(built["zlib"], "/S", temp=out, until="exit"),
-                     prepare=fresh, check=check(names), size=total)
+                     lambda: start(built["zlib"], "/S", until="exit"),
+                     prepare=prepare, check=check(names), size=total)
     log.write(f"installer: {a.rounds} rounds of the launcher and three NSIS installers ")
     compare(ours, [stored, nocrc, zlib], a.rounds, log)
     measure = f"8. Against NSIS under Wine: {total / MiB:.0f} MiB in {len(names)} files into the temporary directory"
@@ -667,9 +630,9 @@ def bench_installer(a, table, log, wine):
     table.contender(measure, zlib, ratio="ours / NSIS " + fmt_ratio(paired(ours, zlib)), target="(information)")
 
     ours_box = Contender("`qmrsfx.exe` (the set's launcher): its confirmation box",
-                         lambda: start.run(launcher, temp=out, answer=IDNO, until="window"), prepare=fresh)
+                         lambda: start(launcher, answer=IDNO, until="window"), prepare=prepare)
     nsis_box = Contender("NSIS: a message box from `.onInit`",
-                         lambda: start.run(built["oninit"], temp=out, answer=IDOK, until="window"), prepare=fresh)
+                         lambda: start(built["oninit"], answer=IDOK, until="window"), prepare=prepare)
     # Twice the rounds: each takes a fraction of a second, and the figure is small beside the noise.
     log.write(f"installer: {2 * a.rounds} rounds of the start-up to the first window ")
     compare(ours_box, [nsis_box], 2 * a.rounds, log)
@@ -691,40 +654,28 @@ def bench_expansion(a, inputs, table, log, wine):
     def checker(command, expected, stdin=None):
         """Runs `command` once more, its output into `out`, and compares that with `expected`."""
         def check():
-            if stdin is not None:
-                with open(stdin, "rb") as fin, open(out, "wb") as fout:
-                    subprocess.run(command, stdin=fin, stdout=fout, stderr=subprocess.DEVNULL, check=True)
-            elif "-so" in command:
-                with open(out, "wb") as fout:
-                    subprocess.run(command, stdout=fout, stderr=subprocess.DEVNULL, check=True)
-            else:
-                subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                               env=wine.env if wine is not None and command[0] == "wine" else None)
+            # A command that reads standard input, or 7-Zip's -so, writes the output to standard output.
+            to_stdout = stdin is not None or "-so" in command
+            with open(stdin or os.devnull, "rb") as fin, open(out if to_stdout else os.devnull, "wb") as fout:
+                subprocess.run(command, stdin=fin, stdout=fout, stderr=subprocess.DEVNULL, check=True,
+                               env=wine.env if command[0] == "wine" else None)
             ok = same_file(out, expected)
             os.remove(out)
             if not ok:
                 fail(f"{' '.join(command)} did not reproduce {expected}")
         return check
 
-    def timed(command, **kw):
-        def run():
-            sample, status = run_timed(tools, command, **kw)
-            if status != 0:
-                fail(f"{' '.join(command)} failed ({status})")
-            return sample
-        return run
-
     for kind in ("text", "binary"):
         packed = inputs[kind] + "_"
         size = os.path.getsize(inputs[kind])
         ours = Contender("ours (`qmrbench_szdd expand`, read(2)/write(2) to /dev/null)",
-                         timed([szdd, "expand", packed, "/dev/null"]),
+                         timed(tools, [szdd, "expand", packed, "/dev/null"]),
                          check=checker([szdd, "expand", packed, out], inputs[kind]), size=size)
         peers = [
-            Contender("7-Zip: `7zz e -so`, to /dev/null", timed(["7zz", "e", "-so", packed]),
+            Contender("7-Zip: `7zz e -so`, to /dev/null", timed(tools, ["7zz", "e", "-so", packed]),
                       check=checker(["7zz", "e", "-so", packed], inputs[kind]), size=size),
             Contender("libmspack: `msszdd_decompressor` through `qmrbench_mspack`, to /dev/null",
-                      timed([os.path.join(tools, "qmrbench_mspack"), packed, "/dev/null"]),
+                      timed(tools, [os.path.join(tools, "qmrbench_mspack"), packed, "/dev/null"]),
                       check=checker([os.path.join(tools, "qmrbench_mspack"), packed, out], inputs[kind]), size=size),
         ]
         if wine is not None:
@@ -748,9 +699,9 @@ def bench_expansion(a, inputs, table, log, wine):
         # msexpand makes one system call per byte: it expands the 8 MiB prefix, beside ours.
         packed8 = inputs[kind + "8"] + "_"
         size8 = os.path.getsize(inputs[kind + "8"])
-        ours8 = Contender("ours, on the 8 MiB prefix", timed([szdd, "expand", packed8, "/dev/null"]),
+        ours8 = Contender("ours, on the 8 MiB prefix", timed(tools, [szdd, "expand", packed8, "/dev/null"]),
                           check=checker([szdd, "expand", packed8, out], inputs[kind + "8"]), size=size8)
-        msexpand = Contender("`msexpand` < file > /dev/null, on the 8 MiB prefix", timed(["msexpand"], stdin=packed8),
+        msexpand = Contender("`msexpand` < file > /dev/null, on the 8 MiB prefix", timed(tools, ["msexpand"], stdin=packed8),
                              check=checker(["msexpand"], inputs[kind + "8"], stdin=packed8), size=size8)
         log.write(f"expansion, {kind}, 8 MiB: {a.slow_rounds} rounds of ours and msexpand ")
         compare(ours8, [msexpand], a.slow_rounds, log)
@@ -771,22 +722,6 @@ def bench_compression(a, inputs, table, log):
         shutil.copyfile(source, theirs_in)
         theirs_out = theirs_in + "_"
 
-        def run_ours():
-            sample, status = run_timed(tools, [szdd, "compress", source, ours_out])
-            if status != 0:
-                fail("our compressor failed")
-            return sample
-
-        def prepare_theirs():
-            if os.path.exists(theirs_out):
-                os.remove(theirs_out)
-
-        def run_theirs():
-            sample, status = run_timed(tools, ["mscompress", theirs_in])
-            if status != 0:
-                fail("mscompress failed")
-            return sample
-
         def check_ours():
             # Our output must expand back through both our expander and msexpand.
             back = os.path.join(scratch, "back")
@@ -799,22 +734,20 @@ def bench_compression(a, inputs, table, log):
             if not ok:
                 fail(f"our compressed {kind} does not expand back")
 
-        ours = Contender("ours (`qmrbench_szdd compress`)", run_ours, check=check_ours, size=size)
-        theirs = Contender("`mscompress`", run_theirs, prepare=prepare_theirs, size=size)
+        ours = Contender("ours (`qmrbench_szdd compress`)", timed(tools, [szdd, "compress", source, ours_out]),
+                         check=check_ours, size=size)
+        theirs = Contender("`mscompress`", timed(tools, ["mscompress", theirs_in]),
+                           prepare=lambda: fresh(theirs_out, False), size=size)
         log.write(f"compression, {kind}: {a.slow_rounds} rounds of ours and mscompress ")
         compare(ours, [theirs], a.slow_rounds, log)
         ours_size, theirs_size = os.path.getsize(ours_out), os.path.getsize(theirs_out)
         speedup = paired(theirs, ours)
         measure = f"3. SZDD compression, {kind[:-1]}: 8 MiB prefix"
-        t = times(ours)
-        table.row(measure, ours.name, fmt_time(statistics.median(t)), fmt_range(t),
-                  f"{fmt_rate(size, statistics.median(t))}; {ours_size:,} B ({ours_size / size:.3f})",
-                  "ours faster by " + fmt_ratio(speedup), "≥ 20× speed", statistics.median(speedup) >= 20)
-        t = times(theirs)
-        table.row(measure, theirs.name, fmt_time(statistics.median(t)), fmt_range(t),
-                  f"{fmt_rate(size, statistics.median(t))}; {theirs_size:,} B ({theirs_size / size:.3f})",
-                  f"ours / mscompress size {ours_size / theirs_size:.4f} ({(ours_size / theirs_size - 1) * 100:+.2f} %)",
-                  "≤ 0.98 size", ours_size / theirs_size <= 0.98)
+        table.contender(measure, ours, "ours faster by " + fmt_ratio(speedup), "≥ 20× speed",
+                        statistics.median(speedup) >= 20, f"; {ours_size:,} B ({ours_size / size:.3f})")
+        table.contender(measure, theirs,
+                        f"ours / mscompress size {ours_size / theirs_size:.4f} ({(ours_size / theirs_size - 1) * 100:+.2f} %)",
+                        "≤ 0.98 size", ours_size / theirs_size <= 0.98, f"; {theirs_size:,} B ({theirs_size / size:.3f})")
 
 
 def bench_stub(a, table):
@@ -930,7 +863,7 @@ def main():
 
     # Stopped from outside, the run still removes its Wine prefix.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    inputs, inputs_info = None, {"headers": 0, "pe": 0}
+    inputs, inputs_info = None, {"headers": 0}
     if a.only in (None, "expansion", "compression"):
         inputs, inputs_info = build_inputs(os.path.join(a.work, "inputs"), log)
     table = Table()

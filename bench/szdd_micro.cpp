@@ -88,21 +88,6 @@ const Bytes& Binary() {
   return data;
 }
 
-class MemorySource : public szdd::Source {
- public:
-  explicit MemorySource(const Bytes& data) : data_(data) {}
-  long Read(std::uint8_t* buffer, std::size_t size) override {
-    const std::size_t n = std::min(size, data_.size() - position_);
-    std::memcpy(buffer, data_.data() + position_, n);
-    position_ += n;
-    return static_cast<long>(n);
-  }
-
- private:
-  const Bytes& data_;
-  std::size_t position_ = 0;
-};
-
 class CountingSink : public szdd::Sink {
  public:
   bool Write(const std::uint8_t* data, std::size_t size) override {
@@ -119,7 +104,7 @@ class CountingSink : public szdd::Sink {
 void Expand(benchmark::State& state, const Bytes& input) {
   const Bytes packed = szdd::CompressBuffer(input.data(), input.size());
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the benchmark loop idiom
-    MemorySource source(packed);
+    szdd::MemorySource source(packed.data(), packed.size());
     CountingSink sink;
     const szdd::ExpandResult result = szdd::Expand(source, sink);
     if (result.status != szdd::Status::kOk || sink.count() != input.size()) state.SkipWithError("expansion failed");

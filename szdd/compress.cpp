@@ -25,11 +25,6 @@
 namespace szdd {
 namespace {
 
-constexpr std::size_t kWindowSize = 4096;
-constexpr std::uint32_t kWindowMask = kWindowSize - 1;
-constexpr std::uint32_t kFirstWritePosition = kWindowSize - 16;
-constexpr unsigned kMinMatch = 3;
-constexpr unsigned kMaxMatch = 18;
 // Matches reach back at most 4095 bytes, so their source is never the slot being written.
 // Decoders agree on a distance of 4096 only if they read a byte before overwriting it; not
 // relying on that costs nothing measurable.

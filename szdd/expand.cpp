@@ -20,11 +20,6 @@
 namespace szdd {
 namespace {
 
-constexpr std::size_t kWindowSize = 4096;
-constexpr std::uint32_t kWindowMask = kWindowSize - 1;
-// Where the first byte is written in the window.
-constexpr std::uint32_t kFirstWritePosition = kWindowSize - 16;
-constexpr unsigned kMaxMatch = 18;
 // The most one flag group can consume and produce.
 constexpr std::size_t kMaxGroupInput = 1 + 8 * 2;
 constexpr std::size_t kMaxGroupOutput = 8 * kMaxMatch;
@@ -175,7 +170,7 @@ class Expander {
           const unsigned b2 = ip[1];
           ip += 2;
           const unsigned position = b1 | ((b2 & 0xF0u) << 4);
-          const unsigned length = (b2 & 0x0Fu) + 3;
+          const unsigned length = (b2 & 0x0Fu) + kMinMatch;
           const std::uint32_t ring = ring_at_op + static_cast<std::uint32_t>(op - op_start);
           const unsigned distance = ((ring - position - 1) & kWindowMask) + 1;
           CopyMatchFast(op, distance, length);
@@ -208,7 +203,7 @@ class Expander {
       const unsigned b2 = in_pos_[1];
       in_pos_ += 2;
       const unsigned position = b1 | ((b2 & 0xF0u) << 4);
-      unsigned length = (b2 & 0x0Fu) + 3;
+      unsigned length = (b2 & 0x0Fu) + kMinMatch;
       if (length > remaining_) length = remaining_;
       for (unsigned i = 0; i < length; ++i) {
         if (out_ == out_block_end && !Flush()) return Status::kWriteError;
@@ -234,22 +229,6 @@ class Expander {
   std::uint8_t window_[kWindowSize + kOutputBlock + kCopySlack];
 };
 
-class MemorySource : public Source {
- public:
-  MemorySource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  long Read(std::uint8_t* buffer, std::size_t size) override {
-    const std::size_t n = std::min(size, size_ - pos_);
-    if (n != 0) std::memcpy(buffer, data_ + pos_, n);
-    pos_ += n;
-    return static_cast<long>(n);
-  }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t pos_ = 0;
-};
-
 class VectorSink : public Sink {
  public:
   explicit VectorSink(std::vector<std::uint8_t>* out) : out_(out) {}
@@ -263,6 +242,13 @@ class VectorSink : public Sink {
 };
 
 }  // namespace
+
+long MemorySource::Read(std::uint8_t* buffer, std::size_t size) {
+  const std::size_t n = std::min(size, size_ - pos_);
+  if (n != 0) std::memcpy(buffer, data_ + pos_, n);
+  pos_ += n;
+  return static_cast<long>(n);
+}
 
 ExpandResult ExpandData(const Header& header, Source& in, Sink& out) {
   if (header.mode != kModeLzss) return {Status::kNotSzdd, 0};

@@ -15,6 +15,14 @@
 
 namespace szdd {
 
+// The LZSS window the format fixes, as described above: its size, where the first byte goes,
+// and the shortest and longest copy an item holds.
+inline constexpr std::size_t kWindowSize = 4096;
+inline constexpr std::uint32_t kWindowMask = kWindowSize - 1;
+inline constexpr std::uint32_t kFirstWritePosition = kWindowSize - 16;
+inline constexpr unsigned kMinMatch = 3;
+inline constexpr unsigned kMaxMatch = 18;
+
 // A source of bytes. Read returns the count read (0 at the end), or a negative value on error.
 class Source {
  public:
@@ -45,6 +53,18 @@ struct ExpandResult {
 // Expands the LZSS data that follows a header already read from `in`. Produces exactly
 // `header.expanded_length` bytes on success; bytes after the data that completes the
 // announced length are not read further. Never writes past the announced length.
+// Bytes from memory, `size` of them at `data`; the caller keeps them alive while it is read.
+class MemorySource : public Source {
+ public:
+  MemorySource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  long Read(std::uint8_t* buffer, std::size_t size) override;
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+};
+
 ExpandResult ExpandData(const Header& header, Source& in, Sink& out);
 
 // Reads the header from `in`, then expands as ExpandData does.

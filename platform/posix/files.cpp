@@ -55,13 +55,17 @@ FileSlot* SlotOf(HANDLE handle) {
 // not open.
 class OpenSlot {
  public:
+  // A handle that names no open file sets ERROR_INVALID_HANDLE, as Windows does; the caller
+  // returns its failure value.
   explicit OpenSlot(HANDLE handle) : slot_(SlotOf(handle)) {
-    if (slot_ == nullptr) return;
-    slot_->lock.lock();
-    if (!slot_->used) {
-      slot_->lock.unlock();
-      slot_ = nullptr;
+    if (slot_ != nullptr) {
+      slot_->lock.lock();
+      if (!slot_->used) {
+        slot_->lock.unlock();
+        slot_ = nullptr;
+      }
     }
+    if (slot_ == nullptr) SetError(ERROR_INVALID_HANDLE);
   }
   ~OpenSlot() {
     if (slot_ != nullptr) slot_->lock.unlock();
@@ -248,10 +252,7 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read_count, LPOVERLAPPED) {
   *read_count = 0;
   OpenSlot slot(file);
-  if (!slot) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!slot) return FALSE;
   const ssize_t n = ReadFull(slot->fd, buffer, count);
   if (n < 0) {
     SetError(ReadErrorFromErrno(errno));
@@ -264,10 +265,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read_count
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED) {
   *written = 0;
   OpenSlot slot(file);
-  if (!slot) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!slot) return FALSE;
   const int fd = slot->fd;
   std::size_t done = 0;
   const bool ok = WriteFull(fd, buffer, count, &done);
@@ -278,10 +276,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
 
 DWORD WINAPI SetFilePointer(HANDLE file, LONG offset, PLONG offset_high, DWORD method) {
   OpenSlot slot(file);
-  if (!slot) {
-    SetError(ERROR_INVALID_HANDLE);
-    return INVALID_SET_FILE_POINTER;
-  }
+  if (!slot) return INVALID_SET_FILE_POINTER;
   const int fd = slot->fd;
   std::int64_t distance = offset;
   if (offset_high != nullptr)
@@ -318,10 +313,7 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD size_high) {
 
 BOOL WINAPI SetFileTime(HANDLE file, const FILETIME*, const FILETIME* access, const FILETIME* last_write) {
   OpenSlot slot(file);
-  if (!slot) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!slot) return FALSE;
   const int fd = slot->fd;
   // POSIX keeps no settable creation time; the access and last-write times map directly.
   timespec times[2];

@@ -111,16 +111,12 @@ std::string Serialize(const Profile& profile) {
   return out;
 }
 
-// The first section of this name, or null: a key is looked for in it alone.
-Section* FindSection(Profile& profile, std::string_view name) {
-  for (Section& section : profile.sections)
-    if (payload::EqualIgnoringAsciiCase(section.name, Trim(name))) return &section;
-  return nullptr;
-}
-
-Key* FindKey(Section& section, std::string_view name) {
-  for (Key& key : section.keys)
-    if (payload::EqualIgnoringAsciiCase(key.name, Trim(name))) return &key;
+// The first section or key of this name, or null: a key is looked for in the first section
+// of its name alone.
+template <typename Named>
+Named* FindNamed(std::vector<Named>& items, std::string_view name) {
+  for (Named& item : items)
+    if (payload::EqualIgnoringAsciiCase(item.name, Trim(name))) return &item;
   return nullptr;
 }
 
@@ -147,12 +143,12 @@ bool RemoveSections(Profile& profile, std::string_view name) {
 
 // Sets the key; false when it already had this value (leading blanks of the new value aside).
 bool SetKey(Profile& profile, std::string_view section_name, std::string_view key_name, std::string_view value) {
-  Section* section = FindSection(profile, section_name);
+  Section* section = FindNamed(profile.sections, section_name);
   if (section == nullptr) {
     profile.sections.push_back({std::string(Trim(section_name)), {}});
     section = &profile.sections.back();
   }
-  Key* key = FindKey(*section, key_name);
+  Key* key = FindNamed(section->keys, key_name);
   if (key == nullptr) {
     section->keys.push_back({std::string(Trim(key_name)), false, {}});
     key = &section->keys.back();
@@ -170,8 +166,8 @@ bool SetKey(Profile& profile, std::string_view section_name, std::string_view ke
 
 bool Lookup(std::string_view content, std::string_view section, std::string_view key, std::string* value) {
   Profile profile = Parse(content);
-  Section* found_section = FindSection(profile, section);
-  const Key* found = found_section != nullptr ? FindKey(*found_section, key) : nullptr;
+  Section* found_section = FindNamed(profile.sections, section);
+  const Key* found = found_section != nullptr ? FindNamed(found_section->keys, key) : nullptr;
   if (found == nullptr || !found->has_value) return false;
   std::string_view v = found->value;
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);

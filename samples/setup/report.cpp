@@ -5,29 +5,21 @@
 #include <utility>
 #include <vector>
 
+#include "format/layout.h"
+#include "format/names.h"
 #include "szdd/szdd.h"
 
 namespace sample {
 
 namespace {
 
-const char kInfoFile[] = "qmrsetup.inf";
+using payload::EqualIgnoringAsciiCase;
+constexpr const char* kInfoFile = payload::kSetupInfoExpanded;
 
 std::string Trim(const std::string& text) {
   const std::size_t first = text.find_first_not_of(" \t\r");
   if (first == std::string::npos) return "";
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // The keys and values of one section of an INI text, in order; section names match
@@ -44,7 +36,7 @@ std::vector<std::pair<std::string, std::string>> Section(const std::string& ini,
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       const std::size_t close = line.find(']');
-      inside = close != std::string::npos && SameName(Trim(line.substr(1, close - 1)), section);
+      inside = close != std::string::npos && EqualIgnoringAsciiCase(Trim(line.substr(1, close - 1)), section);
       continue;
     }
     const std::size_t equals = line.find('=');
@@ -56,7 +48,7 @@ std::vector<std::pair<std::string, std::string>> Section(const std::string& ini,
 
 std::string ValueOf(const std::vector<std::pair<std::string, std::string>>& values, const std::string& key) {
   for (const auto& [name, value] : values)
-    if (SameName(name, key)) return value;
+    if (EqualIgnoringAsciiCase(name, key)) return value;
   return "";
 }
 
@@ -106,9 +98,9 @@ Report MakeReport(const std::string& program, const ReadBeside& read, const Show
   }
   text += "セットアップ情報ファイル: " + std::string(kInfoFile) + " (" + std::to_string(info->size()) + " バイト)\n";
 
-  const auto account = Section(*info, "Account");
-  text += "\nアカウントの初期設定 [Account]:\n";
-  for (const char* key : {"POP3Server", "SMTPServer"}) {
+  const auto account = Section(*info, payload::kPresetsSection);
+  text += "\nアカウントの初期設定 [" + std::string(payload::kPresetsSection) + "]:\n";
+  for (const char* key : {payload::kPop3Key, payload::kSmtpKey}) {
     const std::string value = ValueOf(account, key);
     text += "  " + Padded(key, 11) + "= " + (value.empty() ? "(未設定)" : show(value)) + "\n";
   }
