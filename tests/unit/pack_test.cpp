@@ -122,7 +122,7 @@ TEST(PackNames, TheSetupInformationFileMustBeTextInTheStubsCodePage) {
         EXPECT_EQ(problem, "") << c.text;
         EXPECT_EQ(pack::InfoTextWarning(text, code_page), "") << c.text;
       } else {
-        EXPECT_NE(problem.find(expected), std::string::npos) << c.text << ": " << problem;
+        EXPECT_THAT(problem, HasSubstr(expected)) << c.text << ": " << problem;
         EXPECT_THAT(ErrorOf([&] { pack::InfoTextForStub(text, code_page, false, "s.inf"); }), HasSubstr(problem));
       }
     }
@@ -202,7 +202,7 @@ TEST(PackNames, TheLauncherRuleDecidesWhichNamesAreRefused) {
       {"x ", "dot or a space"},           {"CON", "device"},            {"nul.txt", "device"},
       {"", "empty"},                      {std::string(255, 'a'), "at most 254"}};
   for (const auto& [name, reason] : bad)
-    EXPECT_NE(pack::EntryNameProblem(name, CodePage::kCp932).find(reason), std::string::npos) << name;
+    EXPECT_THAT(pack::EntryNameProblem(name, CodePage::kCp932), HasSubstr(reason)) << name;
   EXPECT_EQ(pack::EntryNameProblem(std::string(254, 'a'), CodePage::kCp932), "");
 }
 
@@ -546,9 +546,9 @@ TEST_F(PackFiles, ListAndVerifyReadASignedLauncherToItsCertificateTable) {
     WriteBytes(ws_.Path(launcher), f);
     const auto errors = VerifyErrors(launcher);
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].find(lie.problem), std::string::npos) << errors[0];
-    EXPECT_NE(errors[0].find("the launcher takes the set for damaged"), std::string::npos) << errors[0];
-    EXPECT_NE(pack::ListFile(ws_.Path(launcher), nullptr).damage.find(lie.problem), std::string::npos);
+    EXPECT_THAT(errors[0], HasSubstr(lie.problem));
+    EXPECT_THAT(errors[0], HasSubstr("the launcher takes the set for damaged"));
+    EXPECT_THAT(pack::ListFile(ws_.Path(launcher), nullptr).damage, HasSubstr(lie.problem));
   }
   Bytes padded(signed_file.begin(), signed_file.begin() + at);
   padded.insert(padded.end(), 8, 0);
@@ -556,7 +556,7 @@ TEST_F(PackFiles, ListAndVerifyReadASignedLauncherToItsCertificateTable) {
   WriteBytes(ws_.Path(launcher), padded);
   const auto errors = VerifyErrors(launcher);
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].find("the volume ends inside the header of entry"), std::string::npos) << errors[0];
+  EXPECT_THAT(errors[0], HasSubstr("the volume ends inside the header of entry"));
 }
 
 // Writes a composed set of these entries (not checked by the packer) as out/qmrsfx.
@@ -575,9 +575,9 @@ TEST_F(PackFiles, VerifyFailsWhenPathsOutgrowTheCleanupListOfTheTemporaryDirecto
   EXPECT_FALSE(v.sound());
   EXPECT_TRUE(v.limited);
   ASSERT_EQ(v.findings.size(), 1u);
-  EXPECT_NE(v.findings[0].text.find("entry 94 \"nnnn"), std::string::npos) << v.findings[0].text;
-  EXPECT_NE(v.findings[0].text.find("does not fit the clean-up list"), std::string::npos) << v.findings[0].text;
-  EXPECT_NE(v.findings[0].text.find("its names alone outgrow the launcher's limits"), std::string::npos);
+  EXPECT_THAT(v.findings[0].text, HasSubstr("entry 94 \"nnnn"));
+  EXPECT_THAT(v.findings[0].text, HasSubstr("does not fit the clean-up list"));
+  EXPECT_THAT(v.findings[0].text, HasSubstr("its names alone outgrow the launcher's limits"));
 }
 
 TEST(PackCleanup, TheLongestTemporaryDirectoryIsBoundByEachLimit) {
