@@ -68,6 +68,12 @@ class ExtractTest : public ::testing::Test {
 
   static void SetModulePath(const std::string& path) { std::strcpy(g_run.module_path, path.c_str()); }
   static void SetTempDir(const std::string& path) { std::strcpy(g_run.temp_dir, path.c_str()); }
+  // A new run's state: the launcher's path and the temporary directory, nothing else.
+  void NewRun() const {
+    ResetExtractionState();
+    SetModulePath(WindowsPath(launcher()));
+    SetTempDir(WindowsPath(temp_dir(), true));
+  }
 
   // The set total of a set: the sum of the data sizes of all its entries.
   static std::int32_t Total(const std::vector<VolumeSpec>& volumes) {

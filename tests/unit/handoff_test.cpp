@@ -28,9 +28,7 @@ TEST_F(HandoffTest, SetupFilesAreFoundWhateverTheLetterCaseAndMayBeStoredUncompr
 
   // Two stale spellings (a case-sensitive file system): the set's data goes into one of them,
   // and that one is expanded and started, never the other.
-  ResetExtractionState();
-  SetModulePath(WindowsPath(launcher()));
-  SetTempDir(WindowsPath(temp_dir(), true));
+  NewRun();
   std::filesystem::remove(temp_dir() / "qmrsetup.exe");
   WriteText(temp_dir() / "qmrsetup.ex_", "#!/bin/sh\necho stale lower\n");
   WriteText(temp_dir() / "QMRSETUP.EX_", "#!/bin/sh\necho stale upper\n");
@@ -50,9 +48,7 @@ TEST_F(HandoffTest, MissingSetupFileFailsTheRunAndRemovesWhatWasExpanded) {
   EXPECT_EQ(FileNames(temp_dir()), (std::vector<std::string>{"QMRSETUP.IN_"}));
   EXPECT_EQ(ReadText(temp_dir() / "QMRSETUP.IN_"), "foreign");
 
-  ResetExtractionState();
-  SetModulePath(WindowsPath(launcher()));
-  SetTempDir(WindowsPath(temp_dir(), true));
+  NewRun();
   std::filesystem::remove_all(temp_dir());
   std::filesystem::create_directories(temp_dir());
   WriteSet({{SetupProgramEntry()}});
@@ -88,9 +84,7 @@ TEST_F(HandoffTest, SetupProgramThatCannotBeStartedFailsTheRun) {
   platform().StartProcesses(true);
   ASSERT_EQ(ExtractAndLaunch(), 1) << "the expanded program is a shell script, which starts";
 
-  ResetExtractionState();
-  SetModulePath(WindowsPath(launcher()));
-  SetTempDir(WindowsPath(temp_dir(), true));
+  NewRun();
   WriteSet({{SetupInfoEntry(), {"qmrsetup.ex_", Compressed("MZ not a program here", 'e')}}});
   EXPECT_EQ(ExtractAndLaunch(), 0) << "a program no system runs";
   DeleteListedFiles(g_run.cleanup_list);
@@ -107,9 +101,7 @@ TEST_F(HandoffTest, SetupProgramThatNeedsElevationIsStartedThroughTheShell) {
   for (const Case c : {Case{ERROR_ELEVATION_REQUIRED, true, 1, 1}, Case{ERROR_ELEVATION_REQUIRED, false, 0, 1},
                        Case{ERROR_ACCESS_DENIED, true, 0, 0}}) {
     SCOPED_TRACE(std::to_string(c.create_error) + (c.shell_succeeds ? " shell ok" : " declined"));
-    ResetExtractionState();
-    SetModulePath(WindowsPath(launcher()));
-    SetTempDir(WindowsPath(temp_dir(), true));
+    NewRun();
     g_run.dialog = reinterpret_cast<HWND>(0x99);
     TestPlatform inner;
     WriteSet({{SetupInfoEntry(), SetupProgramEntry()}});

@@ -1,5 +1,6 @@
 // The packer library: entry names in the stubs' code pages, the volume layout, stamped
 // launchers, sets written to disk, and list/verify on sound sets and on each kind of damage.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -30,6 +31,7 @@ namespace {
 using pack::CodePage;
 using pack::PackEntry;
 using pack::PackError;
+using ::testing::HasSubstr;
 
 PackEntry Entry(const std::string& name, Bytes data, std::uint64_t time = 126254943067891234ULL) {
   return PackEntry{name, "src/" + name, time, std::move(data)};
@@ -120,28 +122,26 @@ TEST(PackNames, TheSetupInformationFileMustBeTextInTheStubsCodePage) {
         EXPECT_EQ(problem, "") << c.text;
         EXPECT_EQ(pack::InfoTextWarning(text, code_page), "") << c.text;
       } else {
-        EXPECT_NE(problem.find(expected), std::string::npos) << c.text << ": " << problem;
-        EXPECT_NE(ErrorOf([&] { pack::InfoTextForStub(text, code_page, false, "s.inf"); }).find(problem), std::string::npos);
+        EXPECT_THAT(problem, HasSubstr(expected)) << c.text << ": " << problem;
+        EXPECT_THAT(ErrorOf([&] { pack::InfoTextForStub(text, code_page, false, "s.inf"); }), HasSubstr(problem));
       }
     }
   }
   // The refusal names both fixes; --convert-inf converts UTF-8 (a byte-order mark dropped) and
   // refuses what code page 932 cannot write.
   const Bytes utf8_bytes(utf8.begin(), utf8.end());
-  EXPECT_NE(ErrorOf([&] { pack::InfoTextForStub(utf8_bytes, CodePage::kCp932, false, "s.inf"); })
-                .find("convert it (iconv -f UTF-8 -t CP932 s.inf > setup-cp932.inf) or give --convert-inf"),
-            std::string::npos);
+  EXPECT_THAT(ErrorOf([&] { pack::InfoTextForStub(utf8_bytes, CodePage::kCp932, false, "s.inf"); }),
+              HasSubstr("convert it (iconv -f UTF-8 -t CP932 s.inf > setup-cp932.inf) or give --convert-inf"));
   const std::string bom = "\xEF\xBB\xBF" + utf8;
   EXPECT_EQ(pack::InfoTextForStub(Bytes(bom.begin(), bom.end()), CodePage::kCp932, true, "s.inf"),
             Bytes(cp932.begin(), cp932.end()));
   EXPECT_EQ(pack::InfoTextForStub(utf8_bytes, CodePage::kUtf8, true, "s.inf"), utf8_bytes);
   const std::string korean = "a=한국\r\n";
-  EXPECT_NE(ErrorOf([&] { pack::InfoTextForStub(Bytes(korean.begin(), korean.end()), CodePage::kCp932, true, "s.inf"); })
-                .find("holds a character code page 932 cannot write"),
-            std::string::npos);
-  EXPECT_NE(ErrorOf([&] { pack::InfoTextForStub(Bytes(cp932.begin(), cp932.end()), CodePage::kCp932, true, "s.inf"); })
-                .find("takes a UTF-8 setup information file"),
-            std::string::npos);
+  const auto converted = [](const std::string& text) {
+    return ErrorOf([&] { pack::InfoTextForStub(Bytes(text.begin(), text.end()), CodePage::kCp932, true, "s.inf"); });
+  };
+  EXPECT_THAT(converted(korean), HasSubstr("holds a character code page 932 cannot write"));
+  EXPECT_THAT(converted(cp932), HasSubstr("takes a UTF-8 setup information file"));
 }
 
 TEST(PackNames, ListColumnsArePaddedByDisplayWidth) {
@@ -202,7 +202,7 @@ TEST(PackNames, TheLauncherRuleDecidesWhichNamesAreRefused) {
       {"x ", "dot or a space"},           {"CON", "device"},            {"nul.txt", "device"},
       {"", "empty"},                      {std::string(255, 'a'), "at most 254"}};
   for (const auto& [name, reason] : bad)
-    EXPECT_NE(pack::EntryNameProblem(name, CodePage::kCp932).find(reason), std::string::npos) << name;
+    EXPECT_THAT(pack::EntryNameProblem(name, CodePage::kCp932), HasSubstr(reason)) << name;
   EXPECT_EQ(pack::EntryNameProblem(std::string(254, 'a'), CodePage::kCp932), "");
 }
 
@@ -237,11 +237,11 @@ TEST(PackNames, SameFileNameFoldsAsciiLettersButNeverATrailByte) {
 
 TEST(PackEntries, RefusesNamesTheLauncherRejectsOrThatCollide) {
   auto check = [](std::vector<PackEntry> entries) { return ErrorOf([&] { pack::CheckEntries(&entries, CodePage::kUtf8); }); };
-  EXPECT_NE(check({Entry("a\\b.txt", {1})}).find("src/a\\b.txt: the entry name \"a\\b.txt\" has a directory part"),
-            std::string::npos);
-  EXPECT_NE(check({Entry("readme.tx_", {1}), Entry("README.TX_", {2})}).find("also the name of src/readme.tx_"),
-            std::string::npos);
-  EXPECT_NE(check({Entry("QMRSETUP.INF", {1})}).find("expands a setup file to"), std::string::npos);
+  EXPECT_THAT(check({Entry("a\\b.txt", {1})}),
+              HasSubstr("src/a\\b.txt: the entry name \"a\\b.txt\" has a directory part"));
+  EXPECT_THAT(check({Entry("readme.tx_", {1}), Entry("README.TX_", {2})}),
+              HasSubstr("also the name of src/readme.tx_"));
+  EXPECT_THAT(check({Entry("QMRSETUP.INF", {1})}), HasSubstr("expands a setup file to"));
 }
 
 TEST(PackEntries, TheSetTotalStaysWithinTheSigned32BitRange) {
@@ -285,10 +285,10 @@ TEST(PackLayout, VolumeOneHoldsTheSetTotalAloneWhenTheStubLeavesNoRoom) {
 }
 
 TEST(PackLayout, RefusesAStubThatFillsTheDiskAndAnEntryLargerThanADisk) {
-  EXPECT_NE(ErrorOf([] { pack::PlanVolumes(197, {}, 200); }).find("do not fit a disk of 200 bytes"), std::string::npos);
+  EXPECT_THAT(ErrorOf([] { pack::PlanVolumes(197, {}, 200); }), HasSubstr("do not fit a disk of 200 bytes"));
   EXPECT_NO_THROW(pack::PlanVolumes(100, Sized({181}), 200));
-  EXPECT_NE(ErrorOf([] { pack::PlanVolumes(100, Sized({182}), 200); }).find("src/a: its entry takes 197 bytes"),
-            std::string::npos);
+  EXPECT_THAT(ErrorOf([] { pack::PlanVolumes(100, Sized({182}), 200); }),
+              HasSubstr("src/a: its entry takes 197 bytes"));
 }
 
 TEST(PackCompose, TheLauncherIsStampedAndEveryVolumeReadsBackAsWritten) {
@@ -330,18 +330,15 @@ TEST(PackCompose, TheLauncherIsStampedAndEveryVolumeReadsBackAsWritten) {
 TEST(PackCompose, RefusesStubsThatAreNotLaunchersOrCarryDataAndLongVersions) {
   Bytes carrying = ElfStub();
   carrying.push_back(0);
-  EXPECT_NE(ErrorOf([&] { pack::ComposeSet(carrying, "1", {}, 1 << 20); }).find("already carries 1 bytes"),
-            std::string::npos);
-  EXPECT_NE(ErrorOf([] { pack::ComposeSet(Bytes(100, 'x'), "1", {}, 1 << 20); }).find("not a"), std::string::npos);
-  EXPECT_NE(ErrorOf([] { pack::ComposeSet(PeStub(), std::string(16, 'v'), {}, 1 << 20); }).find("at most 15"),
-            std::string::npos);
+  EXPECT_THAT(ErrorOf([&] { pack::ComposeSet(carrying, "1", {}, 1 << 20); }), HasSubstr("already carries 1 bytes"));
+  EXPECT_THAT(ErrorOf([] { pack::ComposeSet(Bytes(100, 'x'), "1", {}, 1 << 20); }), HasSubstr("not a"));
+  EXPECT_THAT(ErrorOf([] { pack::ComposeSet(PeStub(), std::string(16, 'v'), {}, 1 << 20); }), HasSubstr("at most 15"));
   // Stamping would break a signature: the launcher is signed after building.
   Bytes signed_stub = PeStub();
   SignLikeATool(&signed_stub);
-  EXPECT_NE(ErrorOf([&] { pack::ComposeSet(signed_stub, "1", {}, 1 << 20); })
-                .find("is signed (a certificate table of 64 bytes at offset 1024); build from the unsigned launcher "
-                      "and sign the set's launcher after building"),
-            std::string::npos);
+  EXPECT_THAT(ErrorOf([&] { pack::ComposeSet(signed_stub, "1", {}, 1 << 20); }),
+              HasSubstr("is signed (a certificate table of 64 bytes at offset 1024); build from the unsigned launcher "
+                        "and sign the set's launcher after building"));
 }
 
 // ---- Sets on disk ----
@@ -423,20 +420,20 @@ TEST_F(PackFiles, AWindowsStubGetsCp932NamesAndRefusesNamesItCannotWrite) {
   WriteText(ws_.Path("in/한국.txt"), "k");
   options_.files = {ws_.Path("in/한국.txt")};
   options_.out_dir = ws_.Path("other/out");
-  EXPECT_NE(ErrorOf([&] { Build(); }).find("cannot be written in code page 932"), std::string::npos);
+  EXPECT_THAT(ErrorOf([&] { Build(); }), HasSubstr("cannot be written in code page 932"));
   EXPECT_FALSE(std::filesystem::exists(ws_.Path("other")));
 }
 
 TEST_F(PackFiles, ARefusedBuildLeavesNothingBehindAndAnExistingSetUntouched) {
   options_.files.push_back(ws_.Path("in/missing.txt"));
-  EXPECT_NE(ErrorOf([&] { Build(); }).find("missing.txt: No such file"), std::string::npos);
+  EXPECT_THAT(ErrorOf([&] { Build(); }), HasSubstr("missing.txt: No such file"));
   EXPECT_FALSE(std::filesystem::exists(ws_.Path("out")));
 
   options_.files.pop_back();
   Build();
   const Bytes before = ReadBytes(ws_.Path("out/qmrsfx"));
   options_.version = "9.9";
-  EXPECT_NE(ErrorOf([&] { Build(); }).find("already holds a set"), std::string::npos);
+  EXPECT_THAT(ErrorOf([&] { Build(); }), HasSubstr("already holds a set"));
   EXPECT_EQ(ReadBytes(ws_.Path("out/qmrsfx")), before);
 }
 
@@ -478,8 +475,8 @@ TEST_F(PackFiles, ASetupInformationFileInAnotherCodePageIsRefusedOrConverted) {
   options_.stub = ws_.Path("in/qmrsfx.exe");
   options_.disk_size = pack::kFloppyDiskSize;
   WriteText(ws_.Path("in/setup.inf"), "[Files]\r\nソフト説明.tx_=ソフト説明.txt\r\n\r\n[Account]\r\n");
-  EXPECT_NE(ErrorOf([&] { Build(); }).find("setup.inf: the setup information file is UTF-8, not code page 932"),
-            std::string::npos);
+  EXPECT_THAT(ErrorOf([&] { Build(); }),
+              HasSubstr("setup.inf: the setup information file is UTF-8, not code page 932"));
   EXPECT_FALSE(std::filesystem::exists(ws_.Path("out")));
 
   options_.convert_info = true;
@@ -504,59 +501,11 @@ TEST_F(PackFiles, VerifyOfAVolumeSaysTheLauncherIsTheFileToGive) {
 TEST_F(PackFiles, AFailedWriteLeavesNoTemporaryFileAndNoLauncher) {
   std::filesystem::create_directories(ws_.Path("out/Disk2"));  // the rename onto it fails
   options_.force = true;
-  EXPECT_NE(ErrorOf([&] { Build(); }).find("cannot rename into place"), std::string::npos);
+  EXPECT_THAT(ErrorOf([&] { Build(); }), HasSubstr("cannot rename into place"));
   std::vector<std::string> left;
   for (const auto& item : std::filesystem::directory_iterator(ws_.Path("out")))
     left.push_back(item.path().filename().string());
   EXPECT_EQ(left, (std::vector<std::string>{"Disk2"}));
-}
-
-// ---- verify on damage ----
-
-TEST_F(PackFiles, VerifyFailsATruncatedVolume) {
-  Build();
-  Damage("out/Disk2", [](Bytes* b) { b->resize(b->size() - 10); });
-  const auto errors = VerifyErrors();
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].find("volume 2 (Disk2): the volume ends inside the data of entry"), std::string::npos);
-}
-
-TEST_F(PackFiles, VerifyFailsADisk2OfAnotherSet) {
-  // Only the setup information file on volume 1: the rest, the setup program too, is never read.
-  const std::vector<PackEntry> entries = SoundEntries();
-  const pack::ComposedSet set = pack::ComposeSet(
-      ElfStub(), "1.13a", entries, ElfStub().size() + 4 + pack::EntryRecordSize(12, entries[0].data.size()));
-  pack::WriteSetFiles(set, ws_.Path("out"), "qmrsfx", 0755, false);
-  Damage("out/Disk2", [](Bytes* b) { (*b)[0] ^= 1; });
-  const auto errors = VerifyErrors();
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].find("starts with the set total"), std::string::npos);
-}
-
-TEST_F(PackFiles, VerifyFailsAMissingDisk2) {
-  Build();
-  std::filesystem::remove(ws_.Path("out/Disk2"));
-  const auto errors = VerifyErrors();
-  ASSERT_FALSE(errors.empty());
-  EXPECT_NE(errors[0].find("Disk2 is missing"), std::string::npos);
-}
-
-TEST_F(PackFiles, VerifyFailsABadOffset) {
-  Build();
-  Damage("out/qmrsfx", [this](Bytes* b) {
-    std::string error;
-    pack::StampStub(b, static_cast<std::uint32_t>(kStubSize + 1), "1.13a", &error);
-  });
-  const auto errors = VerifyErrors();
-  ASSERT_FALSE(errors.empty());
-  EXPECT_EQ(errors[0], "the payload offset " + std::to_string(kStubSize + 1) +
-                           " is not where the launcher's executable image ends (" + std::to_string(kStubSize) +
-                           "), where volume 1 starts");
-  Damage("out/qmrsfx", [](Bytes* b) {
-    std::string error;
-    pack::StampStub(b, payload::kUnstampedOffset, "1.13a", &error);
-  });
-  EXPECT_NE(VerifyErrors().at(0).find("not stamped"), std::string::npos);
 }
 
 TEST_F(PackFiles, ListAndVerifyReadASignedLauncherToItsCertificateTable) {
@@ -597,9 +546,9 @@ TEST_F(PackFiles, ListAndVerifyReadASignedLauncherToItsCertificateTable) {
     WriteBytes(ws_.Path(launcher), f);
     const auto errors = VerifyErrors(launcher);
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].find(lie.problem), std::string::npos) << errors[0];
-    EXPECT_NE(errors[0].find("the launcher takes the set for damaged"), std::string::npos) << errors[0];
-    EXPECT_NE(pack::ListFile(ws_.Path(launcher), nullptr).damage.find(lie.problem), std::string::npos);
+    EXPECT_THAT(errors[0], HasSubstr(lie.problem));
+    EXPECT_THAT(errors[0], HasSubstr("the launcher takes the set for damaged"));
+    EXPECT_THAT(pack::ListFile(ws_.Path(launcher), nullptr).damage, HasSubstr(lie.problem));
   }
   Bytes padded(signed_file.begin(), signed_file.begin() + at);
   padded.insert(padded.end(), 8, 0);
@@ -607,54 +556,13 @@ TEST_F(PackFiles, ListAndVerifyReadASignedLauncherToItsCertificateTable) {
   WriteBytes(ws_.Path(launcher), padded);
   const auto errors = VerifyErrors(launcher);
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].find("the volume ends inside the header of entry"), std::string::npos) << errors[0];
+  EXPECT_THAT(errors[0], HasSubstr("the volume ends inside the header of entry"));
 }
 
 // Writes a composed set of these entries (not checked by the packer) as out/qmrsfx.
 void WriteComposed(const Workspace& ws, const std::vector<PackEntry>& entries, std::uint64_t disk_size = 1 << 20) {
   const pack::ComposedSet set = pack::ComposeSet(ElfStub(), "1.13a", entries, disk_size);
   pack::WriteSetFiles(set, ws.Path("out"), "qmrsfx", 0755, true);
-}
-
-TEST_F(PackFiles, VerifyFailsAMissingSetupFile) {
-  std::vector<PackEntry> entries = SoundEntries();
-  entries.erase(entries.begin() + 1);
-  WriteComposed(ws_, entries);
-  EXPECT_EQ(VerifyErrors(), (std::vector<std::string>{
-                                "the set has no qmrsetup.ex_ (the setup program); the launcher shows its error message"}));
-}
-
-TEST_F(PackFiles, VerifyFailsANameWithADirectoryPart) {
-  std::vector<PackEntry> entries = SoundEntries();
-  entries.push_back(Entry("..\\evil.txt", {1, 2, 3}));
-  WriteComposed(ws_, entries);
-  const auto errors = VerifyErrors();
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].find("entry 5 \"..\\evil.txt\": the name has a directory part"), std::string::npos);
-}
-
-TEST_F(PackFiles, VerifyFailsASetupFileThatDoesNotExpandWhole) {
-  std::vector<PackEntry> entries = SoundEntries();
-  entries[0].data.resize(entries[0].data.size() - 3);
-  WriteComposed(ws_, entries);
-  const auto errors = VerifyErrors();
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].find("qmrsetup.in_ (the setup information file) does not expand"), std::string::npos);
-}
-
-TEST_F(PackFiles, VerifyFailsAVolumeTheLauncherNeverReads) {
-  std::vector<PackEntry> entries = SoundEntries();
-  std::uint64_t records = 0;
-  for (const PackEntry& e : entries) records += pack::EntryRecordSize(e.name.size(), e.data.size());
-  entries.push_back(Entry("late.txt", {}));  // past the set total, on a volume of its own
-  const pack::ComposedSet set = pack::ComposeSet(ElfStub(), "1.13a", entries, ElfStub().size() + 4 + records);
-  pack::WriteSetFiles(set, ws_.Path("out"), "qmrsfx", 0755, false);
-  ASSERT_EQ(set.volumes.back(), (std::vector<std::size_t>{4}));
-  // The launcher extracts the set and starts its setup program: sound, with the warning.
-  const pack::Verification v = pack::VerifySet(ws_.Path("out/qmrsfx"), "");
-  EXPECT_TRUE(v.sound());
-  ASSERT_EQ(v.findings.size(), 1u);
-  EXPECT_NE(v.findings[0].text.find("Disk2 is never read"), std::string::npos) << v.findings[0].text;
 }
 
 TEST_F(PackFiles, VerifyFailsWhenPathsOutgrowTheCleanupListOfTheTemporaryDirectory) {
@@ -667,21 +575,9 @@ TEST_F(PackFiles, VerifyFailsWhenPathsOutgrowTheCleanupListOfTheTemporaryDirecto
   EXPECT_FALSE(v.sound());
   EXPECT_TRUE(v.limited);
   ASSERT_EQ(v.findings.size(), 1u);
-  EXPECT_NE(v.findings[0].text.find("entry 94 \"nnnn"), std::string::npos) << v.findings[0].text;
-  EXPECT_NE(v.findings[0].text.find("does not fit the clean-up list"), std::string::npos) << v.findings[0].text;
-  EXPECT_NE(v.findings[0].text.find("its names alone outgrow the launcher's limits"), std::string::npos);
-}
-
-TEST_F(PackFiles, VerifyWarnsOfASetupInformationFileInAnotherCodePage) {
-  std::vector<PackEntry> entries = SoundEntries();
-  entries[0].data = Szdd("[Files]\r\n\x83\x5C\x83\x74\x83\x67.tx_=x\r\n");  // code page 932 for the Linux launcher
-  WriteComposed(ws_, entries);
-  const pack::Verification v = pack::VerifySet(ws_.Path("out/qmrsfx"), "");
-  EXPECT_TRUE(v.sound());
-  ASSERT_EQ(v.findings.size(), 1u);
-  EXPECT_EQ(v.findings[0].text,
-            "qmrsetup.in_ (the setup information file) is not UTF-8 (code page 932?), but the Linux launcher writes its "
-            "presets into it in UTF-8 and would damage it; build the set again from a converted file");
+  EXPECT_THAT(v.findings[0].text, HasSubstr("entry 94 \"nnnn"));
+  EXPECT_THAT(v.findings[0].text, HasSubstr("does not fit the clean-up list"));
+  EXPECT_THAT(v.findings[0].text, HasSubstr("its names alone outgrow the launcher's limits"));
 }
 
 TEST(PackCleanup, TheLongestTemporaryDirectoryIsBoundByEachLimit) {
@@ -717,13 +613,81 @@ std::vector<PackEntry> FillingTheCleanupList(std::vector<PackEntry> entries, std
 TEST_F(PackFiles, VerifyCallsASetSoundExactlyWhenTheLauncherExtractsIt) {
   const std::size_t temp_size = WindowsPath(ws_.Path("tmp"), true).size();
   const auto sized = [](std::size_t n) { return Entry("data.bin", RandomBytes(n, 5)); };
+  // A fresh set: built from the fixture's sources, or composed of these entries.
+  const auto built = [&] {
+    std::filesystem::remove_all(ws_.Path("out"));
+    Build();
+  };
+  const auto composed = [&](const std::vector<PackEntry>& entries, std::uint64_t disk_size = 1 << 20) {
+    std::filesystem::remove_all(ws_.Path("out"));
+    WriteComposed(ws_, entries, disk_size);
+  };
+  const auto stamped = [&](std::uint32_t offset) {
+    Damage("out/qmrsfx", [offset](Bytes* b) {
+      std::string error;
+      pack::StampStub(b, offset, "1.13a", &error);
+    });
+  };
+  std::uint64_t records = 0;  // what the sound entries take on a volume
+  for (const PackEntry& e : SoundEntries()) records += pack::EntryRecordSize(e.name.size(), e.data.size());
+  const std::string offset = std::to_string(kStubSize + 1);
   struct Case {
     std::string name;
     std::function<void()> make;
     bool sound;
-    std::string error;
+    std::string error;       // part of the first error, or of the first warning of a sound set
+    std::size_t count = 0;   // how many errors (warnings of a sound set) there are; 0: not checked
+    std::string exactly{};   // the whole of the first one, when it is checked to the letter
     std::string temp_dir = "tmp";  // the temporary directory, in the workspace
   } cases[] = {
+      {"a truncated volume", [&] {
+         built();
+         Damage("out/Disk2", [](Bytes* b) { b->resize(b->size() - 10); });
+       }, false, "volume 2 (Disk2): the volume ends inside the data of entry", 1},
+      {"a Disk2 of another set", [&] {
+         // Only the setup information file on volume 1: the rest, the setup program too, is on Disk2.
+         const std::vector<PackEntry> entries = SoundEntries();
+         composed(entries, ElfStub().size() + 4 + pack::EntryRecordSize(12, entries[0].data.size()));
+         Damage("out/Disk2", [](Bytes* b) { (*b)[0] ^= 1; });
+       }, false, "starts with the set total", 1},
+      {"a missing Disk2", [&] {
+         built();
+         std::filesystem::remove(ws_.Path("out/Disk2"));
+       }, false, "Disk2 is missing"},
+      {"a payload offset past the image", [&] {
+         built();
+         stamped(static_cast<std::uint32_t>(kStubSize + 1));
+       }, false, "", 0, "the payload offset " + offset + " is not where the launcher's executable image ends (" +
+                            std::to_string(kStubSize) + "), where volume 1 starts"},
+      {"an unstamped launcher", [&] { stamped(payload::kUnstampedOffset); }, false, "not stamped"},
+      {"no setup program", [&] {
+         std::vector<PackEntry> entries = SoundEntries();
+         entries.erase(entries.begin() + 1);
+         composed(entries);
+       }, false, "", 1, "the set has no qmrsetup.ex_ (the setup program); the launcher shows its error message"},
+      {"a name with a directory part", [&] {
+         std::vector<PackEntry> entries = SoundEntries();
+         entries.push_back(Entry("..\\evil.txt", {1, 2, 3}));
+         composed(entries);
+       }, false, "entry 5 \"..\\evil.txt\": the name has a directory part", 1},
+      {"a setup information file that does not expand whole", [&] {
+         std::vector<PackEntry> entries = SoundEntries();
+         entries[0].data.resize(entries[0].data.size() - 3);
+         composed(entries);
+       }, false, "qmrsetup.in_ (the setup information file) does not expand", 1},
+      {"a volume the launcher never reads: sound, with the warning", [&] {
+         std::vector<PackEntry> entries = SoundEntries();
+         entries.push_back(Entry("late.txt", {}));  // past the set total, on a volume of its own
+         composed(entries, ElfStub().size() + 4 + records);
+         ASSERT_EQ(pack::ListFile(ws_.Path("out/Disk2"), nullptr).entries.size(), 1u);
+       }, true, "Disk2 is never read", 1},
+      {"a setup information file in code page 932 for the Linux launcher", [&] {
+         std::vector<PackEntry> entries = SoundEntries();
+         entries[0].data = Szdd("[Files]\r\n\x83\x5C\x83\x74\x83\x67.tx_=x\r\n");
+         composed(entries);
+       }, true, "", 1, "qmrsetup.in_ (the setup information file) is not UTF-8 (code page 932?), but the Linux "
+                       "launcher writes its presets into it in UTF-8 and would damage it; build the set again from a "
+                       "converted file"},
       {"an entry with a negative size", [&] {
          std::vector<PackEntry> entries = SoundEntries();
          entries.insert(entries.begin() + 2, Entry("negative.txt", {}));
@@ -748,7 +712,7 @@ TEST_F(PackFiles, VerifyCallsASetSoundExactlyWhenTheLauncherExtractsIt) {
       {"a set missing Disk10", [&] { std::filesystem::remove(ws_.Path("out/Disk10")); }, false,
        "Disk10 is missing beside the launcher"},
       {"a temporary directory too deep for LZ32's path", [&] { WriteComposed(ws_, SoundEntries()); }, false,
-       "qmrsetup.in_ (the setup information file): its path takes", "tmp/" + std::string(120, 'd')},
+       "qmrsetup.in_ (the setup information file): its path takes", 0, "", "tmp/" + std::string(120, 'd')},
       {"a setup program that does not expand whole", [&] {
          std::vector<PackEntry> entries = SoundEntries();
          entries[1].data.resize(entries[1].data.size() - 2);
@@ -785,8 +749,17 @@ TEST_F(PackFiles, VerifyCallsASetSoundExactlyWhenTheLauncherExtractsIt) {
     const pack::Verification v = pack::VerifySet(ws_.Path(launcher), temp);
     EXPECT_EQ(LauncherExtracts(ws_.Path(launcher), ReadBytes(ws_.Path(launcher)), temp), c.sound);
     EXPECT_EQ(v.sound(), c.sound) << (v.findings.empty() ? "" : v.findings[0].text);
+    std::vector<std::string> said;  // the errors, or the warnings of a sound set
+    for (const pack::Finding& f : v.findings)
+      if (f.error != c.sound) said.push_back(f.text);
+    if (c.count != 0) {
+      EXPECT_EQ(said.size(), c.count);
+    }
+    if (!c.exactly.empty()) {
+      EXPECT_EQ(said.at(0), c.exactly);
+    }
     if (!c.error.empty()) {
-      EXPECT_NE(v.findings.at(0).text.find(c.error), std::string::npos) << v.findings[0].text;
+      EXPECT_THAT(said.at(0), HasSubstr(c.error));
     }
   }
 }
@@ -807,8 +780,8 @@ TEST_F(PackFiles, ABuildWhoseSetDoesNotReadBackFails) {
   // The launcher's engine cannot open the Disk2 the build has just written.
   testing_platform::TestPlatform platform;
   platform.InjectFault(testing_platform::Op::kCreateFileA, 1, testing_platform::Fault::kFail, "Disk2");
-  EXPECT_NE(ErrorOf([&] { Build(); }).find("the set written does not read back: Disk2 is missing beside the launcher"),
-            std::string::npos);
+  EXPECT_THAT(ErrorOf([&] { Build(); }),
+              HasSubstr("the set written does not read back: Disk2 is missing beside the launcher"));
 }
 
 }  // namespace

@@ -32,6 +32,19 @@ class ShellTest : public ExtractTest {
   static std::vector<VolumeSpec> SampleSet() {
     return {{{"readme.txt", ToBytes("read me")}, SetupInfoEntry()}, {SetupProgramEntry(), {"data.bin", RandomBytes(50000, 9)}}};
   }
+
+  // Sets up a run of its own on `inner`: an empty temporary directory and the sample set,
+  // Disk2 left out unless `disk2`.
+  void FreshRun(TestPlatform& inner, bool disk2) {
+    ResetExtractionState();
+    std::filesystem::remove_all(temp_dir());
+    std::filesystem::create_directories(temp_dir());
+    inner.SetModulePath(WindowsPath(launcher()));
+    inner.SetTempPath(WindowsPath(temp_dir(), true));
+    WriteSet(SampleSet());
+    if (!disk2) std::filesystem::remove(launcher_dir() / "Disk2");
+    inner.SetCustomResource(payload::kOffsetResourceId, LE32(64));
+  }
 };
 
 TEST_F(ShellTest, SuccessfulRunEndsSilentlyWithTheSetupProgramStarted) {
@@ -164,16 +177,8 @@ TEST_F(ShellTest, EnterAndEscDuringTheExtractionAreIgnored) {
 TEST_F(ShellTest, KeyArrivingAfterTheWorkerFinishedHasTheEffectOfTheWorkersOutcome) {
   for (const bool success : {true, false}) {
     SCOPED_TRACE(success ? "success, Esc first" : "failure, Enter first");
-    ResetExtractionState();
-    std::filesystem::remove_all(temp_dir());
-    std::filesystem::create_directories(temp_dir());
     TestPlatform inner;
-    inner.SetModulePath(WindowsPath(launcher()));
-    inner.SetTempPath(WindowsPath(temp_dir(), true));
-    const auto set = SampleSet();
-    WriteSet(set);
-    if (!success) std::filesystem::remove(launcher_dir() / "Disk2");
-    inner.SetCustomResource(payload::kOffsetResourceId, LE32(64));
+    FreshRun(inner, success);
     inner.AnswerMessageBoxes(success ? std::vector<int>{IDYES} : std::vector<int>{IDYES, IDCANCEL, IDOK});
     // The key lands in the queue after the finished flag is set and before the worker's command.
     inner.BeforePostMessage([&](HWND dialog, UINT, WPARAM, LPARAM) {
@@ -201,21 +206,13 @@ TEST_F(ShellTest, MessageBoxesThatCannotBeShownNeverLeaveFilesBehind) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ResetExtractionState();
-    std::filesystem::remove_all(temp_dir());
-    std::filesystem::create_directories(temp_dir());
     TestPlatform inner;
-    inner.SetModulePath(WindowsPath(launcher()));
-    inner.SetTempPath(WindowsPath(temp_dir(), true));
-    const auto set = SampleSet();
-    WriteSet(set);
-    if (!c.disk2) std::filesystem::remove(launcher_dir() / "Disk2");
+    FreshRun(inner, c.disk2);
     if (std::string(c.what).rfind("error", 0) == 0) {
-      Bytes cut = Volume(Total(set), set[0]);
+      Bytes cut = Volume(Total(SampleSet()), SampleSet()[0]);
       cut.resize(cut.size() - 3);
       WriteLauncher(cut);
     }
-    inner.SetCustomResource(payload::kOffsetResourceId, LE32(64));
     inner.AnswerMessageBoxes({IDYES});
     inner.InjectFault(Op::kMessageBoxA, c.failing_box);
     RunLauncher();

@@ -19,13 +19,15 @@ namespace {
 const std::string kSo = "\x83\x5C";
 const std::string kHyo = "\x95\x5C";
 
+// A path or directory, the code page it is read in, and what it becomes.
+struct TextCase {
+  std::string text;
+  LeadBytePredicate code_page;
+  std::string expected;
+};
+
 TEST(TextRules, ReplaceFileNameWalksByCharactersOfTheCodePage) {
-  struct Case {
-    std::string path;
-    LeadBytePredicate code_page;
-    std::string expected;
-  };
-  const Case cases[] = {
+  const TextCase cases[] = {
       {"C:\\dl\\qmrsfx.exe", IsLeadByteCp932, "C:\\dl\\Disk2"},
       {"C:\\dl\\" + kSo + "\x83\x74\x83\x67.exe", IsLeadByteCp932, "C:\\dl\\Disk2"},
       {"C:\\" + kHyo + "\\setup.exe", IsLeadByteCp932, "C:\\" + kHyo + "\\Disk2"},
@@ -38,11 +40,11 @@ TEST(TextRules, ReplaceFileNameWalksByCharactersOfTheCodePage) {
       {"\\\\server\\share\\q.exe", IsLeadByteCp932, "\\\\server\\share\\Disk2"},
       {"", IsLeadByteCp932, ""},
   };
-  for (const Case& c : cases) {
+  for (const TextCase& c : cases) {
     char path[260] = {};
-    c.path.copy(path, sizeof path - 1);
-    EXPECT_TRUE(ReplaceFileName(path, sizeof path, "Disk2", c.code_page)) << c.path;
-    EXPECT_EQ(std::string(path), c.expected) << c.path;
+    c.text.copy(path, sizeof path - 1);
+    EXPECT_TRUE(ReplaceFileName(path, sizeof path, "Disk2", c.code_page)) << c.text;
+    EXPECT_EQ(std::string(path), c.expected) << c.text;
   }
 }
 
@@ -57,23 +59,18 @@ TEST(TextRules, ReplaceFileNameNeverWritesBeyondItsText) {
 }
 
 TEST(TextRules, TemporaryDirectoryGetsOneTrailingBackslash) {
-  struct Case {
-    std::string dir;
-    LeadBytePredicate code_page;
-    std::string expected;
-  };
-  const Case cases[] = {
+  const TextCase cases[] = {
       {"C:\\TEMP", IsLeadByteCp932, "C:\\TEMP\\"},
       {"C:\\TEMP\\", IsLeadByteCp932, "C:\\TEMP\\"},
       {"", IsLeadByteCp932, "\\"},
       {"C:\\" + kSo, IsLeadByteCp932, "C:\\" + kSo + "\\"},  // ends in a character, not a backslash
       {"C:\\" + kSo, IsLeadByteNone, "C:\\" + kSo},
   };
-  for (const Case& c : cases) {
+  for (const TextCase& c : cases) {
     char dir[260] = {};
-    c.dir.copy(dir, sizeof dir - 1);
-    EXPECT_TRUE(AppendBackslashIfMissing(dir, sizeof dir, c.code_page)) << c.dir;
-    EXPECT_EQ(std::string(dir), c.expected) << c.dir;
+    c.text.copy(dir, sizeof dir - 1);
+    EXPECT_TRUE(AppendBackslashIfMissing(dir, sizeof dir, c.code_page)) << c.text;
+    EXPECT_EQ(std::string(dir), c.expected) << c.text;
   }
   char full[260];
   std::string text(259, 't');

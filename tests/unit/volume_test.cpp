@@ -7,6 +7,12 @@ namespace {
 
 class VolumeTest : public ExtractTest {
  protected:
+  // The run has read volume `number` of a set of `total` bytes.
+  static void ReadingVolume(int number, std::int32_t total) {
+    g_run.volume_number = number;
+    g_run.set_total = total;
+  }
+
   // Opens the next volume and, when it opened, reads what follows its set total.
   Bytes OpenAndReadRest(bool* opened) {
     HANDLE volume = OpenNextVolume();
@@ -191,8 +197,7 @@ TEST_F(VolumeTest, SignedLaunchersVolumeOneStopsAtItsCertificateTable) {
 }
 
 TEST_F(VolumeTest, FollowingVolumeIsOpenedBesideTheLauncherAndRewritesTheModulePath) {
-  g_run.set_total = 77;
-  g_run.volume_number = 1;
+  ReadingVolume(1, 77);
   WriteDisk(2, VolumeBuilder(77).Raw({5}).bytes());
   bool opened;
   EXPECT_EQ(OpenAndReadRest(&opened), Bytes{5});
@@ -202,8 +207,7 @@ TEST_F(VolumeTest, FollowingVolumeIsOpenedBesideTheLauncherAndRewritesTheModuleP
 }
 
 TEST_F(VolumeTest, VolumeNumbersOfSeveralDigitsHaveNoLeadingZeros) {
-  g_run.set_total = 1;
-  g_run.volume_number = 9;
+  ReadingVolume(9, 1);
   SetModulePath(WindowsPath(launcher_dir() / "Disk9"));
   WriteDisk(10, VolumeBuilder(1).bytes());
   bool opened;
@@ -213,8 +217,7 @@ TEST_F(VolumeTest, VolumeNumbersOfSeveralDigitsHaveNoLeadingZeros) {
 }
 
 TEST_F(VolumeTest, MissingDiskIsPromptedForAndCancelStopsTheRun) {
-  g_run.set_total = 5;
-  g_run.volume_number = 1;
+  ReadingVolume(1, 5);
   g_run.dialog = reinterpret_cast<HWND>(0x1234);
   platform().AnswerMessageBoxes({IDCANCEL});
   EXPECT_EQ(OpenNextVolume(), INVALID_HANDLE_VALUE);
@@ -228,8 +231,7 @@ TEST_F(VolumeTest, MissingDiskIsPromptedForAndCancelStopsTheRun) {
 }
 
 TEST_F(VolumeTest, DiskThatIsMissingShortOrOfAnotherSetIsPromptedForUntilTheRightOneIsInserted) {
-  g_run.set_total = 5;
-  g_run.volume_number = 1;
+  ReadingVolume(1, 5);
   WriteDisk(2, VolumeBuilder(6).bytes());  // another set
   int prompts = 0;
   platform().OnMessageBox([&](const testing_platform::MessageBoxCall& box) {
@@ -248,8 +250,7 @@ TEST_F(VolumeTest, DiskThatIsMissingShortOrOfAnotherSetIsPromptedForUntilTheRigh
 }
 
 TEST_F(VolumeTest, LauncherStartedFromANetworkPathFailsWithoutPrompt) {
-  g_run.set_total = 5;
-  g_run.volume_number = 1;
+  ReadingVolume(1, 5);
   SetModulePath("\\\\server\\share\\qmrsfx.exe");
   EXPECT_EQ(OpenNextVolume(), INVALID_HANDLE_VALUE);
   EXPECT_EQ(g_run.user_cancelled, 0);
@@ -258,8 +259,7 @@ TEST_F(VolumeTest, LauncherStartedFromANetworkPathFailsWithoutPrompt) {
 }
 
 TEST_F(VolumeTest, FollowingVolumeWhosePathDoesNotFitFailsWithoutPrompt) {
-  g_run.set_total = 5;
-  g_run.volume_number = 1;
+  ReadingVolume(1, 5);
   const std::string deep = "Z:\\" + std::string(250, 'd') + "\\q";  // 255 bytes; "Disk2" makes 259 + 0
   SetModulePath(deep);
   platform().AnswerMessageBoxes({IDCANCEL});
@@ -276,8 +276,7 @@ TEST_F(VolumeTest, FollowingVolumeWhosePathDoesNotFitFailsWithoutPrompt) {
 }
 
 TEST_F(VolumeTest, PromptNamesTheDriveAsTheLauncherPathGivesIt) {
-  g_run.set_total = 5;
-  g_run.volume_number = 2;
+  ReadingVolume(2, 5);
   SetModulePath("q:\\setup\\Disk2");
   platform().AnswerMessageBoxes({IDCANCEL});
   EXPECT_EQ(OpenNextVolume(), INVALID_HANDLE_VALUE);
