@@ -186,6 +186,10 @@ TEST(PackNames, TheInstalledStubIsBesideQmrpackExeOrInTheShareDirectoryOfItsPref
   EXPECT_EQ(pack::InstalledStubFor("/kit/qmrpack-1.13a-windows/qmrpack.exe", true),
             "/kit/qmrpack-1.13a-windows/qmrsfx.exe");
   EXPECT_EQ(pack::PathText(pack::PathFromUtf8("src-ü한/ソフト.txt")), "src-ü한/ソフト.txt");
+  // The launcher's form of a path is the POSIX layer's: refused where it would name another file.
+  EXPECT_EQ(pack::WindowsForm("/tmp/a b/set/qmrsfx"), "Z:\\tmp\\a b\\set\\qmrsfx");
+  for (const char* other : {"/tmp/a\\b/qmrsfx", "/tmp/set/qmrsfx.", "/tmp/set/qmrsfx ", "/tmp/a?b/qmrsfx"})
+    EXPECT_THROW(pack::WindowsForm(other), pack::PackError) << other;
 }
 
 TEST(PackNames, TheLauncherRuleDecidesWhichNamesAreRefused) {
@@ -670,6 +674,11 @@ TEST_F(PackFiles, VerifyCallsASetSoundExactlyWhenTheLauncherExtractsIt) {
          entries.push_back(Entry("..\\evil.txt", {1, 2, 3}));
          composed(entries);
        }, false, "entry 5 \"..\\evil.txt\": the name has a directory part", 1},
+      {"a path past the launcher's texts", [&] {
+         std::vector<PackEntry> entries = SoundEntries();
+         entries.push_back(Entry(std::string(200, 'n'), {1}));
+         composed(entries);
+       }, false, "its path takes", 1, "", "tmp/" + std::string(60, 'd')},
       {"a setup information file that does not expand whole", [&] {
          std::vector<PackEntry> entries = SoundEntries();
          entries[0].data.resize(entries[0].data.size() - 3);
