@@ -47,9 +47,7 @@ TEST_F(EngineTest, EntriesAreCopiedInChunksOfTheCopyBuffer) {
   };
   for (const Case c : {Case{0, 0}, Case{16384, 1}, Case{16385, 2}, Case{3 * 16384, 3}}) {
     SCOPED_TRACE(c.size);
-    ResetExtractionState();
-    SetModulePath(WindowsPath(launcher()));
-    SetTempDir(WindowsPath(temp_dir(), true));
+    NewRun();
     TestPlatform counting;
     const VolumeSpec volume = {{"data", RandomBytes(c.size, 5)}};
     counting.SetCustomResource(payload::kOffsetResourceId, LE32(0));
@@ -114,9 +112,7 @@ TEST_F(EngineTest, SignedLauncherIsExtractedUpToItsCertificateTableWhateverItsAl
   std::vector<std::size_t> alignments;
   for (std::size_t tail = 0; tail < 8; ++tail) {
     SCOPED_TRACE(tail);
-    ResetExtractionState();
-    SetModulePath(WindowsPath(launcher()));
-    SetTempDir(WindowsPath(temp_dir(), true));
+    NewRun();
     std::filesystem::remove_all(temp_dir());
     std::filesystem::create_directories(temp_dir());
     const VolumeSpec volume = {SetupInfoEntry(), SetupProgramEntry(), {"tail", RandomBytes(tail, 4)}};
@@ -142,9 +138,7 @@ TEST_F(EngineTest, SignedSetFollowsItsDisksAndPromptsForAMissingOne) {
   EXPECT_EQ(g_run.volume_number, 3);
 
   // Without Disk2 the user is asked for it: the table is not read as further entries.
-  ResetExtractionState();
-  SetModulePath(WindowsPath(launcher()));
-  SetTempDir(WindowsPath(temp_dir(), true));
+  NewRun();
   std::strcpy(g_run.version, "1.13a");
   std::filesystem::remove(launcher_dir() / "Disk2");
   platform().AnswerMessageBoxes({IDCANCEL});
@@ -194,9 +188,7 @@ TEST_F(EngineTest, LyingSecurityDirectoryOrBytesBeforeTheTableFailTheRunAsDamage
   };
   for (const auto& [what, bytes] : cases) {
     SCOPED_TRACE(what);
-    ResetExtractionState();
-    SetModulePath(WindowsPath(launcher()));
-    SetTempDir(WindowsPath(temp_dir(), true));
+    NewRun();
     WriteLauncherFile(bytes);
     EXPECT_EQ(ExtractAndLaunch(), 0);
     EXPECT_EQ(g_run.user_cancelled, 0);
@@ -216,9 +208,7 @@ TEST_F(EngineTest, EmptySetHandsOverAtOnceAndNeedsSetupFilesAlreadyThere) {
   EXPECT_EQ(ExtractAndLaunch(), 0);
   EXPECT_TRUE(CleanupPaths().empty());
 
-  ResetExtractionState();
-  SetModulePath(WindowsPath(launcher()));
-  SetTempDir(WindowsPath(temp_dir(), true));
+  NewRun();
   WriteBytes(temp_dir() / "qmrsetup.in_", SetupInfoEntry().data);
   WriteBytes(temp_dir() / "qmrsetup.ex_", SetupProgramEntry().data);
   EXPECT_EQ(ExtractAndLaunch(), 1);
@@ -243,9 +233,7 @@ TEST_F(EngineTest, VolumeEndingInsideAnEntryFailsTheRunWithEverythingCreatedList
   for (std::size_t cut : {first_entry_end + 3, first_entry_end + 9, first_entry_end + 18, first_entry_end + 22,
                           whole.size() - 1}) {
     SCOPED_TRACE(cut);
-    ResetExtractionState();
-    SetModulePath(WindowsPath(launcher()));
-    SetTempDir(WindowsPath(temp_dir(), true));
+    NewRun();
     std::filesystem::remove_all(temp_dir());
     std::filesystem::create_directories(temp_dir());
     WriteLauncher(Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)));
@@ -264,9 +252,7 @@ TEST_F(EngineTest, NamesThatWouldLeaveTheTemporaryDirectoryFailTheRunBeforeAnyth
                                           "x ",       "CON",     "nul.txt",   "a:b",    ""};
   for (const std::string& name : names) {
     SCOPED_TRACE("name '" + name + "'");
-    ResetExtractionState();
-    SetModulePath(WindowsPath(launcher()));
-    SetTempDir(WindowsPath(temp_dir(), true));
+    NewRun();
     WriteLauncher(VolumeBuilder(8).Entry("ok", ToBytes("1234")).Entry(name, ToBytes("evil")).bytes());
     EXPECT_EQ(ExtractAndLaunch(), 0);
     EXPECT_EQ(CleanupPaths(), std::vector<std::string>{TempPath("ok")});
@@ -287,9 +273,7 @@ TEST_F(EngineTest, PathsThatDoNotFitTheTextsOrTheCleanupListFailBeforeTheFileIsC
   EXPECT_EQ(FileNames(deep), std::vector<std::string>{"123456789"});
 
   // The clean-up list holds 8192 bytes with its final empty string: fill it to the last path.
-  ResetExtractionState();
-  SetModulePath(WindowsPath(launcher()));
-  SetTempDir(WindowsPath(temp_dir(), true));
+  NewRun();
   const std::size_t path_bytes = std::strlen(g_run.temp_dir) + 200 + 1;
   const std::size_t fitting = (8192 - 1) / path_bytes;
   VolumeBuilder builder(static_cast<std::int32_t>(fitting + 1));
@@ -362,9 +346,7 @@ TEST_F(EngineTest, EveryInjectedFailureEndsCleanly) {
                    std::to_string(static_cast<int>(injection.fault)) + " call " + std::to_string(nth));
       std::filesystem::remove_all(temp_dir());
       std::filesystem::create_directories(temp_dir());
-      ResetExtractionState();
-      SetModulePath(WindowsPath(launcher()));
-      SetTempDir(WindowsPath(temp_dir(), true));
+      NewRun();
       std::strcpy(g_run.pop3_server, "pop.example.jp");
       TestPlatform faulty;
       WriteSet(set);
