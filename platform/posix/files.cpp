@@ -231,18 +231,14 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
   DWORD error;
   bool existed = false;
   const int fd = OpenNamedFile(path, access, disposition, mapped, &existed, &error);
-  if (fd < 0) {
-    SetError(error);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (fd < 0) return Fail(error, INVALID_HANDLE_VALUE);
   const bool read_only = (access & GENERIC_READ) != 0 && (access & GENERIC_WRITE) == 0;
   // Volumes are read from start to end: let the system read further ahead of us as well.
   if (read_only) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   HANDLE handle = AddFile(fd);
   if (handle == INVALID_HANDLE_VALUE) {
     close(fd);
-    SetError(ERROR_TOO_MANY_OPEN_FILES);
-    return INVALID_HANDLE_VALUE;
+    return Fail(ERROR_TOO_MANY_OPEN_FILES, INVALID_HANDLE_VALUE);
   }
   // Windows tells the caller that CREATE_ALWAYS or OPEN_ALWAYS found the file already there.
   SetError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -254,10 +250,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read_count
   OpenSlot slot(file);
   if (!slot) return FALSE;
   const ssize_t n = ReadFull(slot->fd, buffer, count);
-  if (n < 0) {
-    SetError(ReadErrorFromErrno(errno));
-    return FALSE;
-  }
+  if (n < 0) return Fail(ReadErrorFromErrno(errno), FALSE);
   *read_count = static_cast<DWORD>(n);
   return TRUE;
 }
@@ -284,15 +277,9 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG offset, PLONG offset_high, DWORD m
                                          static_cast<std::uint32_t>(offset));
   const int whence = method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : SEEK_SET;
   const off_t base = whence == SEEK_SET ? 0 : lseek(fd, 0, whence);
-  if (base < 0 || base + distance < 0) {
-    SetError(ERROR_NEGATIVE_SEEK);
-    return INVALID_SET_FILE_POINTER;
-  }
+  if (base < 0 || base + distance < 0) return Fail(ERROR_NEGATIVE_SEEK, INVALID_SET_FILE_POINTER);
   const off_t position = lseek(fd, static_cast<off_t>(base + distance), SEEK_SET);
-  if (position < 0) {
-    SetError(ErrorFromErrno(errno));
-    return INVALID_SET_FILE_POINTER;
-  }
+  if (position < 0) return Fail(ErrorFromErrno(errno), INVALID_SET_FILE_POINTER);
   if (offset_high != nullptr) *offset_high = static_cast<LONG>(static_cast<std::uint64_t>(position) >> 32);
   SetError(ERROR_SUCCESS);
   return static_cast<DWORD>(position);
@@ -301,10 +288,7 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG offset, PLONG offset_high, DWORD m
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD size_high) {
   OpenSlot slot(file);
   struct stat st;
-  if (!slot || fstat(slot->fd, &st) != 0) {
-    SetError(ERROR_INVALID_HANDLE);
-    return INVALID_FILE_SIZE;
-  }
+  if (!slot || fstat(slot->fd, &st) != 0) return Fail(ERROR_INVALID_HANDLE, INVALID_FILE_SIZE);
   const auto size = static_cast<std::uint64_t>(st.st_size);
   if (size_high != nullptr) *size_high = static_cast<DWORD>(size >> 32);
   SetError(ERROR_SUCCESS);
@@ -321,22 +305,15 @@ BOOL WINAPI SetFileTime(HANDLE file, const FILETIME*, const FILETIME* access, co
   times[1].tv_nsec = UTIME_OMIT;
   if ((access != nullptr && !TimespecFromFileTime(*access, &times[0])) ||
       (last_write != nullptr && !TimespecFromFileTime(*last_write, &times[1]))) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return Fail(ERROR_INVALID_PARAMETER, FALSE);
   }
-  if (futimens(fd, times) != 0) {
-    SetError(ErrorFromErrno(errno));
-    return FALSE;
-  }
+  if (futimens(fd, times) != 0) return Fail(ErrorFromErrno(errno), FALSE);
   return TRUE;
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
   if (IsPseudoHandle(handle)) return TRUE;
-  if (!CloseFileHandle(handle)) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!CloseFileHandle(handle)) return Fail(ERROR_INVALID_HANDLE, FALSE);
   return TRUE;
 }
 

@@ -18,7 +18,13 @@ void FillLzOps(SystemOps& ops);
 
 // The calling thread's last error, as GetLastError reports it.
 void SetError(DWORD error);
-DWORD Error();
+
+// Sets the last error to `error` and returns `result`: how an operation of the layer fails.
+template <typename Result>
+Result Fail(DWORD error, Result result) {
+  SetError(error);
+  return result;
+}
 
 // A handle that stands for a thread or a process: CloseHandle accepts it and does nothing.
 HANDLE NewPseudoHandle();

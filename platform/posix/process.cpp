@@ -35,8 +35,7 @@ DWORD CopyOut(const char* text, LPSTR buffer, DWORD size) {
   if (n >= size) {
     std::memcpy(buffer, text, size - 1);
     buffer[size - 1] = '\0';
-    SetError(ERROR_INSUFFICIENT_BUFFER);
-    return size;
+    return Fail(ERROR_INSUFFICIENT_BUFFER, size);
   }
   std::memcpy(buffer, text, n + 1);
   SetError(ERROR_SUCCESS);
@@ -47,17 +46,13 @@ DWORD CopyOut(const char* text, LPSTR buffer, DWORD size) {
 // not fit or has no form that names it exactly (ToWindowsPath).
 bool WindowsForm(const char* posix_path, char* out, std::size_t size) {
   if (ToWindowsPath(posix_path, out, size)) return true;
-  SetError(std::strlen(posix_path) + 3 > size ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME);
-  return false;
+  return Fail(std::strlen(posix_path) + 3 > size ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME, false);
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
   char posix_path[kPathMax];
   const ssize_t n = readlink("/proc/self/exe", posix_path, sizeof posix_path - 1);
-  if (n < 0) {
-    SetError(ErrorFromErrno(errno));
-    return 0;
-  }
+  if (n < 0) return Fail(ErrorFromErrno(errno), 0);
   posix_path[n] = '\0';
   char windows_path[kPathMax];
   if (!WindowsForm(posix_path, windows_path, sizeof windows_path)) return 0;
@@ -205,20 +200,14 @@ BOOL StartProgram(const std::string& posix_program, const std::string& arguments
   char directory[kPathMax];
   if (current_directory != nullptr) {
     const DWORD error = MapPath(current_directory, directory, sizeof directory);
-    if (error != ERROR_SUCCESS) {
-      SetError(error);
-      return FALSE;
-    }
+    if (error != ERROR_SUCCESS) return Fail(error, FALSE);
   }
   MakeExecutable(posix_program);
   std::vector<std::string> variables;
   if (environment != nullptr) variables = EnvironmentBlock(static_cast<const char*>(environment));
   const pid_t pid = Spawn(posix_program, SplitArguments(arguments), current_directory != nullptr ? directory : nullptr,
                           environment != nullptr ? &variables : nullptr);
-  if (pid < 0) {
-    SetError(errno == ENOEXEC ? ERROR_BAD_EXE_FORMAT : ErrorFromErrno(errno));
-    return FALSE;
-  }
+  if (pid < 0) return Fail(errno == ENOEXEC ? ERROR_BAD_EXE_FORMAT : ErrorFromErrno(errno), FALSE);
   if (info != nullptr) {
     info->hProcess = NewPseudoHandle();
     info->hThread = NewPseudoHandle();
@@ -245,17 +234,14 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_AT
     if (LocateProgram(candidate.program, &posix_program))
       return StartProgram(posix_program, candidate.arguments, environment, current_directory, info);
   }
-  SetError(ERROR_FILE_NOT_FOUND);
-  return FALSE;
+  return Fail(ERROR_FILE_NOT_FOUND, FALSE);
 }
 
 // There is no elevation here: the shell's execution starts the program as it is.
 BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* info) {
   std::string posix_program;
-  if (info == nullptr || info->lpFile == nullptr || !LocateProgram(info->lpFile, &posix_program)) {
-    SetError(ERROR_FILE_NOT_FOUND);
-    return FALSE;
-  }
+  if (info == nullptr || info->lpFile == nullptr || !LocateProgram(info->lpFile, &posix_program))
+    return Fail(ERROR_FILE_NOT_FOUND, FALSE);
   PROCESS_INFORMATION process = {};
   if (!StartProgram(posix_program, info->lpParameters != nullptr ? info->lpParameters : "", nullptr,
                     info->lpDirectory, &process))
@@ -290,8 +276,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, std::size_t stack_size, LPTHRE
   pthread_attr_destroy(&attributes);
   if (error != 0) {
     delete argument;
-    SetError(ErrorFromErrno(error));
-    return nullptr;
+    return Fail(ErrorFromErrno(error), nullptr);
   }
   if (thread_id != nullptr) *thread_id = g_next_thread_id.fetch_add(1);
   return NewPseudoHandle();
@@ -303,7 +288,6 @@ void WINAPI SetLastError(DWORD error) { t_last_error = error; }
 }  // namespace
 
 void SetError(DWORD error) { t_last_error = error; }
-DWORD Error() { return t_last_error; }
 
 void FillProcessOps(SystemOps& ops) {
   ops.GetModuleFileNameA = GetModuleFileNameA;

@@ -259,23 +259,15 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
 }
 
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR path) {
-  if (section == nullptr) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (section == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   // Opened for writing, though only read, so that a read-only file is refused as Windows refuses it.
   char mapped[kPathMax];
   std::string content;
   mode_t mode;
   const DWORD error = ReadProfileFile(path, GENERIC_READ | GENERIC_WRITE, mapped, &content, &mode);
-  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
-    SetError(error);
-    return FALSE;
-  }
-  if (!ReplaceWholeFile(mapped, ini::Update(content, section, key, value), error == ERROR_SUCCESS ? &mode : nullptr)) {
-    SetError(ErrorFromErrno(errno));
-    return FALSE;
-  }
+  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) return Fail(error, FALSE);
+  if (!ReplaceWholeFile(mapped, ini::Update(content, section, key, value), error == ERROR_SUCCESS ? &mode : nullptr))
+    return Fail(ErrorFromErrno(errno), FALSE);
   return TRUE;
 }
 

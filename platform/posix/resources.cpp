@@ -34,14 +34,11 @@ bool IsCustomDataType(LPCSTR type) {
 
 HRSRC WINAPI FindResourceA(HMODULE, LPCSTR name, LPCSTR type) {
   std::call_once(g_record_once, TakeRecord);
-  if (!IS_INTRESOURCE(name) || !IsCustomDataType(type)) {
-    SetError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-    return nullptr;
-  }
+  if (!IS_INTRESOURCE(name) || !IsCustomDataType(type)) return Fail(ERROR_RESOURCE_TYPE_NOT_FOUND, nullptr);
   switch (reinterpret_cast<std::uintptr_t>(name)) {
     case payload::kOffsetResourceId: return reinterpret_cast<HRSRC>(&g_offset_resource);
     case payload::kVersionResourceId: return reinterpret_cast<HRSRC>(&g_version_resource);
-    default: SetError(ERROR_RESOURCE_NAME_NOT_FOUND); return nullptr;
+    default: return Fail(ERROR_RESOURCE_NAME_NOT_FOUND, nullptr);
   }
 }
 
@@ -56,8 +53,7 @@ int WINAPI LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
     return static_cast<int>(n);
   }
   buffer[0] = '\0';
-  SetError(ERROR_RESOURCE_NAME_NOT_FOUND);
-  return 0;
+  return Fail(ERROR_RESOURCE_NAME_NOT_FOUND, 0);
 }
 
 }  // namespace

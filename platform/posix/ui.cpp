@@ -245,10 +245,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR name, HWND, DLGPROC procedure, 
       dialog = &rcdata::kDialogs[i];
   {
     std::lock_guard<std::mutex> lock(g_dialog_mutex);
-    if (dialog == nullptr || g_dialog_alive) {
-      SetError(ERROR_RESOURCE_NAME_NOT_FOUND);
-      return -1;
-    }
+    if (dialog == nullptr || g_dialog_alive) return Fail(ERROR_RESOURCE_NAME_NOT_FOUND, -1);
     g_dialog_alive = true;
     g_dialog_ended = false;
     g_dialog_result = 0;
@@ -307,14 +304,9 @@ BOOL WINAPI EndDialog(HWND dialog, INT_PTR result) {
 
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   std::lock_guard<std::mutex> lock(g_dialog_mutex);
-  if (window != kDialog || !g_dialog_alive || g_dialog_ended) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (g_queue.full()) {  // as a full Windows message queue, the message is refused
-    SetError(ERROR_NOT_ENOUGH_MEMORY);
-    return FALSE;
-  }
+  if (window != kDialog || !g_dialog_alive || g_dialog_ended) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (g_queue.full())
+    return Fail(ERROR_NOT_ENOUGH_MEMORY, FALSE);  // as a full Windows message queue, the message is refused
   g_queue.push_back({message, wparam, lparam, 0, false, nullptr, nullptr});
   g_dialog_wakeup.notify_all();
   return TRUE;
