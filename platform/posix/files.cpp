@@ -160,15 +160,8 @@ int OpenDevice(const char* name, int flags, DWORD* error) {
 int OpenFlags(DWORD access, DWORD disposition) {
   int flags = O_CLOEXEC;
   const bool read = (access & GENERIC_READ) != 0, write = (access & GENERIC_WRITE) != 0;
-  if (read && write) {
-    flags |= O_RDWR;
-  } else if (write) {
-    flags |= O_WRONLY;
-  } else if (read) {
-    flags |= O_RDONLY;
-  } else {
-    flags |= O_PATH;  // no access rights: the file is only opened, as an existence test does
-  }
+  // No access rights: the file is only opened (O_PATH), as an existence test does.
+  flags |= read && write ? O_RDWR : write ? O_WRONLY : read ? O_RDONLY : O_PATH;
   switch (disposition) {
     case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
     case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
@@ -259,9 +252,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
   *written = 0;
   OpenSlot slot(file);
   if (!slot) return FALSE;
-  const int fd = slot->fd;
   std::size_t done = 0;
-  const bool ok = WriteFull(fd, buffer, count, &done);
+  const bool ok = WriteFull(slot->fd, buffer, count, &done);
   *written = static_cast<DWORD>(done);
   if (!ok) SetError(errno == EBADF ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
   return ok ? TRUE : FALSE;
@@ -298,23 +290,20 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD size_high) {
 BOOL WINAPI SetFileTime(HANDLE file, const FILETIME*, const FILETIME* access, const FILETIME* last_write) {
   OpenSlot slot(file);
   if (!slot) return FALSE;
-  const int fd = slot->fd;
   // POSIX keeps no settable creation time; the access and last-write times map directly.
-  timespec times[2];
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_nsec = UTIME_OMIT;
+  timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
   if ((access != nullptr && !TimespecFromFileTime(*access, &times[0])) ||
       (last_write != nullptr && !TimespecFromFileTime(*last_write, &times[1]))) {
     return Fail(ERROR_INVALID_PARAMETER, FALSE);
   }
-  if (futimens(fd, times) != 0) return Fail(ErrorFromErrno(errno), FALSE);
+  if (futimens(slot->fd, times) != 0) return Fail(ErrorFromErrno(errno), FALSE);
   return TRUE;
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-  if (IsPseudoHandle(handle)) return TRUE;
-  if (!CloseFileHandle(handle)) return Fail(ERROR_INVALID_HANDLE, FALSE);
-  return TRUE;
+  // A pseudo handle of a thread or a process closes without doing anything.
+  if (IsPseudoHandle(handle) || CloseFileHandle(handle)) return TRUE;
+  return Fail(ERROR_INVALID_HANDLE, FALSE);
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR path) {

@@ -47,10 +47,7 @@ int WINAPI LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
   for (int i = 0; i < rcdata::kStringCount; ++i) {
     if (rcdata::kStrings[i].id != id) continue;
     const char* text = rcdata::kStrings[i].text;
-    const std::size_t n = WholeCharacterPrefix(text, std::strlen(text), static_cast<std::size_t>(size - 1));
-    std::memcpy(buffer, text, n);
-    buffer[n] = '\0';
-    return static_cast<int>(n);
+    return static_cast<int>(CopyWholeCharacters(text, std::strlen(text), buffer, static_cast<std::size_t>(size)));
   }
   buffer[0] = '\0';
   return Fail(ERROR_RESOURCE_NAME_NOT_FOUND, 0);

@@ -87,14 +87,10 @@ int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) {
         while (n > 0) digits[length++] = reversed[--n];
         break;
       }
-      case '%':
-        digits[0] = '%';
-        length = 1;
-        break;
       case '\0':
         --f;  // a lone '%' at the end
         continue;
-      default:
+      default:  // "%%" and any other character stand for themselves
         digits[0] = *f;
         length = 1;
         break;
@@ -111,10 +107,12 @@ BOOL WINAPI IsDBCSLeadByte(BYTE) { return FALSE; }
 
 }  // namespace
 
-std::size_t WholeCharacterPrefix(const char* text, std::size_t length, std::size_t limit) {
-  if (length <= limit) return length;
-  std::size_t n = limit;
-  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;  // a UTF-8 continuation byte
+std::size_t CopyWholeCharacters(const char* text, std::size_t length, char* buffer, std::size_t size) {
+  std::size_t n = length < size ? length : size - 1;
+  // Cut before a UTF-8 continuation byte: the character it belongs to does not fit whole.
+  while (n < length && n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  std::memcpy(buffer, text, n);
+  buffer[n] = '\0';
   return n;
 }
 
