@@ -1,6 +1,7 @@
 // POSIX layer, texts: the lstr functions, wsprintfA and the code page (UTF-8, so no byte opens
 // a double-byte character).
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/posix/layer.h"
@@ -68,23 +69,13 @@ int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) {
         length = 1;
         break;
       case 'd': case 'i': case 'u': case 'x': case 'X': {
-        const bool is_signed = *f == 'd' || *f == 'i';
-        const unsigned base = (*f == 'x' || *f == 'X') ? 16 : 10;
-        const char* alphabet = *f == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
-        unsigned value = va_arg(args, unsigned);
-        bool negative = false;
-        if (is_signed && static_cast<int>(value) < 0) {
-          negative = true;
-          value = 0u - value;
+        // The 32-bit argument in the C library's own conversion; at most 11 characters.
+        const unsigned value = va_arg(args, unsigned);
+        if (*f == 'd' || *f == 'i') {
+          length = std::snprintf(digits, sizeof digits, "%d", static_cast<int>(value));
+        } else {
+          length = std::snprintf(digits, sizeof digits, *f == 'u' ? "%u" : *f == 'x' ? "%x" : "%X", value);
         }
-        char reversed[24];
-        int n = 0;
-        do {
-          reversed[n++] = alphabet[value % base];
-          value /= base;
-        } while (value != 0);
-        if (negative) digits[length++] = '-';
-        while (n > 0) digits[length++] = reversed[--n];
         break;
       }
       case '\0':

@@ -66,9 +66,7 @@ int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
   const int second = yes_no ? IDNO : ok_cancel ? IDCANCEL : IDOK;
   const char* prompt = yes_no ? "(Yes/No) > " : ok_cancel ? "(OK/Cancel) > " : "(OK) > ";
 
-  std::string box = "== ";
-  box += caption != nullptr ? caption : "";
-  box += " ==";
+  std::string box = std::string("== ") + (caption != nullptr ? caption : "") + " ==";
   const UINT icon = style & MB_ICONMASK;
   if (icon == MB_ICONERROR) box += " [error]";
   if (icon == MB_ICONINFORMATION) box += " [information]";
