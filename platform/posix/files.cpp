@@ -104,14 +104,12 @@ DWORD ReadErrorFromErrno(int error) {
 bool TimespecFromFileTime(const FILETIME& time, timespec* out) {
   const std::uint64_t bits = static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
   if (bits == 0 || bits == ~std::uint64_t{0}) {
-    out->tv_sec = 0;
-    out->tv_nsec = UTIME_OMIT;
+    *out = {0, UTIME_OMIT};
     return true;
   }
   if (bits > static_cast<std::uint64_t>(INT64_MAX)) return false;
   const payload::UnixTime unix = payload::UnixFromFileTime(bits);
-  out->tv_sec = static_cast<time_t>(unix.seconds);
-  out->tv_nsec = static_cast<long>(unix.nanoseconds);
+  *out = {static_cast<time_t>(unix.seconds), static_cast<long>(unix.nanoseconds)};
   return true;
 }
 
