@@ -1,6 +1,8 @@
 // POSIX layer, command lines: the program candidates and the argument rules of Windows.
 #include "platform/posix/cmdline.h"
 
+#include <algorithm>
+
 namespace posix {
 
 namespace {
@@ -22,24 +24,17 @@ std::string SkipBlanks(const std::string& text, std::size_t from) {
 }  // namespace
 
 std::vector<ProgramCandidate> ProgramCandidates(const std::string& command_line) {
-  std::vector<ProgramCandidate> candidates;
-  std::size_t start = 0;
-  while (start < command_line.size() && IsBlank(command_line[start])) ++start;
-  if (start < command_line.size() && command_line[start] == '"') {
-    std::size_t close = command_line.find('"', start + 1);
-    std::size_t rest = close == std::string::npos ? command_line.size() : close + 1;
-    std::string program = command_line.substr(start + 1, (close == std::string::npos ? command_line.size() : close) -
-                                                             start - 1);
-    candidates.push_back({WithExecutableExtension(program), SkipBlanks(command_line, rest)});
-    return candidates;
+  const std::string line = SkipBlanks(command_line, 0);
+  if (!line.empty() && line[0] == '"') {
+    // Up to the closing quote, or to the end when there is none.
+    const std::size_t close = std::min(line.find('"', 1), line.size());
+    return {{WithExecutableExtension(line.substr(1, close - 1)), SkipBlanks(line, std::min(close + 1, line.size()))}};
   }
   // Unquoted: the token may end at any blank; the process service tries them in order.
-  for (std::size_t i = start; i <= command_line.size(); ++i) {
-    if (i == command_line.size() || IsBlank(command_line[i])) {
-      if (i > start && !IsBlank(command_line[i - 1]))
-        candidates.push_back(
-            {WithExecutableExtension(command_line.substr(start, i - start)), SkipBlanks(command_line, i)});
-    }
+  std::vector<ProgramCandidate> candidates;
+  for (std::size_t i = 1; i <= line.size(); ++i) {
+    if ((i == line.size() || IsBlank(line[i])) && !IsBlank(line[i - 1]))
+      candidates.push_back({WithExecutableExtension(line.substr(0, i)), SkipBlanks(line, i)});
   }
   return candidates;
 }

@@ -104,14 +104,12 @@ DWORD ReadErrorFromErrno(int error) {
 bool TimespecFromFileTime(const FILETIME& time, timespec* out) {
   const std::uint64_t bits = static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
   if (bits == 0 || bits == ~std::uint64_t{0}) {
-    out->tv_sec = 0;
-    out->tv_nsec = UTIME_OMIT;
+    *out = {0, UTIME_OMIT};
     return true;
   }
   if (bits > static_cast<std::uint64_t>(INT64_MAX)) return false;
   const payload::UnixTime unix = payload::UnixFromFileTime(bits);
-  out->tv_sec = static_cast<time_t>(unix.seconds);
-  out->tv_nsec = static_cast<long>(unix.nanoseconds);
+  *out = {static_cast<time_t>(unix.seconds), static_cast<long>(unix.nanoseconds)};
   return true;
 }
 
@@ -160,15 +158,8 @@ int OpenDevice(const char* name, int flags, DWORD* error) {
 int OpenFlags(DWORD access, DWORD disposition) {
   int flags = O_CLOEXEC;
   const bool read = (access & GENERIC_READ) != 0, write = (access & GENERIC_WRITE) != 0;
-  if (read && write) {
-    flags |= O_RDWR;
-  } else if (write) {
-    flags |= O_WRONLY;
-  } else if (read) {
-    flags |= O_RDONLY;
-  } else {
-    flags |= O_PATH;  // no access rights: the file is only opened, as an existence test does
-  }
+  // No access rights: the file is only opened (O_PATH), as an existence test does.
+  flags |= read && write ? O_RDWR : write ? O_WRONLY : read ? O_RDONLY : O_PATH;
   switch (disposition) {
     case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
     case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
@@ -231,18 +222,14 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
   DWORD error;
   bool existed = false;
   const int fd = OpenNamedFile(path, access, disposition, mapped, &existed, &error);
-  if (fd < 0) {
-    SetError(error);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (fd < 0) return Fail(error, INVALID_HANDLE_VALUE);
   const bool read_only = (access & GENERIC_READ) != 0 && (access & GENERIC_WRITE) == 0;
   // Volumes are read from start to end: let the system read further ahead of us as well.
   if (read_only) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   HANDLE handle = AddFile(fd);
   if (handle == INVALID_HANDLE_VALUE) {
     close(fd);
-    SetError(ERROR_TOO_MANY_OPEN_FILES);
-    return INVALID_HANDLE_VALUE;
+    return Fail(ERROR_TOO_MANY_OPEN_FILES, INVALID_HANDLE_VALUE);
   }
   // Windows tells the caller that CREATE_ALWAYS or OPEN_ALWAYS found the file already there.
   SetError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -254,10 +241,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read_count
   OpenSlot slot(file);
   if (!slot) return FALSE;
   const ssize_t n = ReadFull(slot->fd, buffer, count);
-  if (n < 0) {
-    SetError(ReadErrorFromErrno(errno));
-    return FALSE;
-  }
+  if (n < 0) return Fail(ReadErrorFromErrno(errno), FALSE);
   *read_count = static_cast<DWORD>(n);
   return TRUE;
 }
@@ -266,9 +250,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
   *written = 0;
   OpenSlot slot(file);
   if (!slot) return FALSE;
-  const int fd = slot->fd;
   std::size_t done = 0;
-  const bool ok = WriteFull(fd, buffer, count, &done);
+  const bool ok = WriteFull(slot->fd, buffer, count, &done);
   *written = static_cast<DWORD>(done);
   if (!ok) SetError(errno == EBADF ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
   return ok ? TRUE : FALSE;
@@ -284,15 +267,9 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG offset, PLONG offset_high, DWORD m
                                          static_cast<std::uint32_t>(offset));
   const int whence = method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : SEEK_SET;
   const off_t base = whence == SEEK_SET ? 0 : lseek(fd, 0, whence);
-  if (base < 0 || base + distance < 0) {
-    SetError(ERROR_NEGATIVE_SEEK);
-    return INVALID_SET_FILE_POINTER;
-  }
+  if (base < 0 || base + distance < 0) return Fail(ERROR_NEGATIVE_SEEK, INVALID_SET_FILE_POINTER);
   const off_t position = lseek(fd, static_cast<off_t>(base + distance), SEEK_SET);
-  if (position < 0) {
-    SetError(ErrorFromErrno(errno));
-    return INVALID_SET_FILE_POINTER;
-  }
+  if (position < 0) return Fail(ErrorFromErrno(errno), INVALID_SET_FILE_POINTER);
   if (offset_high != nullptr) *offset_high = static_cast<LONG>(static_cast<std::uint64_t>(position) >> 32);
   SetError(ERROR_SUCCESS);
   return static_cast<DWORD>(position);
@@ -301,10 +278,7 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG offset, PLONG offset_high, DWORD m
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD size_high) {
   OpenSlot slot(file);
   struct stat st;
-  if (!slot || fstat(slot->fd, &st) != 0) {
-    SetError(ERROR_INVALID_HANDLE);
-    return INVALID_FILE_SIZE;
-  }
+  if (!slot || fstat(slot->fd, &st) != 0) return Fail(ERROR_INVALID_HANDLE, INVALID_FILE_SIZE);
   const auto size = static_cast<std::uint64_t>(st.st_size);
   if (size_high != nullptr) *size_high = static_cast<DWORD>(size >> 32);
   SetError(ERROR_SUCCESS);
@@ -314,30 +288,20 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD size_high) {
 BOOL WINAPI SetFileTime(HANDLE file, const FILETIME*, const FILETIME* access, const FILETIME* last_write) {
   OpenSlot slot(file);
   if (!slot) return FALSE;
-  const int fd = slot->fd;
   // POSIX keeps no settable creation time; the access and last-write times map directly.
-  timespec times[2];
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_nsec = UTIME_OMIT;
+  timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
   if ((access != nullptr && !TimespecFromFileTime(*access, &times[0])) ||
       (last_write != nullptr && !TimespecFromFileTime(*last_write, &times[1]))) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return Fail(ERROR_INVALID_PARAMETER, FALSE);
   }
-  if (futimens(fd, times) != 0) {
-    SetError(ErrorFromErrno(errno));
-    return FALSE;
-  }
+  if (futimens(slot->fd, times) != 0) return Fail(ErrorFromErrno(errno), FALSE);
   return TRUE;
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-  if (IsPseudoHandle(handle)) return TRUE;
-  if (!CloseFileHandle(handle)) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  return TRUE;
+  // A pseudo handle of a thread or a process closes without doing anything.
+  if (IsPseudoHandle(handle) || CloseFileHandle(handle)) return TRUE;
+  return Fail(ERROR_INVALID_HANDLE, FALSE);
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR path) {

@@ -18,15 +18,29 @@ void FillLzOps(SystemOps& ops);
 
 // The calling thread's last error, as GetLastError reports it.
 void SetError(DWORD error);
-DWORD Error();
+
+// Sets the last error to `error` and returns `result`: how an operation of the layer fails.
+template <typename Result>
+Result Fail(DWORD error, Result result) {
+  SetError(error);
+  return result;
+}
+
+// Copies a path out as GetModuleFileNameA does: returns its length, or `size` when it was cut
+// short (size - 1 bytes and a NUL written, ERROR_INSUFFICIENT_BUFFER); 0 for a `size` of 0.
+DWORD CopyModulePath(const char* path, LPSTR buffer, DWORD size);
+// Copies a directory out as GetTempPathA does: returns its length, or the size it needs, NUL
+// included, when it does not fit (nothing written).
+DWORD CopyTempPath(const char* path, LPSTR buffer, DWORD size);
 
 // A handle that stands for a thread or a process: CloseHandle accepts it and does nothing.
 HANDLE NewPseudoHandle();
 bool IsPseudoHandle(HANDLE handle);
 
-// The bytes of the first `length` bytes of `text` that fit `limit`, cut before a character of
-// the code page (UTF-8) that does not fit whole: the one rule for texts cut to a buffer.
-std::size_t WholeCharacterPrefix(const char* text, std::size_t length, std::size_t limit);
+// Copies the `length` bytes of `text` into `buffer` (`size` bytes, at least 1): at most size - 1
+// bytes and a NUL, cut before a character of the code page (UTF-8) that does not fit whole: the
+// one rule for texts cut to a buffer. Returns the bytes copied, without the NUL.
+std::size_t CopyWholeCharacters(const char* text, std::size_t length, char* buffer, std::size_t size);
 
 // Opens the file a Windows path names, as CreateFileA does for this access and disposition:
 // the one opening of a named file for CreateFileA, LZOpenFileA and the profile operations.

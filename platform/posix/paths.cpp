@@ -61,14 +61,12 @@ DWORD ResolvePath(const char* windows_path, char* out, std::size_t size) {
   char* slash = std::strrchr(out, '/');
   const char* name = slash != nullptr ? slash + 1 : out;
   if (*name == '\0') return ERROR_SUCCESS;
-  char directory[kPathMax];
-  if (slash == nullptr) {
-    std::strcpy(directory, ".");
-  } else if (slash == out) {
-    std::strcpy(directory, "/");
-  } else {
-    std::memcpy(directory, out, static_cast<std::size_t>(slash - out));
-    directory[slash - out] = '\0';
+  // The directory before the last slash: the root keeps its slash; a bare name is in ".".
+  char directory[kPathMax] = ".";
+  if (slash != nullptr) {
+    const auto length = static_cast<std::size_t>(slash == out ? 1 : slash - out);
+    std::memcpy(directory, out, length);
+    directory[length] = '\0';
   }
   // The directory is read with getdents64 into memory of this call's own: an opendir stream
   // would take heap memory on every file the launcher creates. Every entry is looked at, the

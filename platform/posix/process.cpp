@@ -27,41 +27,21 @@ namespace {
 thread_local DWORD t_last_error = ERROR_SUCCESS;
 std::atomic<DWORD> g_next_thread_id{1};
 
-// Copies `text` into a Windows-style buffer of `size` bytes. Returns what GetModuleFileNameA
-// returns: the length, or `size` when the text was cut short.
-DWORD CopyOut(const char* text, LPSTR buffer, DWORD size) {
-  const std::size_t n = std::strlen(text);
-  if (size == 0) return 0;
-  if (n >= size) {
-    std::memcpy(buffer, text, size - 1);
-    buffer[size - 1] = '\0';
-    SetError(ERROR_INSUFFICIENT_BUFFER);
-    return size;
-  }
-  std::memcpy(buffer, text, n + 1);
-  SetError(ERROR_SUCCESS);
-  return static_cast<DWORD>(n);
-}
-
 // The Windows form of a POSIX path, into `out`. False, with the last error set, when it does
 // not fit or has no form that names it exactly (ToWindowsPath).
 bool WindowsForm(const char* posix_path, char* out, std::size_t size) {
   if (ToWindowsPath(posix_path, out, size)) return true;
-  SetError(std::strlen(posix_path) + 3 > size ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME);
-  return false;
+  return Fail(std::strlen(posix_path) + 3 > size ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME, false);
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
   char posix_path[kPathMax];
   const ssize_t n = readlink("/proc/self/exe", posix_path, sizeof posix_path - 1);
-  if (n < 0) {
-    SetError(ErrorFromErrno(errno));
-    return 0;
-  }
+  if (n < 0) return Fail(ErrorFromErrno(errno), 0);
   posix_path[n] = '\0';
   char windows_path[kPathMax];
   if (!WindowsForm(posix_path, windows_path, sizeof windows_path)) return 0;
-  return CopyOut(windows_path, buffer, size);
+  return CopyModulePath(windows_path, buffer, size);
 }
 
 DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
@@ -78,10 +58,7 @@ DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
   if (directory.back() != '/') directory += '/';
   char windows_path[kPathMax];
   if (!WindowsForm(directory.c_str(), windows_path, sizeof windows_path)) return 0;
-  const std::size_t n = std::strlen(windows_path);
-  if (n + 1 > size) return static_cast<DWORD>(n + 1);  // the size needed; nothing written
-  std::memcpy(buffer, windows_path, n + 1);
-  return static_cast<DWORD>(n);
+  return CopyTempPath(windows_path, buffer, size);
 }
 
 void WINAPI GetStartupInfoA(LPSTARTUPINFOA info) {
@@ -89,32 +66,29 @@ void WINAPI GetStartupInfoA(LPSTARTUPINFOA info) {
   info->cb = sizeof *info;
 }
 
+// Resolves a Windows path as any file is, into `posix_path` when it names a regular file.
+bool FindRegularFile(const std::string& windows_path, std::string* posix_path) {
+  struct stat st;
+  char mapped[kPathMax];
+  if (ResolvePath(windows_path.c_str(), mapped, sizeof mapped) != ERROR_SUCCESS || stat(mapped, &st) != 0 ||
+      !S_ISREG(st.st_mode))
+    return false;
+  *posix_path = mapped;
+  return true;
+}
+
 // Finds the file a program token names: a path is resolved as any file is; a bare name is
 // looked for in the current directory, then in PATH. False when there is no such regular file.
 bool LocateProgram(const std::string& program, std::string* posix_path) {
-  struct stat st;
-  char mapped[kPathMax];
-  if (program.find_first_of("\\/:") != std::string::npos) {
-    if (ResolvePath(program.c_str(), mapped, sizeof mapped) != ERROR_SUCCESS) return false;
-    if (stat(mapped, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    *posix_path = mapped;
-    return true;
-  }
+  if (program.find_first_of("\\/:") != std::string::npos) return FindRegularFile(program, posix_path);
   std::string search = ".:";
   if (const char* path = std::getenv("PATH")) search += path;  // NOLINT(concurrency-mt-unsafe): see GetTempPathA
   std::size_t start = 0;
   while (start <= search.size()) {
     std::size_t end = search.find(':', start);
     if (end == std::string::npos) end = search.size();
-    std::string directory = search.substr(start, end - start);
-    if (directory.empty()) directory = ".";
-    std::string candidate = directory;
-    candidate.append("\\").append(program);
-    if (ResolvePath(candidate.c_str(), mapped, sizeof mapped) == ERROR_SUCCESS && stat(mapped, &st) == 0 &&
-        S_ISREG(st.st_mode)) {
-      *posix_path = mapped;
-      return true;
-    }
+    const std::string directory = search.substr(start, end - start);
+    if (FindRegularFile((directory.empty() ? "." : directory) + "\\" + program, posix_path)) return true;
     start = end + 1;
   }
   return false;
@@ -133,18 +107,18 @@ void MakeExecutable(const std::string& path) {
 bool ReadAll(int fd, void* buffer, std::size_t size) { return ReadFull(fd, buffer, size) == static_cast<ssize_t>(size); }
 
 // Starts `program` detached (it is not this process's child, so it never lingers as a zombie
-// and runs on after this process ends). Returns its process id, or -1 with errno set.
+// and runs on after this process ends), with the variables of a Windows environment block
+// ("A=1\0B=2\0\0"), or this process's own when it is null. Returns its process id, or -1 with
+// errno set.
 pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments, const char* directory,
-            const std::vector<std::string>* environment) {
+            char* environment) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   std::vector<char*> envp;
-  if (environment != nullptr) {
-    for (const std::string& variable : *environment) envp.push_back(const_cast<char*>(variable.c_str()));
-    envp.push_back(nullptr);
-  }
+  for (char* p = environment; p != nullptr && *p != '\0'; p += std::strlen(p) + 1) envp.push_back(p);
+  envp.push_back(nullptr);
   char* const* env = environment != nullptr ? envp.data() : environ;
 
   int report[2];
@@ -194,31 +168,17 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
   return child;
 }
 
-std::vector<std::string> EnvironmentBlock(const char* block) {
-  std::vector<std::string> variables;
-  for (const char* p = block; *p != '\0'; p += std::strlen(p) + 1) variables.emplace_back(p);
-  return variables;
-}
-
 BOOL StartProgram(const std::string& posix_program, const std::string& arguments, LPVOID environment,
                   LPCSTR current_directory, LPPROCESS_INFORMATION info) {
   char directory[kPathMax];
   if (current_directory != nullptr) {
     const DWORD error = MapPath(current_directory, directory, sizeof directory);
-    if (error != ERROR_SUCCESS) {
-      SetError(error);
-      return FALSE;
-    }
+    if (error != ERROR_SUCCESS) return Fail(error, FALSE);
   }
   MakeExecutable(posix_program);
-  std::vector<std::string> variables;
-  if (environment != nullptr) variables = EnvironmentBlock(static_cast<const char*>(environment));
   const pid_t pid = Spawn(posix_program, SplitArguments(arguments), current_directory != nullptr ? directory : nullptr,
-                          environment != nullptr ? &variables : nullptr);
-  if (pid < 0) {
-    SetError(errno == ENOEXEC ? ERROR_BAD_EXE_FORMAT : ErrorFromErrno(errno));
-    return FALSE;
-  }
+                          static_cast<char*>(environment));
+  if (pid < 0) return Fail(errno == ENOEXEC ? ERROR_BAD_EXE_FORMAT : ErrorFromErrno(errno), FALSE);
   if (info != nullptr) {
     info->hProcess = NewPseudoHandle();
     info->hThread = NewPseudoHandle();
@@ -232,30 +192,22 @@ BOOL StartProgram(const std::string& posix_program, const std::string& arguments
 BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
                            BOOL, DWORD, LPVOID environment, LPCSTR current_directory, LPSTARTUPINFOA,
                            LPPROCESS_INFORMATION info) {
-  const std::string line = command_line != nullptr ? command_line : "";
-  std::vector<ProgramCandidate> candidates;
-  if (application != nullptr) {
-    std::vector<ProgramCandidate> parsed = ProgramCandidates(line);
-    candidates.push_back({application, parsed.empty() ? std::string() : parsed.back().arguments});
-  } else {
-    candidates = ProgramCandidates(line);
-  }
+  std::vector<ProgramCandidate> candidates = ProgramCandidates(command_line != nullptr ? command_line : "");
+  // A program given apart is the one program; the arguments are what follows the whole first token.
+  if (application != nullptr) candidates = {{application, candidates.empty() ? "" : candidates.back().arguments}};
   for (const ProgramCandidate& candidate : candidates) {
     std::string posix_program;
     if (LocateProgram(candidate.program, &posix_program))
       return StartProgram(posix_program, candidate.arguments, environment, current_directory, info);
   }
-  SetError(ERROR_FILE_NOT_FOUND);
-  return FALSE;
+  return Fail(ERROR_FILE_NOT_FOUND, FALSE);
 }
 
 // There is no elevation here: the shell's execution starts the program as it is.
 BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* info) {
   std::string posix_program;
-  if (info == nullptr || info->lpFile == nullptr || !LocateProgram(info->lpFile, &posix_program)) {
-    SetError(ERROR_FILE_NOT_FOUND);
-    return FALSE;
-  }
+  if (info == nullptr || info->lpFile == nullptr || !LocateProgram(info->lpFile, &posix_program))
+    return Fail(ERROR_FILE_NOT_FOUND, FALSE);
   PROCESS_INFORMATION process = {};
   if (!StartProgram(posix_program, info->lpParameters != nullptr ? info->lpParameters : "", nullptr,
                     info->lpDirectory, &process))
@@ -290,8 +242,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, std::size_t stack_size, LPTHRE
   pthread_attr_destroy(&attributes);
   if (error != 0) {
     delete argument;
-    SetError(ErrorFromErrno(error));
-    return nullptr;
+    return Fail(ErrorFromErrno(error), nullptr);
   }
   if (thread_id != nullptr) *thread_id = g_next_thread_id.fetch_add(1);
   return NewPseudoHandle();
@@ -303,7 +254,24 @@ void WINAPI SetLastError(DWORD error) { t_last_error = error; }
 }  // namespace
 
 void SetError(DWORD error) { t_last_error = error; }
-DWORD Error() { return t_last_error; }
+
+DWORD CopyModulePath(const char* path, LPSTR buffer, DWORD size) {
+  const std::size_t n = std::strlen(path);
+  if (size == 0) return 0;
+  const std::size_t copied = n < size ? n : size - 1;
+  std::memcpy(buffer, path, copied);
+  buffer[copied] = '\0';
+  if (n >= size) return Fail(ERROR_INSUFFICIENT_BUFFER, size);
+  SetError(ERROR_SUCCESS);
+  return static_cast<DWORD>(n);
+}
+
+DWORD CopyTempPath(const char* path, LPSTR buffer, DWORD size) {
+  const std::size_t n = std::strlen(path);
+  if (n + 1 > size) return static_cast<DWORD>(n + 1);  // the size needed; nothing written
+  std::memcpy(buffer, path, n + 1);
+  return static_cast<DWORD>(n);
+}
 
 void FillProcessOps(SystemOps& ops) {
   ops.GetModuleFileNameA = GetModuleFileNameA;

@@ -120,6 +120,14 @@ Named* FindNamed(std::vector<Named>& items, std::string_view name) {
   return nullptr;
 }
 
+// The first section or key of this name, added at the end when there is none.
+template <typename Named>
+Named& FindOrAdd(std::vector<Named>& items, std::string_view name) {
+  if (Named* found = FindNamed(items, name)) return *found;
+  items.emplace_back().name = Trim(name);
+  return items.back();
+}
+
 // Removes the first key of this name in any section of that name. False when there is none.
 bool RemoveKey(Profile& profile, std::string_view section_name, std::string_view key_name) {
   for (Section& section : profile.sections) {
@@ -143,22 +151,13 @@ bool RemoveSections(Profile& profile, std::string_view name) {
 
 // Sets the key; false when it already had this value (leading blanks of the new value aside).
 bool SetKey(Profile& profile, std::string_view section_name, std::string_view key_name, std::string_view value) {
-  Section* section = FindNamed(profile.sections, section_name);
-  if (section == nullptr) {
-    profile.sections.push_back({std::string(Trim(section_name)), {}});
-    section = &profile.sections.back();
-  }
-  Key* key = FindNamed(section->keys, key_name);
-  if (key == nullptr) {
-    section->keys.push_back({std::string(Trim(key_name)), false, {}});
-    key = &section->keys.back();
-  }
-  if (key->has_value) {
+  Key& key = FindOrAdd(FindOrAdd(profile.sections, section_name).keys, key_name);
+  if (key.has_value) {
     while (!value.empty() && IsSpace(value.front())) value.remove_prefix(1);
-    if (key->value == value) return false;
+    if (key.value == value) return false;
   }
-  key->has_value = true;
-  key->value = value;
+  key.has_value = true;
+  key.value = value;
   return true;
 }
 
@@ -252,30 +251,19 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
     std::string found;
     if (ini::Lookup(content, section, key, &found)) value = found;
   }
-  const std::size_t n = WholeCharacterPrefix(value.data(), value.size(), size - 1);
-  std::memcpy(buffer, value.data(), n);
-  buffer[n] = '\0';
-  return static_cast<DWORD>(n);
+  return static_cast<DWORD>(CopyWholeCharacters(value.data(), value.size(), buffer, size));
 }
 
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR path) {
-  if (section == nullptr) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (section == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   // Opened for writing, though only read, so that a read-only file is refused as Windows refuses it.
   char mapped[kPathMax];
   std::string content;
   mode_t mode;
   const DWORD error = ReadProfileFile(path, GENERIC_READ | GENERIC_WRITE, mapped, &content, &mode);
-  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
-    SetError(error);
-    return FALSE;
-  }
-  if (!ReplaceWholeFile(mapped, ini::Update(content, section, key, value), error == ERROR_SUCCESS ? &mode : nullptr)) {
-    SetError(ErrorFromErrno(errno));
-    return FALSE;
-  }
+  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) return Fail(error, FALSE);
+  if (!ReplaceWholeFile(mapped, ini::Update(content, section, key, value), error == ERROR_SUCCESS ? &mode : nullptr))
+    return Fail(ErrorFromErrno(errno), FALSE);
   return TRUE;
 }
 

@@ -34,14 +34,11 @@ bool IsCustomDataType(LPCSTR type) {
 
 HRSRC WINAPI FindResourceA(HMODULE, LPCSTR name, LPCSTR type) {
   std::call_once(g_record_once, TakeRecord);
-  if (!IS_INTRESOURCE(name) || !IsCustomDataType(type)) {
-    SetError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-    return nullptr;
-  }
+  if (!IS_INTRESOURCE(name) || !IsCustomDataType(type)) return Fail(ERROR_RESOURCE_TYPE_NOT_FOUND, nullptr);
   switch (reinterpret_cast<std::uintptr_t>(name)) {
     case payload::kOffsetResourceId: return reinterpret_cast<HRSRC>(&g_offset_resource);
     case payload::kVersionResourceId: return reinterpret_cast<HRSRC>(&g_version_resource);
-    default: SetError(ERROR_RESOURCE_NAME_NOT_FOUND); return nullptr;
+    default: return Fail(ERROR_RESOURCE_NAME_NOT_FOUND, nullptr);
   }
 }
 
@@ -50,14 +47,10 @@ int WINAPI LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
   for (int i = 0; i < rcdata::kStringCount; ++i) {
     if (rcdata::kStrings[i].id != id) continue;
     const char* text = rcdata::kStrings[i].text;
-    const std::size_t n = WholeCharacterPrefix(text, std::strlen(text), static_cast<std::size_t>(size - 1));
-    std::memcpy(buffer, text, n);
-    buffer[n] = '\0';
-    return static_cast<int>(n);
+    return static_cast<int>(CopyWholeCharacters(text, std::strlen(text), buffer, static_cast<std::size_t>(size)));
   }
   buffer[0] = '\0';
-  SetError(ERROR_RESOURCE_NAME_NOT_FOUND);
-  return 0;
+  return Fail(ERROR_RESOURCE_NAME_NOT_FOUND, 0);
 }
 
 }  // namespace

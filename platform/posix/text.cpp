@@ -1,6 +1,7 @@
 // POSIX layer, texts: the lstr functions, wsprintfA and the code page (UTF-8, so no byte opens
 // a double-byte character).
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/posix/layer.h"
@@ -68,33 +69,19 @@ int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) {
         length = 1;
         break;
       case 'd': case 'i': case 'u': case 'x': case 'X': {
-        const bool is_signed = *f == 'd' || *f == 'i';
-        const unsigned base = (*f == 'x' || *f == 'X') ? 16 : 10;
-        const char* alphabet = *f == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
-        unsigned value = va_arg(args, unsigned);
-        bool negative = false;
-        if (is_signed && static_cast<int>(value) < 0) {
-          negative = true;
-          value = 0u - value;
+        // The 32-bit argument in the C library's own conversion; at most 11 characters.
+        const unsigned value = va_arg(args, unsigned);
+        if (*f == 'd' || *f == 'i') {
+          length = std::snprintf(digits, sizeof digits, "%d", static_cast<int>(value));
+        } else {
+          length = std::snprintf(digits, sizeof digits, *f == 'u' ? "%u" : *f == 'x' ? "%x" : "%X", value);
         }
-        char reversed[24];
-        int n = 0;
-        do {
-          reversed[n++] = alphabet[value % base];
-          value /= base;
-        } while (value != 0);
-        if (negative) digits[length++] = '-';
-        while (n > 0) digits[length++] = reversed[--n];
         break;
       }
-      case '%':
-        digits[0] = '%';
-        length = 1;
-        break;
       case '\0':
         --f;  // a lone '%' at the end
         continue;
-      default:
+      default:  // "%%" and any other character stand for themselves
         digits[0] = *f;
         length = 1;
         break;
@@ -111,10 +98,12 @@ BOOL WINAPI IsDBCSLeadByte(BYTE) { return FALSE; }
 
 }  // namespace
 
-std::size_t WholeCharacterPrefix(const char* text, std::size_t length, std::size_t limit) {
-  if (length <= limit) return length;
-  std::size_t n = limit;
-  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;  // a UTF-8 continuation byte
+std::size_t CopyWholeCharacters(const char* text, std::size_t length, char* buffer, std::size_t size) {
+  std::size_t n = length < size ? length : size - 1;
+  // Cut before a UTF-8 continuation byte: the character it belongs to does not fit whole.
+  while (n < length && n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  std::memcpy(buffer, text, n);
+  buffer[n] = '\0';
   return n;
 }
 

@@ -10,6 +10,7 @@
 // The end of input chooses No or Cancel. The controlling terminal is never opened.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
@@ -32,9 +33,7 @@ std::mutex g_terminal_mutex;  // one writer at a time on standard error
 bool g_bar_on_line = false;    // the progress bar is the current line of the terminal
 void LeaveBarLine();
 
-void WriteAll(int fd, const char* text, std::size_t size) { WriteFull(fd, text, size); }
-
-void WriteAll(int fd, const std::string& text) { WriteAll(fd, text.data(), text.size()); }
+void WriteAll(int fd, const std::string& text) { WriteFull(fd, text.data(), text.size()); }
 
 // Reads one line from standard input, byte by byte. False at the end of input with nothing read.
 bool ReadAnswerLine(std::string* line) {
@@ -67,9 +66,7 @@ int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
   const int second = yes_no ? IDNO : ok_cancel ? IDCANCEL : IDOK;
   const char* prompt = yes_no ? "(Yes/No) > " : ok_cancel ? "(OK/Cancel) > " : "(OK) > ";
 
-  std::string box = "== ";
-  box += caption != nullptr ? caption : "";
-  box += " ==";
+  std::string box = std::string("== ") + (caption != nullptr ? caption : "") + " ==";
   const UINT icon = style & MB_ICONMASK;
   if (icon == MB_ICONERROR) box += " [error]";
   if (icon == MB_ICONINFORMATION) box += " [information]";
@@ -193,7 +190,7 @@ void DrawProgress(int position) {
     g_reported_tenth = percent / 10;
     length = std::snprintf(line, sizeof line, "%d%%\n", g_reported_tenth * 10);
   }
-  WriteAll(STDERR_FILENO, line, static_cast<std::size_t>(length));
+  WriteFull(STDERR_FILENO, line, static_cast<std::size_t>(length));
 }
 
 void DrawDialog(const rcdata::Dialog& dialog) {
@@ -222,9 +219,8 @@ LRESULT HandleControlMessage(int control, UINT message, WPARAM wparam, LPARAM lp
   switch (message) {
     case PBM_SETPOS: {
       const int previous = g_progress;
-      g_progress = static_cast<int>(wparam);
-      if (g_progress > g_progress_high) g_progress = g_progress_high;
-      if (g_progress < g_progress_low) g_progress = g_progress_low;
+      // Kept within the range; a range whose low end lies above its high end keeps the low end.
+      g_progress = std::max(g_progress_low, std::min(static_cast<int>(wparam), g_progress_high));
       DrawProgress(g_progress);
       return previous;
     }
@@ -235,7 +231,6 @@ LRESULT HandleControlMessage(int control, UINT message, WPARAM wparam, LPARAM lp
     default:
       return 0;
   }
-  (void)wparam;
 }
 
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR name, HWND, DLGPROC procedure, LPARAM parameter) {
@@ -245,10 +240,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR name, HWND, DLGPROC procedure, 
       dialog = &rcdata::kDialogs[i];
   {
     std::lock_guard<std::mutex> lock(g_dialog_mutex);
-    if (dialog == nullptr || g_dialog_alive) {
-      SetError(ERROR_RESOURCE_NAME_NOT_FOUND);
-      return -1;
-    }
+    if (dialog == nullptr || g_dialog_alive) return Fail(ERROR_RESOURCE_NAME_NOT_FOUND, -1);
     g_dialog_alive = true;
     g_dialog_ended = false;
     g_dialog_result = 0;
@@ -307,14 +299,9 @@ BOOL WINAPI EndDialog(HWND dialog, INT_PTR result) {
 
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   std::lock_guard<std::mutex> lock(g_dialog_mutex);
-  if (window != kDialog || !g_dialog_alive || g_dialog_ended) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (g_queue.full()) {  // as a full Windows message queue, the message is refused
-    SetError(ERROR_NOT_ENOUGH_MEMORY);
-    return FALSE;
-  }
+  if (window != kDialog || !g_dialog_alive || g_dialog_ended) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  // As by a full Windows message queue, the message is refused.
+  if (g_queue.full()) return Fail(ERROR_NOT_ENOUGH_MEMORY, FALSE);
   g_queue.push_back({message, wparam, lparam, 0, false, nullptr, nullptr});
   g_dialog_wakeup.notify_all();
   return TRUE;

@@ -1,11 +1,11 @@
 // The testing platform: fault injection, scripted message boxes, stand-ins and records.
 #include "platform/testing/test_platform.h"
 
-#include <cstring>
 #include <type_traits>
 
 #include "format/layout.h"
 #include "platform/memory_resource.h"
+#include "platform/posix/layer.h"
 
 namespace testing_platform {
 
@@ -18,16 +18,6 @@ std::map<std::pair<const TestPlatform*, int>, MemoryResource> g_stand_in_resourc
 
 TestPlatform& T() { return *g_active; }
 const SystemOps& B() { return g_active->base(); }
-
-// The result type of a table member.
-template <typename F>
-struct Result;
-template <typename R, typename... A>
-struct Result<R (*)(A...)> {
-  using type = R;
-};
-template <typename F>
-using ResultOf = typename Result<F>::type;
 
 // The path a call concerns, for faults aimed at one file: the path its file handle (the first
 // argument) was opened with, or its last text argument (the file of a profile call), never an
@@ -59,13 +49,17 @@ DWORD FailureError(Op op) {
   return kErrors[static_cast<int>(op)];
 }
 
+// True when this call of `op` (with its path) is to fail with the last error the list gives it,
+// which is then set.
+bool FailsAsListed(Op op, const std::string& path) {
+  if (!T().ShouldFail(op, path)) return false;
+  B().SetLastError(FailureError(op));
+  return true;
+}
+
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                           DWORD flags, HANDLE template_file) {
-  Fault fault;
-  if (T().ShouldFail(Op::kCreateFileA, path, &fault)) {
-    B().SetLastError(FailureError(Op::kCreateFileA));
-    return INVALID_HANDLE_VALUE;
-  }
+  if (FailsAsListed(Op::kCreateFileA, path)) return INVALID_HANDLE_VALUE;
   HANDLE handle = B().CreateFileA(path, access, share, security, disposition, flags, template_file);
   if (handle != INVALID_HANDLE_VALUE) T().TrackHandle(handle, path);
   return handle;
@@ -94,27 +88,22 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-  Fault fault;
   const std::string path = T().PathOf(handle);
   T().ForgetHandle(handle);
   const BOOL closed = B().CloseHandle(handle);  // a handle is always closed, even when the result is faked
-  if (T().ShouldFail(Op::kCloseHandle, path, &fault)) return FALSE;
+  if (T().ShouldFail(Op::kCloseHandle, path)) return FALSE;
   return closed;
 }
 
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, DWORD size,
                                       LPCSTR path) {
-  Fault fault;
-  if (T().ShouldFail(Op::kGetPrivateProfileStringA, path, &fault)) {
-    return B().GetPrivateProfileStringA(section, key, default_value, buffer, size, "Z:\\nonexistent\\qmr.ini");
-  }
+  // A failing read reads a file that is not there: the caller gets the default value.
+  if (T().ShouldFail(Op::kGetPrivateProfileStringA, path)) path = "Z:\\nonexistent\\qmr.ini";
   return B().GetPrivateProfileStringA(section, key, default_value, buffer, size, path);
 }
 
-
 HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
-  Fault fault;
-  if (T().ShouldFail(Op::kFindResourceA, "", &fault)) return nullptr;
+  if (T().ShouldFail(Op::kFindResourceA, "")) return nullptr;
   if (IS_INTRESOURCE(name)) {
     const int id = static_cast<int>(reinterpret_cast<std::uintptr_t>(name));
     bool missing = false;
@@ -136,15 +125,13 @@ bool IsStandIn(const void* resource) {
 }
 
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
-  Fault fault;
-  if (T().ShouldFail(Op::kLoadResource, "", &fault)) return nullptr;
+  if (T().ShouldFail(Op::kLoadResource, "")) return nullptr;
   if (IsStandIn(resource)) return LoadMemoryResource(module, resource);
   return B().LoadResource(module, resource);
 }
 
 LPVOID WINAPI LockResource(HGLOBAL loaded) {
-  Fault fault;
-  if (T().ShouldFail(Op::kLockResource, "", &fault)) return nullptr;
+  if (T().ShouldFail(Op::kLockResource, "")) return nullptr;
   if (IsStandIn(loaded)) return LockMemoryResource(loaded);
   return B().LockResource(loaded);
 }
@@ -155,40 +142,23 @@ DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
 }
 
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size) {
-  Fault fault;
-  if (T().ShouldFail(Op::kLoadStringA, "", &fault)) {
+  if (T().ShouldFail(Op::kLoadStringA, "")) {
     if (size > 0) buffer[0] = '\0';
     return 0;
   }
   return B().LoadStringA(instance, id, buffer, size);
 }
 
-DWORD CopyOut(const std::string& text, LPSTR buffer, DWORD size) {
-  if (size == 0) return 0;
-  if (text.size() >= size) {
-    std::memcpy(buffer, text.data(), size - 1);
-    buffer[size - 1] = '\0';
-    return size;
-  }
-  std::memcpy(buffer, text.c_str(), text.size() + 1);
-  return static_cast<DWORD>(text.size());
-}
-
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
-  Fault fault;
-  if (T().ShouldFail(Op::kGetModuleFileNameA, "", &fault)) return 0;
-  if (const std::string* path = T().module_path()) return CopyOut(*path, buffer, size);
+  if (T().ShouldFail(Op::kGetModuleFileNameA, "")) return 0;
+  // A stand-in is copied out by the POSIX layer's own rule for the path.
+  if (const std::string* path = T().module_path()) return posix::CopyModulePath(path->c_str(), buffer, size);
   return B().GetModuleFileNameA(module, buffer, size);
 }
 
 DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
-  Fault fault;
-  if (T().ShouldFail(Op::kGetTempPathA, "", &fault)) return 0;
-  if (const std::string* path = T().temp_path()) {
-    if (path->size() + 1 > size) return static_cast<DWORD>(path->size() + 1);
-    std::memcpy(buffer, path->c_str(), path->size() + 1);
-    return static_cast<DWORD>(path->size());
-  }
+  if (T().ShouldFail(Op::kGetTempPathA, "")) return 0;
+  if (const std::string* path = T().temp_path()) return posix::CopyTempPath(path->c_str(), buffer, size);
   return B().GetTempPathA(size, buffer);
 }
 
@@ -196,8 +166,7 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_AT
                            LPSECURITY_ATTRIBUTES thread_security, BOOL inherit, DWORD flags, LPVOID environment,
                            LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
   T().RecordProcess({application != nullptr ? application : "", command_line != nullptr ? command_line : "", flags});
-  Fault fault;
-  if (T().ShouldFail(Op::kCreateProcessA, command_line != nullptr ? command_line : "", &fault)) {
+  if (T().ShouldFail(Op::kCreateProcessA, command_line != nullptr ? command_line : "")) {
     B().SetLastError(T().create_process_error());
     return FALSE;
   }
@@ -211,11 +180,7 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_AT
 BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* info) {
   T().RecordShellExecution({info->lpVerb != nullptr ? info->lpVerb : "", info->lpFile != nullptr ? info->lpFile : "",
                             info->hwnd, info->fMask});
-  Fault fault;
-  if (T().ShouldFail(Op::kShellExecuteExA, info->lpFile != nullptr ? info->lpFile : "", &fault)) {
-    B().SetLastError(ERROR_CANCELLED);
-    return FALSE;
-  }
+  if (FailsAsListed(Op::kShellExecuteExA, info->lpFile != nullptr ? info->lpFile : "")) return FALSE;
   if (T().starts_processes()) return B().ShellExecuteExA(info);
   return TRUE;
 }
@@ -236,8 +201,7 @@ DWORD WINAPI RunTrackedThread(LPVOID argument) {
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, std::size_t stack, LPTHREAD_START_ROUTINE start,
                            LPVOID parameter, DWORD flags, LPDWORD id) {
-  Fault fault;
-  if (T().ShouldFail(Op::kCreateThread, "", &fault)) return nullptr;
+  if (T().ShouldFail(Op::kCreateThread, "")) return nullptr;
   auto* argument = new ThreadStart{start, parameter, &T()};
   T().ThreadStarted();
   HANDLE thread = B().CreateThread(security, stack, RunTrackedThread, argument, flags, id);
@@ -249,8 +213,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, std::size_t stack, LP
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-  Fault fault;
-  if (T().ShouldFail(Op::kMessageBoxA, text != nullptr ? text : "", &fault)) return 0;  // the box could not be shown
+  if (T().ShouldFail(Op::kMessageBoxA, text != nullptr ? text : "")) return 0;  // the box could not be shown
   return T().AnswerMessageBox({owner, text != nullptr ? text : "", caption != nullptr ? caption : "", style});
 }
 
@@ -291,8 +254,7 @@ BOOL WINAPI IsDBCSLeadByte(BYTE byte) {
 }
 
 INT WINAPI LZOpenFileA(LPSTR path, LPOFSTRUCT record, WORD style) {
-  Fault fault;
-  if (T().ShouldFail(Op::kLZOpenFileA, path, &fault)) return -1;
+  if (T().ShouldFail(Op::kLZOpenFileA, path)) return -1;
   const INT handle = B().LZOpenFileA(path, record, style);
   if (handle >= 0) T().TrackLz(handle, true);
   return handle;
@@ -328,14 +290,10 @@ TestPlatform::TestPlatform(const SystemOps& base) : base_(base), ops_(base) {
   // Every listed operation first gets the plain wrapper: counted, and failing with its listed
   // failure value and last error when a fault is injected. The wrappers below are for faults
   // that need more: short reads and writes, stand-ins, records of handles, boxes and processes.
-#define QMR_PLAIN_WRAPPER(name, failure, error)                             \
-  ops_.name = [](auto... args) -> ResultOf<decltype(SystemOps::name)> {     \
-    Fault fault;                                                            \
-    if (T().ShouldFail(Op::k##name, PathArgument(args...), &fault)) {       \
-      B().SetLastError(FailureError(Op::k##name));                          \
-      return failure;                                                       \
-    }                                                                       \
-    return B().name(args...);                                               \
+#define QMR_PLAIN_WRAPPER(name, failure, error)                            \
+  ops_.name = [](auto... args) -> decltype(B().name(args...)) {            \
+    if (FailsAsListed(Op::k##name, PathArgument(args...))) return failure; \
+    return B().name(args...);                                              \
   };
   QMR_SYSTEM_OPERATIONS(QMR_PLAIN_WRAPPER)
 #undef QMR_PLAIN_WRAPPER
@@ -382,8 +340,7 @@ TestPlatform::~TestPlatform() {
 TestPlatform* TestPlatform::Active() { return g_active; }
 
 void TestPlatform::InjectFault(Op op, int nth, Fault fault, const std::string& path_part) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  faults_.push_back({op, nth, fault, path_part});
+  Append(faults_, {op, nth, fault, path_part});
 }
 
 int TestPlatform::Calls(Op op) const {
@@ -400,7 +357,7 @@ bool TestPlatform::ShouldFail(Op op, const std::string& path, Fault* fault) {
     if (!plan.path_part.empty() && path.find(plan.path_part) == std::string::npos) continue;
     if (++plan.seen == plan.nth && !fail) {
       fail = true;
-      *fault = plan.fault;
+      if (fault != nullptr) *fault = plan.fault;
     }
   }
   return fail;
@@ -410,11 +367,6 @@ void TestPlatform::AnswerMessageBoxes(std::vector<int> answers) {
   std::lock_guard<std::mutex> lock(mutex_);
   answers_ = std::move(answers);
   next_answer_ = 0;
-}
-
-void TestPlatform::OnMessageBox(std::function<int(const MessageBoxCall&)> answer) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  answer_function_ = std::move(answer);
 }
 
 int TestPlatform::AnswerMessageBox(const MessageBoxCall& call) {
@@ -433,26 +385,6 @@ int TestPlatform::AnswerMessageBox(const MessageBoxCall& call) {
   return function(call);
 }
 
-std::vector<MessageBoxCall> TestPlatform::MessageBoxes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return message_boxes_;
-}
-
-int TestPlatform::UnexpectedMessageBoxes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return unexpected_boxes_;
-}
-
-void TestPlatform::RecordProgress(int position) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  progress_.push_back(position);
-}
-
-std::vector<int> TestPlatform::ProgressPositions() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return progress_;
-}
-
 void TestPlatform::ThreadStarted() {
   std::lock_guard<std::mutex> lock(mutex_);
   ++running_threads_;
@@ -462,26 +394,6 @@ void TestPlatform::ThreadFinished() {
   std::lock_guard<std::mutex> lock(mutex_);
   --running_threads_;
   threads_done_.notify_all();
-}
-
-void TestPlatform::OnProgress(std::function<void(int)> hook) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  progress_hook_ = std::move(hook);
-}
-
-std::function<void(int)> TestPlatform::progress_hook() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return progress_hook_;
-}
-
-void TestPlatform::BeforePostMessage(std::function<void(HWND, UINT, WPARAM, LPARAM)> hook) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  post_hook_ = std::move(hook);
-}
-
-std::function<void(HWND, UINT, WPARAM, LPARAM)> TestPlatform::post_hook() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return post_hook_;
 }
 
 void TestPlatform::SetScreenSize(int width, int height) {
@@ -495,36 +407,6 @@ bool TestPlatform::ScreenSize(int* width, int* height) const {
   *width = screen_width_;
   *height = screen_height_;
   return screen_width_ != 0 || screen_height_ != 0;
-}
-
-void TestPlatform::RecordMove(const RECT& rect) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  moves_.push_back(rect);
-}
-
-std::vector<RECT> TestPlatform::WindowMoves() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return moves_;
-}
-
-void TestPlatform::RecordEndDialog(INT_PTR result) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  end_results_.push_back(result);
-}
-
-std::vector<INT_PTR> TestPlatform::EndDialogResults() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return end_results_;
-}
-
-void TestPlatform::SetModulePath(const std::string& windows_path) {
-  module_path_ = windows_path;
-  has_module_path_ = true;
-}
-
-void TestPlatform::SetTempPath(const std::string& windows_path) {
-  temp_path_ = windows_path;
-  has_temp_path_ = true;
 }
 
 void TestPlatform::SetCustomResource(int id, const std::vector<std::uint8_t>& bytes) {
@@ -541,32 +423,6 @@ const std::vector<std::uint8_t>* TestPlatform::CustomResource(int id, bool* miss
   *missing = removed_resources_.count(id) != 0;
   auto it = resources_.find(id);
   return it == resources_.end() ? nullptr : &it->second;
-}
-
-void TestPlatform::SetLeadBytePredicate(LeadByteFunction is_lead) { is_lead_ = is_lead; }
-
-void TestPlatform::StartProcesses(bool start) { start_processes_ = start; }
-
-void TestPlatform::SetCreateProcessError(DWORD error) { create_process_error_ = error; }
-
-void TestPlatform::RecordProcess(const ProcessCall& call) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  processes_.push_back(call);
-}
-
-std::vector<ProcessCall> TestPlatform::Processes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return processes_;
-}
-
-void TestPlatform::RecordShellExecution(const ShellExecution& call) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  shell_executions_.push_back(call);
-}
-
-std::vector<ShellExecution> TestPlatform::ShellExecutions() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return shell_executions_;
 }
 
 std::string TestPlatform::PathOf(HANDLE handle) const {

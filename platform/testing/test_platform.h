@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,36 +75,36 @@ class TestPlatform {
   // second button (No / Cancel) and counted as unexpected.
   void AnswerMessageBoxes(std::vector<int> answers);
   // Answers message boxes with a function instead (it may change files before answering).
-  void OnMessageBox(std::function<int(const MessageBoxCall&)> answer);
-  std::vector<MessageBoxCall> MessageBoxes() const;
-  int UnexpectedMessageBoxes() const;
+  void OnMessageBox(std::function<int(const MessageBoxCall&)> answer) { Store(answer_function_, std::move(answer)); }
+  std::vector<MessageBoxCall> MessageBoxes() const { return Locked(message_boxes_); }
+  int UnexpectedMessageBoxes() const { return Locked(unexpected_boxes_); }
 
   // Positions sent to the progress bar (PBM_SETPOS to control 1000), in order.
-  std::vector<int> ProgressPositions() const;
+  std::vector<int> ProgressPositions() const { return Locked(progress_); }
   // Called on the sending thread before each position is passed on.
-  void OnProgress(std::function<void(int)> hook);
+  void OnProgress(std::function<void(int)> hook) { Store(progress_hook_, std::move(hook)); }
 
   // The dialog: the screen size it is centred on (the wrapped table's unless set), where it
   // was moved, how it ended, and a hook called before each PostMessageA is passed on.
   void SetScreenSize(int width, int height);
-  std::vector<RECT> WindowMoves() const;
-  std::vector<INT_PTR> EndDialogResults() const;
-  void BeforePostMessage(std::function<void(HWND, UINT, WPARAM, LPARAM)> hook);
+  std::vector<RECT> WindowMoves() const { return Locked(moves_); }
+  std::vector<INT_PTR> EndDialogResults() const { return Locked(end_results_); }
+  void BeforePostMessage(std::function<void(HWND, UINT, WPARAM, LPARAM)> hook) { Store(post_hook_, std::move(hook)); }
 
   // Stand-ins for what the module would report.
-  void SetModulePath(const std::string& windows_path);
-  void SetTempPath(const std::string& windows_path);
+  void SetModulePath(const std::string& windows_path) { module_path_ = windows_path; }
+  void SetTempPath(const std::string& windows_path) { temp_path_ = windows_path; }
   void SetCustomResource(int id, const std::vector<std::uint8_t>& bytes);
   void RemoveCustomResource(int id);
-  void SetLeadBytePredicate(LeadByteFunction is_lead);
+  void SetLeadBytePredicate(LeadByteFunction is_lead) { is_lead_ = is_lead; }
 
   // Processes: recorded, and started through the wrapped table only when asked to.
-  void StartProcesses(bool start);
+  void StartProcesses(bool start) { start_processes_ = start; }
   // The error a failing CreateProcessA reports (ERROR_FILE_NOT_FOUND unless set).
-  void SetCreateProcessError(DWORD error);
-  std::vector<ProcessCall> Processes() const;
-  std::vector<ShellExecution> ShellExecutions() const;
-  void RecordShellExecution(const ShellExecution& call);
+  void SetCreateProcessError(DWORD error) { create_process_error_ = error; }
+  std::vector<ProcessCall> Processes() const { return Locked(processes_); }
+  std::vector<ShellExecution> ShellExecutions() const { return Locked(shell_executions_); }
+  void RecordShellExecution(const ShellExecution& call) { Append(shell_executions_, call); }
 
   // Files and LZ handles opened through the table and not yet closed.
   int OpenFileHandles() const;
@@ -114,28 +115,28 @@ class TestPlatform {
 
   // ---- Used by the wrappers ----
   static TestPlatform* Active();
-  // True when this call of `op` (with its path) is to fail; `fault` tells how.
-  bool ShouldFail(Op op, const std::string& path, Fault* fault);
+  // True when this call of `op` (with its path) is to fail; `fault`, when given, tells how.
+  bool ShouldFail(Op op, const std::string& path, Fault* fault = nullptr);
   std::string PathOf(HANDLE handle) const;
   void TrackHandle(HANDLE handle, const std::string& path);
   void ForgetHandle(HANDLE handle);
   void TrackLz(INT handle, bool open);
   int AnswerMessageBox(const MessageBoxCall& call);
-  void RecordProgress(int position);
-  void RecordMove(const RECT& rect);
-  void RecordEndDialog(INT_PTR result);
+  void RecordProgress(int position) { Append(progress_, position); }
+  void RecordMove(const RECT& rect) { Append(moves_, rect); }
+  void RecordEndDialog(INT_PTR result) { Append(end_results_, result); }
   bool ScreenSize(int* width, int* height) const;
-  std::function<void(int)> progress_hook() const;
-  std::function<void(HWND, UINT, WPARAM, LPARAM)> post_hook() const;
-  void RecordProcess(const ProcessCall& call);
+  std::function<void(int)> progress_hook() const { return Locked(progress_hook_); }
+  std::function<void(HWND, UINT, WPARAM, LPARAM)> post_hook() const { return Locked(post_hook_); }
+  void RecordProcess(const ProcessCall& call) { Append(processes_, call); }
   bool starts_processes() const { return start_processes_; }
   // Threads started through the table; the destructor waits until they have all returned,
   // so no thread runs on into the next test.
   void ThreadStarted();
   void ThreadFinished();
   DWORD create_process_error() const { return create_process_error_; }
-  const std::string* module_path() const { return has_module_path_ ? &module_path_ : nullptr; }
-  const std::string* temp_path() const { return has_temp_path_ ? &temp_path_ : nullptr; }
+  const std::string* module_path() const { return module_path_ ? &*module_path_ : nullptr; }
+  const std::string* temp_path() const { return temp_path_ ? &*temp_path_ : nullptr; }
   // A stand-in resource: null when none was set; `missing` when it was removed.
   const std::vector<std::uint8_t>* CustomResource(int id, bool* missing) const;
   LeadByteFunction lead_byte_predicate() const { return is_lead_; }
@@ -148,6 +149,23 @@ class TestPlatform {
     std::string path_part;
     int seen = 0;
   };
+
+  // A copy of `member` taken, `member` set, or `item` appended, under the platform's lock.
+  template <typename Value>
+  Value Locked(const Value& member) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return member;
+  }
+  template <typename Value>
+  void Store(Value& member, Value value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    member = std::move(value);
+  }
+  template <typename Item>
+  void Append(std::vector<Item>& list, const Item& item) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    list.push_back(item);
+  }
 
   SystemOps base_;
   SystemOps ops_;
@@ -169,8 +187,7 @@ class TestPlatform {
   std::vector<ShellExecution> shell_executions_;
   bool start_processes_ = false;
   DWORD create_process_error_ = ERROR_FILE_NOT_FOUND;
-  std::string module_path_, temp_path_;
-  bool has_module_path_ = false, has_temp_path_ = false;
+  std::optional<std::string> module_path_, temp_path_;
   std::map<int, std::vector<std::uint8_t>> resources_;
   std::map<int, bool> removed_resources_;
   std::map<HANDLE, std::string> handles_;

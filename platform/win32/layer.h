@@ -51,6 +51,7 @@ void RestrictDllSearch();
 HMODULE LoadSystemLibrary(const char* name);
 
 // The address of `function` in the system DLL `library`, or null. Loads the DLL on first use.
+// Callers name the type as the SDK declares the function: decltype(&::LZCopy).
 template <typename Function>
 Function SystemFunction(const char* library, const char* function) {
   HMODULE module = LoadSystemLibrary(library);

@@ -8,8 +8,7 @@ namespace win32 {
 namespace {
 
 BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* info) {
-  using Function = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
-  const Function function = SystemFunction<Function>("shell32.dll", "ShellExecuteExA");
+  const auto function = SystemFunction<decltype(&::ShellExecuteExA)>("shell32.dll", "ShellExecuteExA");
   if (function == nullptr) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return FALSE;
@@ -18,8 +17,7 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* info) {
 }
 
 HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD flags) {
-  using Function = HRESULT(WINAPI*)(LPVOID, DWORD);
-  const Function function = SystemFunction<Function>("ole32.dll", "CoInitializeEx");
+  const auto function = SystemFunction<decltype(&::CoInitializeEx)>("ole32.dll", "CoInitializeEx");
   return function != nullptr ? function(reserved, flags) : E_FAIL;
 }
 

@@ -27,9 +27,9 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND ow
 }
 
 void WINAPI InitCommonControls() {
-  using Function = void(WINAPI*)();
   // Loading COMCTL32 registers its window classes, the progress bar among them.
-  if (const Function function = SystemFunction<Function>("comctl32.dll", "InitCommonControls")) function();
+  if (const auto function = SystemFunction<decltype(&::InitCommonControls)>("comctl32.dll", "InitCommonControls"))
+    function();
 }
 
 }  // namespace
