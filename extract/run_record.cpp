@@ -5,6 +5,7 @@
 #include "extract/run_record.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -24,6 +25,11 @@ namespace {
 
 // Bytes kept of a file the engine writes, beyond the setup files kept whole: an SZDD header.
 constexpr std::size_t kHeadSize = szdd::kHeaderSize;
+
+// Appends to `kept` what of `count` bytes fits within its first `limit` bytes.
+void Keep(Bytes* kept, const std::uint8_t* bytes, std::size_t count, std::size_t limit = kHeadSize) {
+  kept->insert(kept->end(), bytes, bytes + std::min(count, limit - std::min(limit, kept->size())));
+}
 
 // The first bytes of a file, enough for an SZDD header; fewer when the file is shorter.
 Bytes ReadHead(const char* path) {
@@ -231,8 +237,7 @@ class Overlay {
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     if (it->second.kind == Tracked::kMemory) {
       MemoryFile& memory = memory_[it->second.index];
-      const std::size_t keep = IsSetupFile(memory.name) ? count : std::min<std::size_t>(count, kHeadSize - std::min(kHeadSize, memory.data.size()));
-      memory.data.insert(memory.data.end(), bytes, bytes + keep);
+      Keep(&memory.data, bytes, count, IsSetupFile(memory.name) ? SIZE_MAX : kHeadSize);
       memory.size += count;
       *written = count;
     } else if (!base_.WriteFile(file, buffer, count, written, nullptr)) {
@@ -243,8 +248,7 @@ class Overlay {
       RunFile& record_file = record.files[static_cast<std::size_t>(index)];
       record_file.written += *written;
       record_file.chunks.push_back(*written);
-      const std::size_t keep = std::min<std::size_t>(*written, kHeadSize - std::min(kHeadSize, record_file.head.size()));
-      record_file.head.insert(record_file.head.end(), bytes, bytes + keep);
+      Keep(&record_file.head, bytes, *written);
     }
     return TRUE;
   }
@@ -351,14 +355,14 @@ class Overlay {
       }
       MemoryFile& written = memory_[static_cast<std::size_t>(target)];
       written.size = out.size();
-      written.data.assign(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(std::min(out.size(), kHeadSize)));
+      Keep(&written.data, out.data(), out.size());
     }
     if (expansion != nullptr) {
       expansion->copied = true;
       expansion->expanded = copied;
       // The information file is kept whole, for the check of its text; the program, its head.
       const bool whole = expansion->compressed == payload::kSetupInfoCompressed;
-      expansion->head.assign(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(whole ? out.size() : std::min(out.size(), kHeadSize)));
+      Keep(&expansion->head, out.data(), out.size(), whole ? SIZE_MAX : kHeadSize);
     }
     return copied;
   }

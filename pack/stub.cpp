@@ -166,7 +166,7 @@ bool InspectElf(const std::vector<std::uint8_t>& f, StubInfo* info, std::string*
     info->version_position = offset + payload::kElfRecordVersionField;
     found = true;
   }
-  if (!found) return *error = "not a launcher: no resource record (section .qmrrsrc)", false;
+  if (!found) return *error = std::string("not a launcher: no resource record (section ") + payload::kElfSectionName + ")", false;
   info->kind = StubKind::kLinux;
   info->image_size = end;
   return true;

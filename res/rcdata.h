@@ -2,6 +2,10 @@
 // from the resource script (the single source of every user-visible text).
 #pragma once
 
+#include <cstddef>
+
+#include "format/layout.h"
+
 namespace rcdata {
 
 struct String {
@@ -30,20 +34,21 @@ extern const String kStrings[];
 extern const int kStringCount;
 extern const Dialog kDialogs[];
 extern const int kDialogCount;
-// The version text of the resource script, NUL-padded to 16 bytes.
-extern const char kDefaultVersion[16];
 
 // The custom resources of the Linux launcher, kept in their own ELF section where the packer
-// finds and stamps them: the tag "QMRRSRC1", the payload offset (resource 104, 4 bytes LE,
-// -1 until stamped) and the version text (resource 105, 16 bytes).
+// finds and stamps them, laid out as the set format says: the tag, the payload offset
+// (resource 104, -1 until stamped) and the version text (resource 105).
 struct ResourceRecord {
-  char tag[8];
-  unsigned char payload_offset[4];
-  char version[16];
+  char tag[sizeof payload::kElfRecordTag];
+  unsigned char payload_offset[payload::kOffsetResourceSize];
+  char version[payload::kVersionResourceSize];
 };
+static_assert(offsetof(ResourceRecord, payload_offset) == payload::kElfRecordOffsetField &&
+              offsetof(ResourceRecord, version) == payload::kElfRecordVersionField &&
+              sizeof(ResourceRecord) == payload::kElfRecordSize);
 
 }  // namespace rcdata
 
 // Read only through this volatile object, so the compiler cannot fold the placeholder values
-// into the code that reads them.
-extern "C" __attribute__((section(".qmrrsrc"))) const volatile rcdata::ResourceRecord qmr_resource_record;
+// into the code that reads them. rcgen defines it in the section payload::kElfSectionName.
+extern "C" const volatile rcdata::ResourceRecord qmr_resource_record;
