@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bench/windows/clock.h"
 #include "extract/extract.h"
 #include "platform/system.h"
 
@@ -54,12 +55,8 @@ int main(int argc, char** argv) {
   std::strcpy(g_run.temp_dir, argv[3]);
   if (g_run.temp_dir[std::strlen(g_run.temp_dir) - 1] != '\\') std::strcat(g_run.temp_dir, "\\");
 
-  LARGE_INTEGER frequency, start, end;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&start);
+  const LONGLONG start = qmrbench::Now();
   const int result = ExtractAndLaunch();
-  QueryPerformanceCounter(&end);
-  std::printf("%.6f %d\n", static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart),
-              result);
+  std::printf("%.6f %d\n", qmrbench::Seconds(start, qmrbench::Now()), result);
   return result == 1 ? 0 : 1;
 }
