@@ -14,6 +14,7 @@
 #include <map>
 #include <numeric>
 #include <stdexcept>
+#include <utility>
 
 #include "format/filetime.h"
 #include "format/layout.h"
@@ -42,11 +43,8 @@ constexpr char kSetupProgram[] = "#!/bin/sh\n# The benchmark's setup program: do
 constexpr std::uint64_t kFirstTime = 126254943060000000ull;
 
 SetFile Compressed(const std::string& name, const std::vector<std::uint8_t>& bytes, char missing) {
-  SetFile file;
-  file.name = name;
-  file.contents = pack::Compress(bytes, static_cast<std::uint8_t>(missing));
-  file.size = file.contents.size();
-  return file;
+  std::vector<std::uint8_t> contents = pack::Compress(bytes, static_cast<std::uint8_t>(missing));
+  return SetFile{name, 0, contents.size(), 0, std::move(contents)};
 }
 
 // Sizes spread evenly on a logarithmic scale between the smallest and the largest, the two
@@ -103,13 +101,9 @@ std::vector<SetFile> SetFiles(std::uint64_t seed, const std::vector<std::uint8_t
       sizes.push_back(kSmallFileMin + random.Next() % (kSmallFileMax - kSmallFileMin + 1));
   }
   for (std::size_t i = 0; i < sizes.size(); ++i) {
-    SetFile file;
     char name[32];
     std::snprintf(name, sizeof name, small_files == 0 ? "qmrdata%02zu.bin" : "s%04zu.bin", i + 1);
-    file.name = name;
-    file.size = sizes[i];
-    file.seed = random.Next();
-    files.push_back(std::move(file));
+    files.push_back(SetFile{name, 0, sizes[i], random.Next(), {}});
   }
   for (std::size_t i = 0; i < files.size(); ++i) files[i].last_write = kFirstTime + i * 10000000ull;
   return files;
@@ -121,13 +115,10 @@ void FillFile(const SetFile& file, std::uint8_t* out) {
     return;
   }
   Random random{file.seed};
-  std::uint64_t i = 0;
-  for (; i + 8 <= file.size; i += 8) {
+  for (std::uint64_t i = 0; i < file.size; i += 8) {
     const std::uint64_t word = random.Next();
-    std::memcpy(out + i, &word, 8);
+    std::memcpy(out + i, &word, std::min<std::uint64_t>(8, file.size - i));
   }
-  const std::uint64_t word = random.Next();
-  std::memcpy(out + i, &word, file.size - i);
 }
 
 std::vector<int> VolumeOfFiles(const std::vector<SetFile>& files) {

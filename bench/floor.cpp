@@ -6,23 +6,13 @@
 //   qmrbench_floor --out DIR [--seed N] [--small-files N]      (DIR must not exist yet)
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
 #include "bench/bench_set.h"
-
-namespace {
-
-double Now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   qmrbench::Options options;
@@ -36,7 +26,7 @@ int main(int argc, char** argv) {
     bytes.emplace_back(new std::uint8_t[file.size + 8]);
     qmrbench::FillFile(file, bytes.back().get());
   }
-  const double start = Now();
+  const auto start = std::chrono::steady_clock::now();
   if (mkdir(options.out.c_str(), 0755) != 0) {
     std::perror(options.out.c_str());
     return 1;
@@ -47,6 +37,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qmrbench_floor: %s\n", e.what());
     return 1;
   }
-  std::printf("%.6f\n", Now() - start);
+  std::printf("%.6f\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   return 0;
 }

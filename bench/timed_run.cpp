@@ -13,10 +13,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 
 #include "platform/posix/retry.h"
@@ -24,12 +24,6 @@
 extern char** environ;
 
 namespace {
-
-double Now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 int Usage() {
   std::fprintf(stderr,
@@ -74,7 +68,7 @@ int main(int argc, char** argv) {
   // A new session has no controlling terminal: the program cannot reach one even by its name.
   if (setsid) posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
 
-  const double start = Now();
+  const auto start = std::chrono::steady_clock::now();
   pid_t pid;
   const int error = posix_spawnp(&pid, program[0], &actions, &attributes, program, environ);
   if (error != 0) {
@@ -87,7 +81,7 @@ int main(int argc, char** argv) {
     std::perror("qmrbench_run: wait4");
     return 1;
   }
-  const double seconds = Now() - start;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   std::printf("%.6f %ld %d\n", seconds, usage.ru_maxrss, code);
   return 0;
