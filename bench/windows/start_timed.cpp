@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "bench/windows/clock.h"
@@ -79,21 +80,16 @@ int main(int argc, char** argv) {
   const char* temp = nullptr;
   const char* stamp = nullptr;
   const char* until = nullptr;
-  int answer = 0;
+  const char* answer_text = "0";
+  const std::map<std::string, const char**> options = {
+      {"--temp", &temp}, {"--answer", &answer_text}, {"--stamp", &stamp}, {"--until", &until}};
   int i = 1;
   for (; i + 1 < argc && std::strcmp(argv[i], "--") != 0; i += 2) {
-    if (std::strcmp(argv[i], "--temp") == 0) {
-      temp = argv[i + 1];
-    } else if (std::strcmp(argv[i], "--answer") == 0) {
-      answer = std::atoi(argv[i + 1]);
-    } else if (std::strcmp(argv[i], "--stamp") == 0) {
-      stamp = argv[i + 1];
-    } else if (std::strcmp(argv[i], "--until") == 0) {
-      until = argv[i + 1];
-    } else {
-      return Usage();
-    }
+    const auto option = options.find(argv[i]);
+    if (option == options.end()) return Usage();
+    *option->second = argv[i + 1];
   }
+  const int answer = std::atoi(answer_text);
   if (i + 1 >= argc || std::strcmp(argv[i], "--") != 0 || until == nullptr) return Usage();
   const bool to_window = std::strcmp(until, "window") == 0;
   const bool to_setup = std::strcmp(until, "setup") == 0;
