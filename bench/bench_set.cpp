@@ -88,11 +88,8 @@ std::vector<SetFile> SetFiles(std::uint64_t seed, const std::vector<std::uint8_t
   Random random{seed};
   std::vector<SetFile> files;
   files.push_back(Compressed("qmrsetup.in_", {std::begin(kSetupInfo), std::end(kSetupInfo) - 1}, 'f'));
-  files.push_back(Compressed(
-      "qmrsetup.ex_",
-      setup_program.empty() ? std::vector<std::uint8_t>(std::begin(kSetupProgram), std::end(kSetupProgram) - 1)
-                            : setup_program,
-      'e'));
+  const std::vector<std::uint8_t> script(std::begin(kSetupProgram), std::end(kSetupProgram) - 1);
+  files.push_back(Compressed("qmrsetup.ex_", setup_program.empty() ? script : setup_program, 'e'));
   std::vector<std::uint64_t> sizes;
   if (small_files == 0) {
     sizes = DataSizes(random);
