@@ -97,9 +97,8 @@ class Contender:
 def compare(baseline, contenders, rounds, log, group, of):
     """Runs the baseline and each contender in turn: one warm-up round, then `rounds` rounds."""
     log.write(f"{group}: {rounds} rounds of {of} ")
-    everyone = [baseline] + contenders
     for r in range(rounds + 1):
-        order = everyone if r % 2 == 0 else contenders[::-1] + [baseline]
+        order = [baseline] + contenders if r % 2 == 0 else contenders[::-1] + [baseline]
         for c in order:
             c.prepare()
             sample = c.run()
@@ -293,8 +292,7 @@ def output_check(command, expected, out, stdin=None, env=None):
 def first_line(command):
     try:
         out = subprocess.run(command, capture_output=True, text=True, timeout=30)
-        text = (out.stdout + out.stderr).strip()
-        return next((line.strip() for line in text.splitlines() if line.strip()), "?")
+        return next((line.strip() for line in (out.stdout + out.stderr).splitlines() if line.strip()), "?")
     except (OSError, subprocess.TimeoutExpired):
         return "not available"
 
@@ -336,12 +334,11 @@ class Wine:
     """A private Wine prefix under /tmp for the run, removed afterwards, for the programs in `windows`."""
 
     def __init__(self, log, windows):
-        self.server = None
+        self.server = self.xvfb = None
         self.windows = windows
         self.prefix = tempfile.mkdtemp(prefix="qmrbench-wine.", dir="/tmp")
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64")
-        self.xvfb = None
         log.write("wine: preparing a private prefix\n")
         try:
             self.env.pop("DISPLAY", None)
@@ -573,8 +570,7 @@ def bench_installer(a, table, log, wine):
     table.row(measure, "NSIS, an empty script (default compression)", f"{os.path.getsize(built['empty']):,} bytes",
               target="(information)")
 
-    out = os.path.join(work, "out")
-    stamp = os.path.join(work, "stamp.bin")
+    out, stamp = os.path.join(work, "out"), os.path.join(work, "stamp.bin")
 
     def prepare():
         fresh(out)
@@ -699,11 +695,10 @@ def bench_compression(a, inputs, table, log):
 
 
 def bench_stub(a, table):
-    exe = a.windows_launcher
-    if not os.path.exists(exe):
+    if not os.path.exists(a.windows_launcher):
         table.row("4. Stub size", "`qmrsfx.exe`", "not built", target=f"≤ {STUB_LIMIT:,} bytes", met=False)
         return
-    size = os.path.getsize(exe)
+    size = os.path.getsize(a.windows_launcher)
     table.row("4. Stub size", "`qmrsfx.exe` (MinSizeRel, stripped, every resource)", f"{size:,} bytes",
               target=f"≤ {STUB_LIMIT:,} bytes", met=size <= STUB_LIMIT)
 
