@@ -1,16 +1,25 @@
 // The benchmark's installation set: file sizes, names, times and bytes from one seed.
 #include "bench/bench_set.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <numeric>
 #include <stdexcept>
+#include <utility>
 
 #include "format/filetime.h"
-#include "szdd/szdd.h"
+#include "format/layout.h"
+#include "pack/builder.h"
+#include "platform/posix/retry.h"
 
 namespace qmrbench {
 
@@ -33,14 +42,9 @@ constexpr char kSetupProgram[] = "#!/bin/sh\n# The benchmark's setup program: do
 // 2001-02-03 04:05:06 UTC, then a second per file.
 constexpr std::uint64_t kFirstTime = 126254943060000000ull;
 
-SetFile Compressed(const std::string& name, const std::uint8_t* bytes, std::size_t size, char missing) {
-  SetFile file;
-  file.name = name;
-  szdd::CompressOptions options;
-  options.missing_char = static_cast<std::uint8_t>(missing);
-  file.contents = szdd::CompressBuffer(bytes, size, options);
-  file.size = file.contents.size();
-  return file;
+SetFile Compressed(const std::string& name, const std::vector<std::uint8_t>& bytes, char missing) {
+  std::vector<std::uint8_t> contents = pack::Compress(bytes, static_cast<std::uint8_t>(missing));
+  return SetFile{name, 0, contents.size(), 0, std::move(contents)};
 }
 
 // Sizes spread evenly on a logarithmic scale between the smallest and the largest, the two
@@ -83,14 +87,9 @@ std::vector<std::uint64_t> DataSizes(Random& random) {
 std::vector<SetFile> SetFiles(std::uint64_t seed, const std::vector<std::uint8_t>& setup_program, int small_files) {
   Random random{seed};
   std::vector<SetFile> files;
-  files.push_back(
-      Compressed("qmrsetup.in_", reinterpret_cast<const std::uint8_t*>(kSetupInfo), sizeof kSetupInfo - 1, 'f'));
-  if (setup_program.empty()) {
-    files.push_back(Compressed("qmrsetup.ex_", reinterpret_cast<const std::uint8_t*>(kSetupProgram),
-                               sizeof kSetupProgram - 1, 'e'));
-  } else {
-    files.push_back(Compressed("qmrsetup.ex_", setup_program.data(), setup_program.size(), 'e'));
-  }
+  files.push_back(Compressed("qmrsetup.in_", {std::begin(kSetupInfo), std::end(kSetupInfo) - 1}, 'f'));
+  const std::vector<std::uint8_t> script(std::begin(kSetupProgram), std::end(kSetupProgram) - 1);
+  files.push_back(Compressed("qmrsetup.ex_", setup_program.empty() ? script : setup_program, 'e'));
   std::vector<std::uint64_t> sizes;
   if (small_files == 0) {
     sizes = DataSizes(random);
@@ -99,13 +98,9 @@ std::vector<SetFile> SetFiles(std::uint64_t seed, const std::vector<std::uint8_t
       sizes.push_back(kSmallFileMin + random.Next() % (kSmallFileMax - kSmallFileMin + 1));
   }
   for (std::size_t i = 0; i < sizes.size(); ++i) {
-    SetFile file;
     char name[32];
     std::snprintf(name, sizeof name, small_files == 0 ? "qmrdata%02zu.bin" : "s%04zu.bin", i + 1);
-    file.name = name;
-    file.size = sizes[i];
-    file.seed = random.Next();
-    files.push_back(std::move(file));
+    files.push_back(SetFile{name, 0, sizes[i], random.Next(), {}});
   }
   for (std::size_t i = 0; i < files.size(); ++i) files[i].last_write = kFirstTime + i * 10000000ull;
   return files;
@@ -117,13 +112,10 @@ void FillFile(const SetFile& file, std::uint8_t* out) {
     return;
   }
   Random random{file.seed};
-  std::uint64_t i = 0;
-  for (; i + 8 <= file.size; i += 8) {
+  for (std::uint64_t i = 0; i < file.size; i += 8) {
     const std::uint64_t word = random.Next();
-    std::memcpy(out + i, &word, 8);
+    std::memcpy(out + i, &word, std::min<std::uint64_t>(8, file.size - i));
   }
-  const std::uint64_t word = random.Next();
-  std::memcpy(out + i, &word, file.size - i);
 }
 
 std::vector<int> VolumeOfFiles(const std::vector<SetFile>& files) {
@@ -141,18 +133,42 @@ std::vector<int> VolumeOfFiles(const std::vector<SetFile>& files) {
 }
 
 std::uint64_t SetTotal(const std::vector<SetFile>& files) {
-  std::uint64_t total = 0;
-  for (const SetFile& file : files) total += file.size;
-  return total;
+  return std::accumulate(files.begin(), files.end(), std::uint64_t{0},
+                         [](std::uint64_t total, const SetFile& file) { return total + file.size; });
 }
 
-bool SetLastWrite(int fd, std::uint64_t last_write) {
-  const payload::UnixTime unix = payload::UnixFromFileTime(last_write);
+void WriteSetFile(const std::string& directory, const SetFile& file, const std::uint8_t* bytes) {
+  const std::string path = directory + "/" + file.name;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  int error = fd < 0 ? errno : 0;  // the first failure's, the one told
+  for (std::uint64_t done = 0; error == 0 && done < file.size;) {
+    const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(file.size - done, payload::kCopyChunkSize));
+    if (!posix::WriteFull(fd, bytes + done, chunk)) error = errno;
+    done += chunk;
+  }
+  const payload::UnixTime unix = payload::UnixFromFileTime(file.last_write);
   timespec times[2];
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = static_cast<time_t>(unix.seconds);
   times[1].tv_nsec = static_cast<long>(unix.nanoseconds);
-  return futimens(fd, times) == 0;
+  if (error == 0 && futimens(fd, times) != 0) error = errno;
+  if (fd >= 0 && close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) throw std::runtime_error(path + ": " + std::strerror(error));
+}
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+  std::string seed, small_files;
+  const std::map<std::string, std::string*> values = {
+      {"--out", &options->out}, {"--stub", &options->stub}, {"--setup", &options->setup},
+      {"--seed", &seed},        {"--small-files", &small_files}};
+  for (int i = 1; i < argc; i += 2) {
+    const auto value = values.find(argv[i]);
+    if (value == values.end() || i + 1 == argc) return false;
+    *value->second = argv[i + 1];
+  }
+  if (!seed.empty()) options->seed = std::strtoull(seed.c_str(), nullptr, 10);
+  if (!small_files.empty()) options->small_files = static_cast<int>(std::strtol(small_files.c_str(), nullptr, 10));
+  return !options->out.empty();
 }
 
 }  // namespace qmrbench

@@ -47,8 +47,20 @@ std::vector<int> VolumeOfFiles(const std::vector<SetFile>& files);
 // The set total every volume starts with: the data bytes of all entries.
 std::uint64_t SetTotal(const std::vector<SetFile>& files);
 
-// Sets the last-write time of the open file `fd` to the FILETIME `last_write`, as the launcher
-// does; false, with errno set, when the system refuses.
-bool SetLastWrite(int fd, std::uint64_t last_write);
+// Writes `file` (its file.size bytes at `bytes`) into `directory` as the launcher writes an
+// extracted file: payload::kCopyChunkSize bytes per write(2), each finished before the next,
+// then its last-write time, then close. Throws std::runtime_error naming the file on failure.
+void WriteSetFile(const std::string& directory, const SetFile& file, const std::uint8_t* bytes);
+
+// The options of the set's programs, "--name value" pairs: --out DIR, --seed N, --small-files N,
+// and the set writer's --stub PATH and --setup PROGRAM.
+struct Options {
+  std::string out, stub, setup;
+  std::uint64_t seed = kDefaultSeed;
+  int small_files = 0;
+};
+
+// Reads the options; false on an unknown one or one without its value, or without --out.
+bool ParseOptions(int argc, char** argv, Options* options);
 
 }  // namespace qmrbench

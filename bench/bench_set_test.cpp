@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <set>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "bench/bench_set.h"
@@ -87,6 +89,21 @@ TEST(BenchSet, AnotherSetupProgramLeavesTheDataFilesAsTheyAre) {
     EXPECT_EQ(windows[i].seed, plain[i].seed);
     EXPECT_EQ(windows[i].last_write, plain[i].last_write);
   }
+}
+
+TEST(BenchSet, OptionsArePairsOfKnownFlagsAndValuesWithAnOutput) {
+  const auto parse = [](std::vector<std::string> args, Options* options) {
+    std::vector<char*> argv = {nullptr};
+    for (std::string& arg : args) argv.push_back(arg.data());
+    return ParseOptions(static_cast<int>(argv.size()), argv.data(), options);
+  };
+  Options options, refused;
+  ASSERT_TRUE(parse({"--out", "d", "--seed", "7", "--small-files", "30", "--stub", "s", "--setup", "p"}, &options));
+  EXPECT_EQ(std::tie(options.out, options.seed, options.small_files, options.stub, options.setup),
+            std::make_tuple("d", 7ull, 30, "s", "p"));
+  EXPECT_FALSE(parse({"--seed", "7"}, &refused)) << "no output directory";
+  EXPECT_FALSE(parse({"--out", "d", "--seed"}, &refused)) << "a flag without its value";
+  EXPECT_FALSE(parse({"--out", "d", "--size", "1"}, &refused)) << "a flag of no program of the set";
 }
 
 }  // namespace

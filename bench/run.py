@@ -13,6 +13,7 @@ times itself (the floor, and the programs run under Wine, whose start-up is not 
 """
 
 import argparse
+import collections
 import concurrent.futures
 import datetime
 import glob
@@ -40,41 +41,29 @@ BINARY_SOURCE = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
 
 # ---- Running and timing ----
 
-class Sample:
-    def __init__(self, seconds, rss_kib=None, first_window=None):
-        self.seconds = seconds
-        self.rss_kib = rss_kib
-        self.first_window = first_window
+# One run: its wall time, and where known its time to the first window and its peak resident set.
+Sample = collections.namedtuple("Sample", "seconds first_window rss_kib", defaults=(None, None))
+QUIET = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
 
 
 def fail(message):
     raise SystemExit("bench: " + message)
 
 
-def run_timed(tools, command, stdin=None, stdout=None, stderr=None, setsid=False, env=None):
-    """Runs `command` under qmrbench_run; returns its Sample and exit status."""
-    argv = [os.path.join(tools, "qmrbench_run")]
-    if stdin:
-        argv += ["--stdin", stdin]
-    if stdout:
-        argv += ["--stdout", stdout]
-    if stderr:
-        argv += ["--stderr", stderr]
-    if setsid:
-        argv.append("--setsid")
+def timed(tools, command, stdin=None, stdout=None, stderr=None, setsid=False, env=None):
+    """A run of `command` under qmrbench_run, returning its Sample, that fails the bench unless it
+    succeeds."""
+    argv = [os.path.join(tools, "qmrbench_run")] + (["--setsid"] if setsid else [])
+    for flag, value in (("--stdin", stdin), ("--stdout", stdout), ("--stderr", stderr)):
+        argv += [flag, value] if value else []
     for name, value in (env or {}).items():
         argv += ["--env", f"{name}={value}"]
-    out = subprocess.run(argv + ["--"] + command, check=True, capture_output=True, text=True).stdout.split()
-    return Sample(float(out[0]), int(out[1])), int(out[2])
 
-
-def timed(tools, command, **kw):
-    """A run of `command` under qmrbench_run that fails the bench unless it succeeds."""
     def run():
-        sample, status = run_timed(tools, command, **kw)
-        if status != 0:
-            fail(f"{' '.join(command)} failed ({status})")
-        return sample
+        out = subprocess.run(argv + ["--"] + command, check=True, capture_output=True, text=True).stdout.split()
+        if out[2] != "0":
+            fail(f"{' '.join(command)} failed ({out[2]})" + (f"; see {stderr}" if stderr else ""))
+        return Sample(float(out[0]), rss_kib=int(out[1]))
     return run
 
 
@@ -105,11 +94,11 @@ class Contender:
         self.samples = []
 
 
-def compare(baseline, contenders, rounds, log):
+def compare(baseline, contenders, rounds, log, group, of):
     """Runs the baseline and each contender in turn: one warm-up round, then `rounds` rounds."""
-    everyone = [baseline] + contenders
+    log.write(f"{group}: {rounds} rounds of {of} ")
     for r in range(rounds + 1):
-        order = everyone if r % 2 == 0 else contenders[::-1] + [baseline]
+        order = [baseline] + contenders if r % 2 == 0 else contenders[::-1] + [baseline]
         for c in order:
             c.prepare()
             sample = c.run()
@@ -169,6 +158,12 @@ class Table:
         self.row(measure, c.name, fmt_time(statistics.median(t)), fmt_range(t),
                  fmt_rate(c.size, statistics.median(t)) + size_note if c.size else "", ratio, target, met)
 
+    def paired(self, measure, c, label, a, b, target="", judge=None):
+        """The row of `c` with the ratios a/b under `label`; `judge(median)` tells if the target is met."""
+        ratios = paired(a, b)
+        self.contender(measure, c, f"{label} {fmt_ratio(ratios)}", target,
+                       None if judge is None else judge(statistics.median(ratios)))
+
     def markdown(self):
         lines = ["| " + " | ".join(self.HEADER) + " |", "|" + "---|" * len(self.HEADER)]
         previous = None
@@ -205,9 +200,8 @@ def build_inputs(directory, log):
         binary += pathlib.Path(p).read_bytes()
     if len(binary) < 64 * MiB:
         fail(f"the PE files under {BINARY_SOURCE} add up to less than 64 MiB")
-    contents = {"text": bytes(text[:64 * MiB]), "binary": bytes(binary[:64 * MiB])}
-    contents["text8"] = contents["text"][:8 * MiB]
-    contents["binary8"] = contents["binary"][:8 * MiB]
+    contents = {"text": text[:64 * MiB], "binary": bytes(binary[:64 * MiB])}
+    contents.update({name + "8": data[:8 * MiB] for name, data in contents.items()})
 
     key = hashlib.sha256(b"".join(contents[k] for k in sorted(contents))).hexdigest()
     key_path = os.path.join(directory, "inputs.sha256")
@@ -218,18 +212,14 @@ def build_inputs(directory, log):
     else:
         log.write("inputs: writing the inputs and compressing them with mscompress (about a minute)\n")
         for n in names:
-            path = os.path.join(directory, n)
-            with open(path, "wb") as f:
-                f.write(contents[n])
-            if os.path.exists(path + "_"):
-                os.remove(path + "_")
+            pathlib.Path(directory, n).write_bytes(contents[n])
+            fresh(os.path.join(directory, n + "_"), False)
         # Two at a time: the machine has two cores to share.
         with concurrent.futures.ThreadPoolExecutor(2) as pool:
             codes = list(pool.map(lambda n: subprocess.run(["mscompress", os.path.join(directory, n)]).returncode, names))
         if any(codes):
             fail("mscompress failed on the inputs")
-        with open(key_path, "w") as f:
-            f.write(key + "\n")
+        pathlib.Path(key_path).write_text(key + "\n")
     return {n: os.path.join(directory, n) for n in names}, {"headers": len(headers)}
 
 
@@ -248,30 +238,53 @@ def fresh(path, create=True):
         os.makedirs(path)
 
 
+# A set written by qmrbench_set: the directory of its plain files, their names and total size,
+# the names the launcher leaves, and the launcher.
+Set = collections.namedtuple("Set", "files names total expected launcher")
+
+
 def write_set(a, stub, work, *options):
-    """Writes the set with `stub` into `work` (qmrbench_set). Returns the directory of its plain
-    files, their names and total size, the names the launcher leaves, and the launcher."""
+    """Writes the set with `stub` into `work` (qmrbench_set)."""
     subprocess.run([os.path.join(a.tools, "qmrbench_set"), "--stub", stub, "--out", work, *options], check=True,
                    stdout=subprocess.DEVNULL)
     files = os.path.join(work, "files")
     names = sorted(os.listdir(files))
     total = sum(os.path.getsize(os.path.join(files, n)) for n in names)
     expanded = sorted([n for n in names if not n.startswith("qmrsetup.")] + ["qmrsetup.exe", "qmrsetup.inf"])
-    return files, names, total, expanded, os.path.join(work, "set", os.path.basename(stub))
+    return Set(files, names, total, expanded, os.path.join(work, "set", os.path.basename(stub)))
 
 
-def check_copy(files, names, out, expected, compare_all=True):
-    """Fails unless `out` holds just `expected`, and each of `names` but the setup files there is
-    the size of its original in `files` (with `compare_all`, the same bytes)."""
+def check_copy(s, out, expected, compare_all=True):
+    """Fails unless `out` holds just `expected`, and each of the set's files but the setup files
+    there is the size of its original (with `compare_all`, the same bytes)."""
     found = sorted(os.listdir(out))
     if found != expected:
         fail(f"{out} holds {found}, not {expected}")
-    for n in names:
-        if n.startswith("qmrsetup."):
-            continue
-        a_path, b_path = os.path.join(files, n), os.path.join(out, n)
+    for n in [n for n in s.names if not n.startswith("qmrsetup.")]:
+        a_path, b_path = os.path.join(s.files, n), os.path.join(out, n)
         if os.path.getsize(a_path) != os.path.getsize(b_path) or (compare_all and not same_file(a_path, b_path)):
             fail(f"{b_path} differs from {a_path}")
+
+
+def copying(name, run, s, out, expected=None, compare_all=True, create=True, prepare=None):
+    """A contender writing the set `s` into `out`, emptied before each run (without `create`,
+    removed), and checked to leave `expected` there (by default the plain files)."""
+    return Contender(name, run, prepare=prepare or (lambda: fresh(out, create)),
+                     check=lambda: check_copy(s, out, expected or s.names, compare_all), size=s.total)
+
+
+def output_check(command, expected, out, stdin=None, env=None):
+    """A check: `command` run into `out` (its standard output when it reads standard input or is
+    7-Zip's -so), compared with `expected`."""
+    def check():
+        to_stdout = stdin is not None or "-so" in command
+        with open(stdin or os.devnull, "rb") as fin, open(out if to_stdout else os.devnull, "wb") as fout:
+            subprocess.run(command, stdin=fin, stdout=fout, stderr=subprocess.DEVNULL, check=True, env=env)
+        ok = same_file(out, expected)
+        os.remove(out)
+        if not ok:
+            fail(f"{' '.join(command)} did not reproduce {expected}")
+    return check
 
 
 # ---- The machine ----
@@ -279,8 +292,7 @@ def check_copy(files, names, out, expected, compare_all=True):
 def first_line(command):
     try:
         out = subprocess.run(command, capture_output=True, text=True, timeout=30)
-        text = (out.stdout + out.stderr).strip()
-        return next((line.strip() for line in text.splitlines() if line.strip()), "?")
+        return next((line.strip() for line in (out.stdout + out.stderr).splitlines() if line.strip()), "?")
     except (OSError, subprocess.TimeoutExpired):
         return "not available"
 
@@ -319,27 +331,26 @@ def versions():
 # ---- Wine ----
 
 class Wine:
-    """A private Wine prefix under /tmp for the run, removed afterwards."""
+    """A private Wine prefix under /tmp for the run, removed afterwards, for the programs in `windows`."""
 
-    def __init__(self, log):
-        self.server = None
+    def __init__(self, log, windows):
+        self.server = self.xvfb = None
+        self.windows = windows
         self.prefix = tempfile.mkdtemp(prefix="qmrbench-wine.", dir="/tmp")
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64")
-        self.xvfb = None
         log.write("wine: preparing a private prefix\n")
-        quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
         try:
             self.env.pop("DISPLAY", None)
-            subprocess.run(["wineboot", "-i"], env=self.env, **quiet)
+            subprocess.run(["wineboot", "-i"], env=self.env, **QUIET)
             # No window manager: unmanaged windows, or Wine waits for one on every hide.
             for name in ("Managed", "Decorated"):
                 subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", name, "/d", "N",
-                                "/f"], env=self.env, **quiet)
-            subprocess.run(["wineserver", "-w"], env=self.env, **quiet)
+                                "/f"], env=self.env, **QUIET)
+            subprocess.run(["wineserver", "-w"], env=self.env, **QUIET)
             self.start_xvfb(log)
             # One server for all the runs: none of them pays for its start.
-            self.server = subprocess.Popen(["wineserver", "-p", "-f"], env=self.env, **quiet)
+            self.server = subprocess.Popen(["wineserver", "-p", "-f"], env=self.env, **QUIET)
         except BaseException:
             self.close()
             raise
@@ -351,8 +362,7 @@ class Wine:
             return
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                                      "-nolisten", "tcp"], pass_fds=(write_end,),
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                      "-nolisten", "tcp"], pass_fds=(write_end,), **QUIET)
         os.close(write_end)
         # The server writes its display number once it accepts clients.
         with os.fdopen(read_end) as f:
@@ -361,19 +371,20 @@ class Wine:
             fail("Xvfb did not start")
         self.env["DISPLAY"] = ":" + display
 
-    @property
-    def has_display(self):
-        return "DISPLAY" in self.env
-
     @staticmethod
     def path(posix_path):
         return "Z:" + os.path.abspath(posix_path).replace("/", "\\")
 
-    def run_inner(self, exe, *args):
-        return Sample(inner_fields(["wine", exe, *args], env=self.env)[0])
+    def command(self, program, *args):
+        """The command that runs `program`, one of the Windows benchmark programs, in the prefix."""
+        return ["wine", os.path.join(self.windows, program), *args]
+
+    def run_inner(self, program, *args, count=1):
+        """Runs `program`, which times itself: a Sample of its seconds (and time to the first window)."""
+        return Sample(*inner_fields(self.command(program, *args), env=self.env, count=count))
 
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-k"], env=self.env, **QUIET)
         if self.server is not None:
             try:
                 self.server.wait(timeout=30)
@@ -407,88 +418,67 @@ def bench_extraction(a, table, log, wine, small_files=0):
     stub = os.path.join(a.build, "qmrsfx")
     set_args = ["--small-files", str(small_files)] if small_files else []
     log.write(f"extraction: writing the {f'{small_files}-file' if small_files else '256 MiB'} set\n")
-    files, names, total, expected, launcher = write_set(a, stub, work, *set_args)
+    s = write_set(a, stub, work, *set_args)
     answers = os.path.join(work, "answers")
-    with open(answers, "w") as f:
-        f.write("y\n")
-
-    def copy_check(out, names_expected, compare_all=True):
-        return lambda: check_copy(files, names, out, names_expected, compare_all)
+    pathlib.Path(answers).write_text("y\n")
 
     # The small set's outputs go under a short path, where the clean-up list holds more of them.
     outputs = a.small_out if small_files else work
     launcher_out = os.path.join(outputs, "l" if small_files else "launcher-out")
+    floor_out, cp_out = os.path.join(work, "floor-out"), os.path.join(work, "cp-out")
+
+    launcher_log = os.path.join(work, "launcher.log")
+    launch = timed(tools, [s.launcher], stdin=answers, stderr=launcher_log, setsid=True, env={"TMPDIR": launcher_out})
 
     def run_launcher():
-        sample, status = run_timed(tools, [launcher], stdin=answers, stderr=os.path.join(work, "launcher.log"),
-                                   setsid=True, env={"TMPDIR": launcher_out})
-        if status != 0 or sorted(os.listdir(launcher_out)) != expected:
-            fail(f"the launcher's run failed (status {status}); see {os.path.join(work, 'launcher.log')}")
+        sample = launch()
+        if sorted(os.listdir(launcher_out)) != s.expected:
+            fail(f"the launcher's run left {sorted(os.listdir(launcher_out))}; see {launcher_log}")
         return sample
 
-    floor_out = os.path.join(work, "floor-out")
+    floor_command = [os.path.join(tools, "qmrbench_floor"), "--out", floor_out] + set_args
+    floor = copying("floor: the same files written from memory, 16 KiB per write, times set",
+                    lambda: Sample(*inner_fields(floor_command)), s, floor_out, create=False)
+    ours = copying("`qmrsfx`, the Linux launcher (answers on standard input, no terminal)", run_launcher, s,
+                   launcher_out, s.expected)
+    cp = copying("`cp -r` of the same files into a fresh directory", timed(tools, ["cp", "-r", s.files, cp_out]), s,
+                 cp_out, compare_all=False, create=False)
+    compare(cp, [ours, floor], a.rounds, log, "extraction", "cp -r, the launcher and the floor")
 
-    def run_floor():
-        seconds_file = os.path.join(work, "floor.txt")
-        _, status = run_timed(tools, [os.path.join(tools, "qmrbench_floor"), "--out", floor_out] + set_args,
-                              stdout=seconds_file)
-        if status != 0:
-            fail("the floor program failed")
-        return Sample(float(open(seconds_file).read().split()[0]))
-
-    cp_out = os.path.join(work, "cp-out")
-    floor = Contender("floor: the same files written from memory, 16 KiB per write, times set", run_floor,
-                      prepare=lambda: fresh(floor_out, False), check=copy_check(floor_out, names), size=total)
-    ours = Contender("`qmrsfx`, the Linux launcher (answers on standard input, no terminal)", run_launcher,
-                     prepare=lambda: fresh(launcher_out), check=copy_check(launcher_out, expected), size=total)
-    cp = Contender("`cp -r` of the same files into a fresh directory", timed(tools, ["cp", "-r", files, cp_out]),
-                   prepare=lambda: fresh(cp_out, False), check=copy_check(cp_out, names, False), size=total)
-    log.write(f"extraction: {a.rounds} rounds of cp -r, the launcher and the floor ")
-    compare(cp, [ours, floor], a.rounds, log)
-
-    measure = f"1. Extraction: {total / MiB:.0f} MiB in {len(names)} files, 3 volumes"
+    measure = f"1. Extraction: {s.total / MiB:.0f} MiB in {len(s.names)} files, 3 volumes"
     if small_files:
-        measure = f"1b. Extraction: {len(names)} small files ({total / 1024:.0f} KiB), 3 volumes"
-    launcher_vs_cp = paired(ours, cp)
+        measure = f"1b. Extraction: {len(s.names)} small files ({s.total / 1024:.0f} KiB), 3 volumes"
     table.contender(measure, cp, target="the baseline")
-    table.contender(measure, ours, ratio="launcher / cp " + fmt_ratio(launcher_vs_cp), target="≤ 1.50× cp -r",
-                    met=statistics.median(launcher_vs_cp) <= 1.50)
-    table.contender(measure, floor, ratio="launcher / floor " + fmt_ratio(paired(ours, floor)), target="(information)")
+    table.paired(measure, ours, "launcher / cp", ours, cp, "≤ 1.50× cp -r", lambda m: m <= 1.50)
+    table.paired(measure, floor, "launcher / floor", ours, floor, "(information)")
 
     # The memory figures are the big set's.
     if not small_files:
-        rss = lambda s: s.rss_kib
-        launcher_rss = [s.rss_kib for s in ours.samples]
-        cp_rss = [s.rss_kib for s in cp.samples]
-        rss_ratio = paired(ours, cp, rss)
+        rss = paired(ours, cp, lambda sample: sample.rss_kib)
         measure = "5. Memory: peak RSS while extracting"
         fmt_kib = lambda v: f"{v / 1024:.2f} MiB"
-        table.row(measure, "`qmrsfx`, the Linux launcher", fmt_kib(statistics.median(launcher_rss)),
-                  fmt_range(launcher_rss, fmt_kib), "", "launcher / cp " + fmt_ratio(rss_ratio), "≤ 2× cp",
-                  statistics.median(rss_ratio) <= 2.0)
-        table.row(measure, "`cp -r`", fmt_kib(statistics.median(cp_rss)), fmt_range(cp_rss, fmt_kib))
+        for c, name, *judged in ((ours, "`qmrsfx`, the Linux launcher", "", "launcher / cp " + fmt_ratio(rss),
+                                  "≤ 2× cp", statistics.median(rss) <= 2.0), (cp, "`cp -r`")):
+            kib = [sample.rss_kib for sample in c.samples]
+            table.row(measure, name, fmt_kib(statistics.median(kib)), fmt_range(kib, fmt_kib), *judged)
 
+    removed = [launcher_out, floor_out, cp_out]
     if wine is not None:
         wine_out = os.path.join(outputs, "w" if small_files else "wine-out")
         wine_copy = os.path.join(work, "wine-copy")
         offset = str(os.path.getsize(stub))
-        w_extract = Contender("the launcher's extraction over the Windows layer (`qmrbench_extract.exe`)",
-                              lambda: wine.run_inner(os.path.join(a.windows, "qmrbench_extract.exe"),
-                                                     Wine.path(launcher), offset, Wine.path(wine_out)),
-                              prepare=lambda: fresh(wine_out), check=copy_check(wine_out, expected), size=total)
-        w_copy = Contender("bare Win32 copy of the same files, one 16 KiB buffer (`qmrbench_copy.exe`)",
-                           lambda: wine.run_inner(os.path.join(a.windows, "qmrbench_copy.exe"), Wine.path(files),
-                                                  Wine.path(wine_copy)),
-                           prepare=lambda: fresh(wine_copy), check=copy_check(wine_copy, names), size=total)
-        log.write(f"wine: {a.rounds} rounds of the extraction and the bare copy ")
-        compare(w_copy, [w_extract], a.rounds, log)
+        w_extract = copying("the launcher's extraction over the Windows layer (`qmrbench_extract.exe`)",
+                            lambda: wine.run_inner("qmrbench_extract.exe", Wine.path(s.launcher), offset,
+                                                   Wine.path(wine_out)), s, wine_out, s.expected)
+        w_copy = copying("bare Win32 copy of the same files, one 16 KiB buffer (`qmrbench_copy.exe`)",
+                         lambda: wine.run_inner("qmrbench_copy.exe", Wine.path(s.files), Wine.path(wine_copy)), s,
+                         wine_copy)
+        compare(w_copy, [w_extract], a.rounds, log, "wine", "the extraction and the bare copy")
         measure = "6b. Under Wine, the small files" if small_files else "6. Under Wine (timed inside each program)"
         table.contender(measure, w_copy, target="(information)")
-        table.contender(measure, w_extract, ratio="extraction / copy " + fmt_ratio(paired(w_extract, w_copy)),
-                        target="(information)")
-        shutil.rmtree(wine_out, ignore_errors=True)
-        shutil.rmtree(wine_copy, ignore_errors=True)
-    for path in (launcher_out, floor_out, cp_out):
+        table.paired(measure, w_extract, "extraction / copy", w_extract, w_copy, "(information)")
+        removed += [wine_out, wine_copy]
+    for path in removed:
         shutil.rmtree(path, ignore_errors=True)
 
 
@@ -527,8 +517,7 @@ def nsis_script(out_exe, files=(), compress=True, crc=True, silent_init_box=Fals
 
 
 def makensis(script_text, path):
-    with open(path, "w", encoding="utf-8") as f:
-        f.write(script_text)
+    pathlib.Path(path).write_text(script_text, encoding="utf-8")
     result = subprocess.run(["makensis", "-V2", "-INPUTCHARSET", "UTF8", os.path.basename(path)],
                             cwd=os.path.dirname(os.path.abspath(path)), capture_output=True, text=True)
     if result.returncode != 0:
@@ -541,16 +530,15 @@ IDOK, IDYES, IDNO = 1, 6, 7
 def bench_installer(a, table, log, wine):
     """The launcher against NSIS under Wine: extraction of the set into the temporary directory,
     the stub's size and the start-up to the first window."""
-    if shutil.which("makensis") is None or not wine.has_display:
+    if shutil.which("makensis") is None or "DISPLAY" not in wine.env:
         log.write("installer: makensis or Xvfb missing, left out\n")
         return
     work = os.path.join(a.work, "installer")
     nsis = os.path.join(work, "nsis")
     os.makedirs(nsis, exist_ok=True)
     log.write("installer: writing the set with a Windows setup program\n")
-    files, names, total, expected, launcher = write_set(a, a.windows_launcher, work, "--setup",
-                                                        os.path.join(a.windows, "qmrbench_stamp.exe"))
-    paths = [os.path.join(files, n) for n in names]
+    s = write_set(a, a.windows_launcher, work, "--setup", os.path.join(a.windows, "qmrbench_stamp.exe"))
+    paths = [os.path.join(s.files, n) for n in s.names]
 
     # One megabyte of incompressible bytes, the payload of the installer whose overhead is weighed.
     one = os.path.join(nsis, "payload.bin")
@@ -559,20 +547,19 @@ def bench_installer(a, table, log, wine):
     log.write("installer: building the NSIS installers (makensis)\n")
     built = {}
     relative = [os.path.relpath(p, nsis) for p in paths]
-    for key, text in (
-            ("stored", lambda o: nsis_script(o, relative, compress=False)),
-            ("stored-nocrc", lambda o: nsis_script(o, relative, compress=False, crc=False)),
-            ("zlib", lambda o: nsis_script(o, relative)),
-            ("one", lambda o: nsis_script(o, [os.path.basename(one)], compress=False)),
-            ("empty", lambda o: nsis_script(o)),
-            ("oninit", lambda o: nsis_script(o, silent_init_box=True))):
-        makensis(text(key + ".exe"), os.path.join(nsis, key + ".nsi"))
+    for key, files, options in (("stored", relative, {"compress": False}),
+                                ("stored-nocrc", relative, {"compress": False, "crc": False}),
+                                ("zlib", relative, {}),
+                                ("one", [os.path.basename(one)], {"compress": False}),
+                                ("empty", (), {}),
+                                ("oninit", (), {"silent_init_box": True})):
+        makensis(nsis_script(key + ".exe", files, **options), os.path.join(nsis, key + ".nsi"))
         built[key] = os.path.join(nsis, key + ".exe")
 
     # Stub size: ours against what NSIS adds to the same job's stored payload.
     ours_size = os.path.getsize(a.windows_launcher)
     overhead = os.path.getsize(built["one"]) - os.path.getsize(one)
-    stored_overhead = os.path.getsize(built["stored"]) - total
+    stored_overhead = os.path.getsize(built["stored"]) - s.total
     measure = "7. Against NSIS 3 (amd64-unicode) under Wine: stub size"
     table.row(measure, "`qmrsfx.exe`", f"{ours_size:,} bytes", ratio=f"ours / NSIS overhead {ours_size / overhead:.2f}",
               target="≤ 0.50× NSIS's overhead", met=ours_size / overhead <= 0.5)
@@ -583,130 +570,94 @@ def bench_installer(a, table, log, wine):
     table.row(measure, "NSIS, an empty script (default compression)", f"{os.path.getsize(built['empty']):,} bytes",
               target="(information)")
 
-    out = os.path.join(work, "out")
-    stamp = os.path.join(work, "stamp.bin")
-
-    def start(program, *args, until, answer=None, stamp=None):
-        """`program` started inside Wine by qmrbench_start.exe with `out` for its TEMP, timed from
-        its process creation to `until`, and to its first window."""
-        command = ["wine", os.path.join(a.windows, "qmrbench_start.exe"), "--temp", Wine.path(out)]
-        if answer is not None:
-            command += ["--answer", str(answer)]
-        if stamp is not None:
-            command += ["--stamp", Wine.path(stamp)]
-        command += ["--until", until, "--", Wine.path(program), *args]
-        seconds, first_window = inner_fields(command, env=wine.env, count=2)
-        return Sample(seconds, first_window=first_window)
+    out, stamp = os.path.join(work, "out"), os.path.join(work, "stamp.bin")
 
     def prepare():
         fresh(out)
         fresh(stamp, False)
 
-    def check(names_expected):
-        return lambda: check_copy(files, names, out, names_expected)
+    def started(name, program, *args, until, answer=None, expected=None):
+        """A contender: `program` started inside Wine by qmrbench_start.exe with `out` for its
+        TEMP, timed from its process creation to `until`, and to its first window; the
+        launcher's run also to its setup program's start, which that records in `stamp`."""
+        options = ["--temp", Wine.path(out)] + (["--answer", str(answer)] if answer else [])
+        options += ["--stamp", Wine.path(stamp)] if until == "setup" else []
+        run = lambda: wine.run_inner("qmrbench_start.exe", *options, "--until", until, "--", Wine.path(program),
+                                     *args, count=2)
+        if until == "window":
+            return Contender(name, run, prepare=prepare)
+        return copying(name, run, s, out, expected, prepare=prepare)
 
-    ours = Contender("`qmrsfx.exe` run whole: confirmation answered at once, progress dialog, to the setup "
-                     "program's start", lambda: start(launcher, answer=IDYES, stamp=stamp, until="setup"),
-                     prepare=prepare, check=check(expected), size=total)
-    stored = Contender("NSIS, stored (`SetCompress off`), `/S`, to its exit",
-                       lambda: start(built["stored"], "/S", until="exit"),
-                       prepare=prepare, check=check(names), size=total)
-    nocrc = Contender("NSIS, stored, `CRCCheck off`, `/S`, to its exit",
-                      lambda: start(built["stored-nocrc"], "/S", until="exit"),
-                      prepare=prepare, check=check(names), size=total)
-    zlib = Contender("NSIS, default compression (zlib), `/S`, to its exit",
-                     lambda: start(built["zlib"], "/S", until="exit"),
-                     prepare=prepare, check=check(names), size=total)
-    log.write(f"installer: {a.rounds} rounds of the launcher and three NSIS installers ")
-    compare(ours, [stored, nocrc, zlib], a.rounds, log)
-    measure = f"8. Against NSIS under Wine: {total / MiB:.0f} MiB in {len(names)} files into the temporary directory"
-    vs_stored = paired(ours, stored)
-    to_box = [s.first_window for s in ours.samples]
+    ours = started("`qmrsfx.exe` run whole: confirmation answered at once, progress dialog, to the setup "
+                   "program's start", s.launcher, answer=IDYES, until="setup", expected=s.expected)
+    stored = started("NSIS, stored (`SetCompress off`), `/S`, to its exit", built["stored"], "/S", until="exit")
+    nocrc = started("NSIS, stored, `CRCCheck off`, `/S`, to its exit", built["stored-nocrc"], "/S", until="exit")
+    zlib = started("NSIS, default compression (zlib), `/S`, to its exit", built["zlib"], "/S", until="exit")
+    compare(ours, [stored, nocrc, zlib], a.rounds, log, "installer", "the launcher and three NSIS installers")
+    measure = (f"8. Against NSIS under Wine: {s.total / MiB:.0f} MiB in {len(s.names)} files into the temporary "
+               "directory")
+    to_box = [sample.first_window for sample in ours.samples]
     table.contender(measure, ours, ratio=f"of which to the confirmation {fmt_time(statistics.median(to_box))}",
                     target="≤ 1.00× NSIS stored")
-    table.contender(measure, stored, ratio="ours / NSIS " + fmt_ratio(vs_stored), target="≤ 1.00×",
-                    met=statistics.median(vs_stored) <= 1.0)
-    table.contender(measure, nocrc, ratio="ours / NSIS " + fmt_ratio(paired(ours, nocrc)), target="(information)")
-    table.contender(measure, zlib, ratio="ours / NSIS " + fmt_ratio(paired(ours, zlib)), target="(information)")
+    table.paired(measure, stored, "ours / NSIS", ours, stored, "≤ 1.00×", lambda m: m <= 1.0)
+    for c in (nocrc, zlib):
+        table.paired(measure, c, "ours / NSIS", ours, c, "(information)")
 
-    ours_box = Contender("`qmrsfx.exe` (the set's launcher): its confirmation box",
-                         lambda: start(launcher, answer=IDNO, until="window"), prepare=prepare)
-    nsis_box = Contender("NSIS: a message box from `.onInit`",
-                         lambda: start(built["oninit"], answer=IDOK, until="window"), prepare=prepare)
+    ours_box = started("`qmrsfx.exe` (the set's launcher): its confirmation box", s.launcher, answer=IDNO,
+                       until="window")
+    nsis_box = started("NSIS: a message box from `.onInit`", built["oninit"], answer=IDOK, until="window")
     # Twice the rounds: each takes a fraction of a second, and the figure is small beside the noise.
-    log.write(f"installer: {2 * a.rounds} rounds of the start-up to the first window ")
-    compare(ours_box, [nsis_box], 2 * a.rounds, log)
+    compare(ours_box, [nsis_box], 2 * a.rounds, log, "installer", "the start-up to the first window")
     measure = "9. Against NSIS under Wine: start-up, process creation to the first window"
-    vs_box = paired(ours_box, nsis_box)
     table.contender(measure, ours_box, target="≤ 1.00× NSIS")
-    table.contender(measure, nsis_box, ratio="ours / NSIS " + fmt_ratio(vs_box), target="≤ 1.00×",
-                    met=statistics.median(vs_box) <= 1.0)
+    table.paired(measure, nsis_box, "ours / NSIS", ours_box, nsis_box, "≤ 1.00×", lambda m: m <= 1.0)
     shutil.rmtree(out, ignore_errors=True)
 
 
 def bench_expansion(a, inputs, table, log, wine):
     tools = a.tools
     szdd = os.path.join(tools, "qmrbench_szdd")
+    mspack = os.path.join(tools, "qmrbench_mspack")
     scratch = os.path.join(a.work, "expand")
     os.makedirs(scratch, exist_ok=True)
     out = os.path.join(scratch, "out")
 
-    def checker(command, expected, stdin=None):
-        """Runs `command` once more, its output into `out`, and compares that with `expected`."""
-        def check():
-            # A command that reads standard input, or 7-Zip's -so, writes the output to standard output.
-            to_stdout = stdin is not None or "-so" in command
-            with open(stdin or os.devnull, "rb") as fin, open(out if to_stdout else os.devnull, "wb") as fout:
-                subprocess.run(command, stdin=fin, stdout=fout, stderr=subprocess.DEVNULL, check=True,
-                               env=wine.env if command[0] == "wine" else None)
-            ok = same_file(out, expected)
-            os.remove(out)
-            if not ok:
-                fail(f"{' '.join(command)} did not reproduce {expected}")
-        return check
+    def expander(name, command, source, stdin=None):
+        """A contender expanding into /dev/null by `command(output)`, checked by a run into `out`."""
+        return Contender(name, timed(tools, command(os.devnull), stdin=stdin),
+                         check=output_check(command(out), source, out, stdin), size=os.path.getsize(source))
 
     for kind in ("text", "binary"):
-        packed = inputs[kind] + "_"
-        size = os.path.getsize(inputs[kind])
-        ours = Contender("ours (`qmrbench_szdd expand`, read(2)/write(2) to /dev/null)",
-                         timed(tools, [szdd, "expand", packed, "/dev/null"]),
-                         check=checker([szdd, "expand", packed, out], inputs[kind]), size=size)
-        peers = [
-            Contender("7-Zip: `7zz e -so`, to /dev/null", timed(tools, ["7zz", "e", "-so", packed]),
-                      check=checker(["7zz", "e", "-so", packed], inputs[kind]), size=size),
-            Contender("libmspack: `msszdd_decompressor` through `qmrbench_mspack`, to /dev/null",
-                      timed(tools, [os.path.join(tools, "qmrbench_mspack"), packed, "/dev/null"]),
-                      check=checker([os.path.join(tools, "qmrbench_mspack"), packed, out], inputs[kind]), size=size),
-        ]
+        packed, source = inputs[kind] + "_", inputs[kind]
+        size = os.path.getsize(source)
+        ours = expander("ours (`qmrbench_szdd expand`, read(2)/write(2) to /dev/null)",
+                        lambda o: [szdd, "expand", packed, o], source)
+        peers = [expander("7-Zip: `7zz e -so`, to /dev/null", lambda o: ["7zz", "e", "-so", packed], source),
+                 expander("libmspack: `msszdd_decompressor` through `qmrbench_mspack`, to /dev/null",
+                          lambda o: [mspack, packed, o], source)]
         if wine is not None:
-            lz32 = os.path.join(a.windows, "qmrbench_lz32.exe")
+            check = output_check(wine.command("qmrbench_lz32.exe", Wine.path(packed), Wine.path(out)), source, out,
+                                 env=wine.env)
             peers.append(Contender("Wine's LZ32 `LZCopy`, timed inside `qmrbench_lz32.exe`, to NUL",
-                                   lambda packed=packed: wine.run_inner(lz32, Wine.path(packed), "NUL"),
-                                   check=checker(["wine", lz32, Wine.path(packed), Wine.path(out)], inputs[kind]),
-                                   size=size))
-        log.write(f"expansion, {kind}: {a.rounds} rounds of ours and {len(peers)} peers ")
-        compare(ours, peers, a.rounds, log)
+                                   lambda: wine.run_inner("qmrbench_lz32.exe", Wine.path(packed), "NUL"),
+                                   check=check, size=size))
+        compare(ours, peers, a.rounds, log, f"expansion, {kind}", f"ours and {len(peers)} peers")
 
         measure = f"2. SZDD expansion, {kind}: {size / MiB:.0f} MiB out"
         table.contender(measure, ours, target="≥ 1.20× the fastest peer")
         fastest = min(peers, key=lambda p: statistics.median(times(p)))
         for p in peers:
-            speedup = paired(p, ours)
-            table.contender(measure, p, ratio="ours faster by " + fmt_ratio(speedup),
-                            target="≥ 1.20× (the fastest peer)" if p is fastest else "",
-                            met=statistics.median(speedup) >= 1.20 if p is fastest else None)
+            target = ("≥ 1.20× (the fastest peer)", lambda m: m >= 1.20) if p is fastest else ()
+            table.paired(measure, p, "ours faster by", p, ours, *target)
 
         # msexpand makes one system call per byte: it expands the 8 MiB prefix, beside ours.
-        packed8 = inputs[kind + "8"] + "_"
-        size8 = os.path.getsize(inputs[kind + "8"])
-        ours8 = Contender("ours, on the 8 MiB prefix", timed(tools, [szdd, "expand", packed8, "/dev/null"]),
-                          check=checker([szdd, "expand", packed8, out], inputs[kind + "8"]), size=size8)
-        msexpand = Contender("`msexpand` < file > /dev/null, on the 8 MiB prefix", timed(tools, ["msexpand"], stdin=packed8),
-                             check=checker(["msexpand"], inputs[kind + "8"], stdin=packed8), size=size8)
-        log.write(f"expansion, {kind}, 8 MiB: {a.slow_rounds} rounds of ours and msexpand ")
-        compare(ours8, [msexpand], a.slow_rounds, log)
+        packed8, source8 = inputs[kind + "8"] + "_", inputs[kind + "8"]
+        ours8 = expander("ours, on the 8 MiB prefix", lambda o: [szdd, "expand", packed8, o], source8)
+        msexpand = expander("`msexpand` < file > /dev/null, on the 8 MiB prefix", lambda o: ["msexpand"], source8,
+                            stdin=packed8)
+        compare(ours8, [msexpand], a.slow_rounds, log, f"expansion, {kind}, 8 MiB", "ours and msexpand")
         table.contender(measure, ours8)
-        table.contender(measure, msexpand, ratio="ours faster by " + fmt_ratio(paired(msexpand, ours8)))
+        table.paired(measure, msexpand, "ours faster by", msexpand, ours8)
 
 
 def bench_compression(a, inputs, table, log):
@@ -714,6 +665,7 @@ def bench_compression(a, inputs, table, log):
     szdd = os.path.join(tools, "qmrbench_szdd")
     scratch = os.path.join(a.work, "compress")
     os.makedirs(scratch, exist_ok=True)
+    back = os.path.join(scratch, "back")
     for kind in ("text8", "binary8"):
         source = inputs[kind]
         size = os.path.getsize(source)
@@ -724,22 +676,14 @@ def bench_compression(a, inputs, table, log):
 
         def check_ours():
             # Our output must expand back through both our expander and msexpand.
-            back = os.path.join(scratch, "back")
-            subprocess.run([szdd, "expand", ours_out, back], check=True)
-            ok = same_file(back, source)
-            with open(ours_out, "rb") as fin, open(back, "wb") as fout:
-                subprocess.run(["msexpand"], stdin=fin, stdout=fout, check=True)
-            ok = ok and same_file(back, source)
-            os.remove(back)
-            if not ok:
-                fail(f"our compressed {kind} does not expand back")
+            output_check([szdd, "expand", ours_out, back], source, back)()
+            output_check(["msexpand"], source, back, stdin=ours_out)()
 
         ours = Contender("ours (`qmrbench_szdd compress`)", timed(tools, [szdd, "compress", source, ours_out]),
                          check=check_ours, size=size)
         theirs = Contender("`mscompress`", timed(tools, ["mscompress", theirs_in]),
                            prepare=lambda: fresh(theirs_out, False), size=size)
-        log.write(f"compression, {kind}: {a.slow_rounds} rounds of ours and mscompress ")
-        compare(ours, [theirs], a.slow_rounds, log)
+        compare(ours, [theirs], a.slow_rounds, log, f"compression, {kind}", "ours and mscompress")
         ours_size, theirs_size = os.path.getsize(ours_out), os.path.getsize(theirs_out)
         speedup = paired(theirs, ours)
         measure = f"3. SZDD compression, {kind[:-1]}: 8 MiB prefix"
@@ -751,11 +695,10 @@ def bench_compression(a, inputs, table, log):
 
 
 def bench_stub(a, table):
-    exe = a.windows_launcher
-    if not os.path.exists(exe):
+    if not os.path.exists(a.windows_launcher):
         table.row("4. Stub size", "`qmrsfx.exe`", "not built", target=f"≤ {STUB_LIMIT:,} bytes", met=False)
         return
-    size = os.path.getsize(exe)
+    size = os.path.getsize(a.windows_launcher)
     table.row("4. Stub size", "`qmrsfx.exe` (MinSizeRel, stripped, every resource)", f"{size:,} bytes",
               target=f"≤ {STUB_LIMIT:,} bytes", met=size <= STUB_LIMIT)
 
@@ -792,8 +735,7 @@ def micro(a, inputs, log):
 # ---- The page ----
 
 def report(a, table, micro_table, info, tool_versions, inputs_info, started, loads):
-    verdicts = table.verdicts
-    missed = [f"{m.split(':')[0]} ({t})" for m, t, ok in verdicts if not ok]
+    missed = [f"{m.split(':')[0]} ({t})" for m, t, ok in table.verdicts if not ok]
     lines = [
         f"Run of {started:%Y-%m-%d %H:%M} UTC by `scripts/bench`.",
         "",
@@ -820,16 +762,12 @@ def report(a, table, micro_table, info, tool_versions, inputs_info, started, loa
 
 def write_doc(path, section):
     begin_end = f"{DOC_BEGIN}\n{section}\n{DOC_END}"
-    if os.path.exists(path):
-        text = open(path, encoding="utf-8").read()
-        if DOC_BEGIN in text and DOC_END in text:
-            head, rest = text.split(DOC_BEGIN, 1)
-            tail = rest.split(DOC_END, 1)[1]
-            text = head + begin_end + tail
-        else:
-            text = text.rstrip("\n") + "\n\n" + begin_end + "\n"
+    text = open(path, encoding="utf-8").read() if os.path.exists(path) else "# Benchmarks\n"
+    if DOC_BEGIN in text and DOC_END in text:
+        head, rest = text.split(DOC_BEGIN, 1)
+        text = head + begin_end + rest.split(DOC_END, 1)[1]
     else:
-        text = "# Benchmarks\n\n" + begin_end + "\n"
+        text = text.rstrip("\n") + "\n\n" + begin_end + "\n"
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     with open(path, "w", encoding="utf-8") as f:
         f.write(text)
@@ -871,7 +809,7 @@ def main():
     a.small_out = tempfile.mkdtemp(prefix="q", dir="/tmp")
     try:
         if a.windows and shutil.which("wine"):
-            wine = Wine(log)
+            wine = Wine(log, a.windows)
         if a.only in (None, "extraction"):
             bench_extraction(a, table, log, wine)
         if a.only == "small-files":

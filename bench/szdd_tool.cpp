@@ -34,17 +34,12 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) return Usage();
-  const bool compress = std::strcmp(argv[1], "compress") == 0;
-  if (!compress && std::strcmp(argv[1], "expand") != 0) return Usage();
+  const bool compress = argc == 4 && std::strcmp(argv[1], "compress") == 0;
+  if (argc != 4 || (!compress && std::strcmp(argv[1], "expand") != 0)) return Usage();
   const int in = open(argv[2], O_RDONLY | O_CLOEXEC);
-  if (in < 0) {
-    std::perror(argv[2]);
-    return 1;
-  }
-  const int out = open(argv[3], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int out = in < 0 ? -1 : open(argv[3], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (out < 0) {
-    std::perror(argv[3]);
+    std::perror(argv[in < 0 ? 2 : 3]);
     return 1;
   }
   if (compress) {

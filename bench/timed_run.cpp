@@ -11,24 +11,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
-#include <vector>
 
 #include "platform/posix/retry.h"
 
 extern char** environ;
 
 namespace {
-
-double Now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 int Usage() {
   std::fprintf(stderr,
@@ -39,10 +34,10 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Standard input, output and error of the program, by the options that name them.
   const char* files[3] = {"/dev/null", "/dev/null", "/dev/null"};
+  const std::string streams[3] = {"--stdin", "--stdout", "--stderr"};
   bool setsid = false;
-  std::vector<std::string> environment;
-  for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
   int i = 1;
   for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
     const std::string flag = argv[i];
@@ -51,18 +46,12 @@ int main(int argc, char** argv) {
       continue;
     }
     if (i + 1 >= argc) return Usage();
-    const char* value = argv[++i];
-    if (flag == "--stdin") {
-      files[0] = value;
-    } else if (flag == "--stdout") {
-      files[1] = value;
-    } else if (flag == "--stderr") {
-      files[2] = value;
+    char* value = argv[++i];
+    const std::size_t stream = static_cast<std::size_t>(std::find(streams, streams + 3, flag) - streams);
+    if (stream < 3) {
+      files[stream] = value;
     } else if (flag == "--env") {
-      const std::string assignment = value;
-      const std::string name = assignment.substr(0, assignment.find('=') + 1);
-      std::erase_if(environment, [&](const std::string& entry) { return entry.compare(0, name.size(), name) == 0; });
-      environment.push_back(assignment);
+      putenv(value);  // NAME=VALUE, in place of any NAME the environment has
     } else {
       return Usage();
     }
@@ -72,20 +61,16 @@ int main(int argc, char** argv) {
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, files[0], O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, files[1], O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, files[2], O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  for (int fd = 0; fd < 3; ++fd)
+    posix_spawn_file_actions_addopen(&actions, fd, files[fd], fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   // A new session has no controlling terminal: the program cannot reach one even by its name.
   if (setsid) posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  std::vector<char*> env;
-  for (std::string& entry : environment) env.push_back(entry.data());
-  env.push_back(nullptr);
 
-  const double start = Now();
+  const auto start = std::chrono::steady_clock::now();
   pid_t pid;
-  const int error = posix_spawnp(&pid, program[0], &actions, &attributes, program, env.data());
+  const int error = posix_spawnp(&pid, program[0], &actions, &attributes, program, environ);
   if (error != 0) {
     std::fprintf(stderr, "qmrbench_run: %s: %s\n", program[0], std::strerror(error));
     return 1;
@@ -96,7 +81,7 @@ int main(int argc, char** argv) {
     std::perror("qmrbench_run: wait4");
     return 1;
   }
-  const double seconds = Now() - start;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   std::printf("%.6f %ld %d\n", seconds, usage.ru_maxrss, code);
   return 0;

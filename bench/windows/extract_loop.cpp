@@ -7,16 +7,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bench/windows/clock.h"
 #include "extract/extract.h"
+#include "format/little_endian.h"
 #include "platform/system.h"
 
 namespace {
 
+// Resource 104, the payload offset: the one resource the extraction asks for, found at once.
 unsigned char g_offset[4];
-struct Resource {
-} g_resource;
 
-HRSRC WINAPI BenchFindResourceA(HMODULE, LPCSTR, LPCSTR) { return reinterpret_cast<HRSRC>(&g_resource); }
+HRSRC WINAPI BenchFindResourceA(HMODULE, LPCSTR, LPCSTR) { return reinterpret_cast<HRSRC>(g_offset); }
 HGLOBAL WINAPI BenchLoadResource(HMODULE, HRSRC resource) { return reinterpret_cast<HGLOBAL>(resource); }
 LPVOID WINAPI BenchLockResource(HGLOBAL) { return g_offset; }
 DWORD WINAPI BenchSizeofResource(HMODULE, HRSRC) { return sizeof g_offset; }
@@ -37,8 +38,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: qmrbench_extract LAUNCHER PAYLOAD_OFFSET TEMP_DIR\n");
     return 2;
   }
-  const unsigned long offset = std::strtoul(argv[2], nullptr, 10);
-  for (int i = 0; i < 4; ++i) g_offset[i] = static_cast<unsigned char>(offset >> (8 * i));
+  payload::WriteLE32(g_offset, static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)));
   SystemOps ops = NativeSystem();
   ops.FindResourceA = BenchFindResourceA;
   ops.LoadResource = BenchLoadResource;
@@ -54,12 +54,8 @@ int main(int argc, char** argv) {
   std::strcpy(g_run.temp_dir, argv[3]);
   if (g_run.temp_dir[std::strlen(g_run.temp_dir) - 1] != '\\') std::strcat(g_run.temp_dir, "\\");
 
-  LARGE_INTEGER frequency, start, end;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&start);
+  const LONGLONG start = qmrbench::Now();
   const int result = ExtractAndLaunch();
-  QueryPerformanceCounter(&end);
-  std::printf("%.6f %d\n", static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart),
-              result);
+  std::printf("%.6f %d\n", qmrbench::Seconds(start, qmrbench::Now()), result);
   return result == 1 ? 0 : 1;
 }

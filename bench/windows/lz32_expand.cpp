@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "bench/windows/clock.h"
+
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: qmrbench_lz32 INPUT OUTPUT\n");
@@ -17,18 +19,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qmrbench_lz32: cannot open (%d, %d)\n", in, out);
     return 1;
   }
-  LARGE_INTEGER frequency, start, end;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&start);
+  const LONGLONG start = qmrbench::Now();
   const LONG written = LZCopy(in, out);
-  QueryPerformanceCounter(&end);
+  const LONGLONG end = qmrbench::Now();
   LZClose(in);
   LZClose(out);
   if (written < 0) {
     std::fprintf(stderr, "qmrbench_lz32: LZCopy failed (%ld)\n", written);
     return 1;
   }
-  std::printf("%.6f %ld\n", static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart),
-              written);
+  std::printf("%.6f %ld\n", qmrbench::Seconds(start, end), written);
   return 0;
 }

@@ -9,28 +9,20 @@
 // window (IDOK 1, IDYES 6, IDNO 7); --until setup waits for qmrbench_stamp.exe, started by the
 // program, to write its start into FILE. Prints "<seconds to the end> <seconds to the first
 // window, or -1> <exit code>".
-#include <windows.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
+
+#include "bench/windows/clock.h"
 
 namespace {
 
+using qmrbench::Now;
+using qmrbench::Seconds;
+
 constexpr DWORD kTimeoutMs = 120000;
-
-LARGE_INTEGER g_frequency;
-
-double Seconds(LONGLONG from, LONGLONG to) {
-  return static_cast<double>(to - from) / static_cast<double>(g_frequency.QuadPart);
-}
-
-LONGLONG Now() {
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return now.QuadPart;
-}
 
 struct Search {
   DWORD process_id;
@@ -59,18 +51,13 @@ HWND WaitForWindow(const PROCESS_INFORMATION& process) {
   return nullptr;
 }
 
-// The command line: every argument quoted (ours carry no quotes of their own).
+// The command line: every argument quoted (ours carry no quotes of their own) but an
+// installer's switch, as it is typed.
 std::string CommandLine(int argc, char** argv) {
   std::string line;
   for (int i = 0; i < argc; ++i) {
-    if (i != 0) line += ' ';
-    if (argv[i][0] == '/') {
-      line += argv[i];  // an installer's switch, as it is typed
-    } else {
-      line += '"';
-      line += argv[i];
-      line += '"';
-    }
+    const std::string argument = argv[i];
+    line += (i == 0 ? "" : " ") + (argument[0] == '/' ? argument : '"' + argument + '"');
   }
   return line;
 }
@@ -93,28 +80,22 @@ int main(int argc, char** argv) {
   const char* temp = nullptr;
   const char* stamp = nullptr;
   const char* until = nullptr;
-  int answer = 0;
+  const char* answer_text = "0";
+  const std::map<std::string, const char**> options = {
+      {"--temp", &temp}, {"--answer", &answer_text}, {"--stamp", &stamp}, {"--until", &until}};
   int i = 1;
   for (; i + 1 < argc && std::strcmp(argv[i], "--") != 0; i += 2) {
-    if (std::strcmp(argv[i], "--temp") == 0) {
-      temp = argv[i + 1];
-    } else if (std::strcmp(argv[i], "--answer") == 0) {
-      answer = std::atoi(argv[i + 1]);
-    } else if (std::strcmp(argv[i], "--stamp") == 0) {
-      stamp = argv[i + 1];
-    } else if (std::strcmp(argv[i], "--until") == 0) {
-      until = argv[i + 1];
-    } else {
-      return Usage();
-    }
+    const auto option = options.find(argv[i]);
+    if (option == options.end()) return Usage();
+    *option->second = argv[i + 1];
   }
+  const int answer = std::atoi(answer_text);
   if (i + 1 >= argc || std::strcmp(argv[i], "--") != 0 || until == nullptr) return Usage();
   const bool to_window = std::strcmp(until, "window") == 0;
   const bool to_setup = std::strcmp(until, "setup") == 0;
   if (!to_window && !to_setup && std::strcmp(until, "exit") != 0) return Usage();
   if (to_window && answer == 0) return Usage();
   if (to_setup && stamp == nullptr) return Usage();
-  QueryPerformanceFrequency(&g_frequency);
 
   if (temp != nullptr && (!SetEnvironmentVariableA("TEMP", temp) || !SetEnvironmentVariableA("TMP", temp)))
     return Fail("cannot set TEMP");
@@ -136,13 +117,11 @@ int main(int argc, char** argv) {
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
     return Fail("cannot start the program");
 
-  LONGLONG end = 0;
-  double first_window = -1;
+  LONGLONG end = 0, shown = 0;
   if (answer != 0) {
     const HWND window = WaitForWindow(process);
     if (window == nullptr) return Fail("the program showed no window");
-    const LONGLONG shown = Now();
-    first_window = Seconds(start, shown);
+    shown = Now();
     if (to_window) end = shown;
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window, answer)));
@@ -162,6 +141,6 @@ int main(int argc, char** argv) {
   GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  std::printf("%.6f %.6f %lu\n", Seconds(start, end), first_window, code);
+  std::printf("%.6f %.6f %lu\n", Seconds(start, end), shown == 0 ? -1.0 : Seconds(start, shown), code);
   return 0;
 }

@@ -8,35 +8,27 @@
 #include <cstring>
 #include <string>
 
+#include "bench/windows/clock.h"
+#include "format/layout.h"
+
 namespace {
 
-unsigned char g_buffer[16384];
+unsigned char g_buffer[payload::kCopyChunkSize];  // the launcher's chunk
 
 bool CopyOne(const std::string& from, const std::string& to) {
   HANDLE in = CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                           nullptr);
   if (in == INVALID_HANDLE_VALUE) return false;
   HANDLE out = CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) {
-    CloseHandle(in);
-    return false;
-  }
-  bool ok = true;
-  for (;;) {
-    DWORD read = 0, written = 0;
-    if (!ReadFile(in, g_buffer, sizeof g_buffer, &read, nullptr)) {
-      ok = false;
-      break;
-    }
-    if (read == 0) break;
-    if (!WriteFile(out, g_buffer, read, &written, nullptr) || written != read) {
-      ok = false;
-      break;
-    }
+  bool ok = out != INVALID_HANDLE_VALUE;
+  for (DWORD read = 0, written = 0; ok;) {
+    ok = ReadFile(in, g_buffer, sizeof g_buffer, &read, nullptr) != FALSE;
+    if (!ok || read == 0) break;
+    ok = WriteFile(out, g_buffer, read, &written, nullptr) && written == read;
   }
   FILETIME last_write;
   if (ok && GetFileTime(in, nullptr, nullptr, &last_write)) SetFileTime(out, nullptr, nullptr, &last_write);
-  CloseHandle(out);
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
   CloseHandle(in);
   return ok;
 }
@@ -49,9 +41,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string source = argv[1], target = argv[2];
-  LARGE_INTEGER frequency, start, end;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&start);
+  const LONGLONG start = qmrbench::Now();
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA((source + "\\*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return 1;
@@ -65,8 +55,6 @@ int main(int argc, char** argv) {
     ++copied;
   } while (FindNextFileA(search, &found));
   FindClose(search);
-  QueryPerformanceCounter(&end);
-  std::printf("%.6f %d\n", static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart),
-              copied);
+  std::printf("%.6f %d\n", qmrbench::Seconds(start, qmrbench::Now()), copied);
   return 0;
 }
