@@ -48,16 +48,15 @@ struct UsageError {
 // `qmrpack COMMAND --help`: the command's usage goes to standard output.
 struct HelpRequest {};
 
-// The command line of one command: its options (with their values) and its other arguments.
+// The command line of one command: its options (a flag with an empty value) and its other arguments.
 struct Arguments {
-  std::map<std::string, std::string> values;
-  std::map<std::string, bool> flags;
+  std::map<std::string, std::string> options;
   std::vector<std::string> files;
 
-  bool flag(const std::string& name) const { return flags.count(name) != 0; }
+  bool flag(const std::string& name) const { return options.count(name) != 0; }
   std::optional<std::string> value(const std::string& name) const {
-    const auto it = values.find(name);
-    if (it == values.end()) return std::nullopt;
+    const auto it = options.find(name);
+    if (it == options.end()) return std::nullopt;
     return it->second;
   }
   std::string required(const std::string& command, const std::string& name) const {
@@ -67,11 +66,13 @@ struct Arguments {
   }
 };
 
-Arguments ParseArguments(const std::string& command, int argc, char** argv, int first,
-                         const std::vector<std::string>& valued, const std::vector<std::string>& flagged) {
+// Parses the arguments after the command. `known` names its options, a valued one followed by
+// '=' ("out=").
+Arguments ParseArguments(const std::string& command, int argc, char** argv, const std::vector<std::string>& known) {
+  const auto knows = [&](const std::string& name) { return std::find(known.begin(), known.end(), name) != known.end(); };
   Arguments args;
   bool options_done = false;
-  for (int i = first; i < argc; ++i) {
+  for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (options_done || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
       args.files.push_back(arg);
@@ -82,21 +83,14 @@ Arguments ParseArguments(const std::string& command, int argc, char** argv, int 
       continue;
     }
     if (arg == "--help") throw HelpRequest{};
-    std::string name = arg.substr(2);
-    std::optional<std::string> inline_value;
-    if (const std::size_t eq = name.find('='); eq != std::string::npos) {
-      inline_value = name.substr(eq + 1);
-      name.resize(eq);
-    }
-    if (std::find(valued.begin(), valued.end(), name) != valued.end()) {
-      if (!inline_value) {
-        if (i + 1 >= argc) throw UsageError{command + ": --" + name + " needs a value"};
-        inline_value = argv[++i];
-      }
-      if (args.values.count(name) != 0) throw UsageError{command + ": --" + name + " is given twice"};
-      args.values[name] = *inline_value;
-    } else if (std::find(flagged.begin(), flagged.end(), name) != flagged.end() && !inline_value) {
-      args.flags[name] = true;
+    const std::size_t eq = arg.find('=');
+    const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+    if (knows(name + "=")) {
+      if (eq == std::string::npos && i + 1 >= argc) throw UsageError{command + ": --" + name + " needs a value"};
+      const std::string value = eq == std::string::npos ? argv[++i] : arg.substr(eq + 1);
+      if (!args.options.emplace(name, value).second) throw UsageError{command + ": --" + name + " is given twice"};
+    } else if (knows(name) && eq == std::string::npos) {
+      args.options[name];
     } else {
       throw UsageError{command + ": unknown option " + arg};
     }
@@ -144,8 +138,8 @@ std::uintmax_t SizeOf(const fs::path& path) {
 }
 
 int Build(int argc, char** argv) {
-  const Arguments args = ParseArguments("build", argc, argv, 2, {"stub", "out", "setup", "setup-info", "version", "disk-size"},
-                                        {"store", "force", "quiet", "convert-inf"});
+  const Arguments args = ParseArguments("build", argc, argv, {"stub=", "out=", "setup=", "setup-info=", "version=", "disk-size=",
+                                                            "store", "force", "quiet", "convert-inf"});
   pack::BuildOptions options;
   const bool quiet = args.flag("quiet");
   options.stub = pack::StubOption(args.value("stub"));
@@ -171,7 +165,7 @@ int Build(int argc, char** argv) {
   int width = 0;
   for (const fs::path& file : result.files) width = std::max(width, static_cast<int>(pack::PathText(file).size()));
   for (std::size_t v = 0; v < result.layout.volumes.size(); ++v) {
-    const fs::path& file = v == 0 ? result.files.front() : result.files[v];
+    const fs::path& file = result.files[v];
     std::string names;
     for (std::size_t index : result.layout.volumes[v]) names += " " + pack::ToUtf8(result.entries[index].name, code_page);
     if (names.empty()) names = " (the set total alone)";
@@ -267,7 +261,7 @@ void PrintListed(const pack::ListedFile& item) {
 }
 
 int List(int argc, char** argv) {
-  const Arguments args = ParseArguments("list", argc, argv, 2, {}, {"json"});
+  const Arguments args = ParseArguments("list", argc, argv, {"json"});
   if (args.files.empty()) throw UsageError{"list: no file given"};
   std::vector<pack::ListedFile> listed;
   std::optional<pack::CodePage> code_page;
@@ -291,7 +285,7 @@ int List(int argc, char** argv) {
 }
 
 int Verify(int argc, char** argv) {
-  const Arguments args = ParseArguments("verify", argc, argv, 2, {"temp-dir"}, {});
+  const Arguments args = ParseArguments("verify", argc, argv, {"temp-dir="});
   if (args.files.size() != 1) throw UsageError{"verify: give one launcher"};
   std::string temp_dir;
   if (const auto given = args.value("temp-dir")) {
@@ -317,7 +311,7 @@ int Verify(int argc, char** argv) {
 }
 
 int Extract(int argc, char** argv) {
-  const Arguments args = ParseArguments("extract", argc, argv, 2, {"to"}, {});
+  const Arguments args = ParseArguments("extract", argc, argv, {"to="});
   if (args.files.size() != 1) throw UsageError{"extract: give one launcher"};
   const fs::path directory = pack::PathFromUtf8(args.value("to").value_or("."));
   const engine_run::RunRecord record = pack::ExtractSet(pack::PathFromUtf8(args.files.front()), directory);
@@ -326,48 +320,47 @@ int Extract(int argc, char** argv) {
   return 0;
 }
 
-// The output path of compress and expand: OUT when given, else `derived` beside IN.
-fs::path OutputPath(const Arguments& args, const std::string& derived) {
-  if (args.files.size() == 2) return pack::PathFromUtf8(args.files[1]);
-  return pack::PathFromUtf8(args.files[0]).parent_path() / pack::PathFromUtf8(derived);
+// The command line of compress and expand: IN and, optionally, OUT.
+Arguments InAndOut(const std::string& command, int argc, char** argv) {
+  Arguments args = ParseArguments(command, argc, argv, {"force"});
+  if (args.files.empty() || args.files.size() > 2) throw UsageError{command + ": give IN and, optionally, OUT"};
+  return args;
 }
 
-void RefuseExisting(const fs::path& out, bool force) {
+// The output path of compress and expand: OUT when given, else `derived` beside IN (refused with
+// `underived` when empty). Refuses an existing file without --force.
+fs::path OutputPath(const Arguments& args, const std::string& derived, const std::string& underived) {
+  const fs::path in = pack::PathFromUtf8(args.files[0]);
+  if (args.files.size() == 1 && derived.empty()) throw PackError(pack::PathText(in) + ": " + underived);
+  const fs::path out =
+      args.files.size() == 2 ? pack::PathFromUtf8(args.files[1]) : in.parent_path() / pack::PathFromUtf8(derived);
   std::error_code ec;
-  if (!force && fs::exists(fs::symlink_status(out, ec)))
+  if (!args.flag("force") && fs::exists(fs::symlink_status(out, ec)))
     throw PackError(pack::PathText(out) + ": already exists; use --force to replace it");
+  return out;
 }
 
 int Compress(int argc, char** argv) {
-  const Arguments args = ParseArguments("compress", argc, argv, 2, {}, {"force"});
-  if (args.files.empty() || args.files.size() > 2) throw UsageError{"compress: give IN and, optionally, OUT"};
+  const Arguments args = InAndOut("compress", argc, argv);
   const fs::path in = pack::PathFromUtf8(args.files[0]);
   std::uint8_t missing_char = 0;
   const std::string derived = szdd::CompressedName(pack::PathText(in.filename()), &missing_char);
-  if (args.files.size() == 1 && derived.empty())
-    throw PackError(pack::PathText(in) + ": its name already ends in '_'; give OUT");
-  const fs::path out = OutputPath(args, derived);
+  const fs::path out = OutputPath(args, derived, "its name already ends in '_'; give OUT");
   // Under its shipped name ("setup.ex_"), the header records the character the '_' stands for.
   const pack::CompressedName shipped = pack::ShippedCompressedName(pack::PathText(in.filename()), pack::CodePage::kUtf8);
   if (pack::PathText(out.filename()) == shipped.name) missing_char = shipped.missing_char;
-  RefuseExisting(out, args.flag("force"));
-  const pack::Bytes data = pack::ReadWholeFile(in);
-  pack::WriteFileWhole(out, pack::Compress(data, missing_char));
+  pack::WriteFileWhole(out, pack::Compress(pack::ReadWholeFile(in), missing_char));
   return 0;
 }
 
 int Expand(int argc, char** argv) {
-  const Arguments args = ParseArguments("expand", argc, argv, 2, {}, {"force"});
-  if (args.files.empty() || args.files.size() > 2) throw UsageError{"expand: give IN and, optionally, OUT"};
+  const Arguments args = InAndOut("expand", argc, argv);
   const fs::path in = pack::PathFromUtf8(args.files[0]);
   const pack::Bytes data = pack::ReadWholeFile(in);
   szdd::Header header;
   if (!szdd::ParseHeader(data.data(), data.size(), &header)) throw PackError(pack::PathText(in) + ": not an SZDD file");
-  const std::string derived = pack::ExpandedFileName(pack::PathText(in.filename()), header.missing_char);
-  if (args.files.size() == 1 && derived.empty())
-    throw PackError(pack::PathText(in) + ": its name does not end in '_', so it does not tell the expanded name; give OUT");
-  const fs::path out = OutputPath(args, derived);
-  RefuseExisting(out, args.flag("force"));
+  const fs::path out = OutputPath(args, pack::ExpandedFileName(pack::PathText(in.filename()), header.missing_char),
+                                  "its name does not end in '_', so it does not tell the expanded name; give OUT");
   pack::Bytes expanded;
   const szdd::ExpandResult result = szdd::ExpandBuffer(data.data(), data.size(), &expanded);
   if (result.status == szdd::Status::kNotSzdd) throw PackError(pack::PathText(in) + ": unknown SZDD compression mode");
@@ -460,36 +453,27 @@ int Help(int argc, char** argv) {
   return 0;
 }
 
-// Runs a command; its --help shows its usage instead.
-int Run(const Command& command, int argc, char** argv) {
-  try {
-    return command.run(argc, argv);
-  } catch (const HelpRequest&) {
-    std::fputs(command.usage, stdout);
-    return 0;
-  }
-}
-
 }  // namespace
 
 int QmrpackMain(int argc, char** argv) {
   const std::string name = argc > 1 ? argv[1] : "";
+  const Command* command = FindCommand(name);
   try {
     if (name == "--help" || name == "-h") return Help(argc, argv);
     if (name == "--version") {
       std::printf("qmrpack %s\n", kVersion);
       return 0;
     }
-    const Command* command = FindCommand(name);
     if (command == nullptr) throw UsageError{name.empty() ? "no command given" : "unknown command \"" + name + "\""};
-    return Run(*command, argc, argv);
+    return command->run(argc, argv);
+  } catch (const HelpRequest&) {
+    // A command's --help shows its usage instead.
+    std::fputs(command->usage, stdout);
+    return 0;
   } catch (const UsageError& e) {
     std::fprintf(stderr, "qmrpack: %s (qmrpack help shows the usage)\n", e.text.c_str());
     return 2;
-  } catch (const PackError& e) {
-    std::fprintf(stderr, "qmrpack: %s\n", e.what());
-    return 1;
-  } catch (const std::exception& e) {
+  } catch (const std::exception& e) {  // PackError and the system's errors
     std::fprintf(stderr, "qmrpack: %s\n", e.what());
     return 1;
   }
