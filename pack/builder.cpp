@@ -104,21 +104,21 @@ std::vector<std::vector<std::size_t>> PlanVolumes(std::uint64_t stub_size, const
   return volumes;
 }
 
-StubInfo CheckStub(const Bytes& stub) {
+StubInfo CheckStub(const Bytes& stub, const std::string& named) {
   StubInfo info;
   std::string error;
-  if (!InspectStub(stub, &info, &error)) throw PackError(error);
+  if (!InspectStub(stub, &info, &error)) throw PackError(named + ": " + error);
   // Stamping a signed stub breaks its signature, and its certificate table would sit inside
   // the set: sign the launcher the build writes instead.
   if (info.security.offset != 0 || info.security.size != 0)
-    throw PackError("is signed (a certificate table of " + std::to_string(info.security.size) + " bytes at offset " +
-                    std::to_string(info.security.offset) +
+    throw PackError(named + ": is signed (a certificate table of " + std::to_string(info.security.size) +
+                    " bytes at offset " + std::to_string(info.security.offset) +
                     "); build from the unsigned launcher and sign the set's launcher after building");
   if (stub.size() > info.image_size)
-    throw PackError("already carries " + std::to_string(stub.size() - info.image_size) +
+    throw PackError(named + ": already carries " + std::to_string(stub.size() - info.image_size) +
                     " bytes after its executable image (a set?); pack a launcher as it was built");
   if (stub.size() > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
-    throw PackError("is too large for the launcher's signed 32-bit payload offset");
+    throw PackError(named + ": is too large for the launcher's signed 32-bit payload offset");
   return info;
 }
 
@@ -130,14 +130,7 @@ void CheckVersion(const std::string& version, CodePage code_page) {
 
 ComposedSet ComposeSet(Bytes stub, const std::string& version, const std::vector<PackEntry>& entries,
                        std::uint64_t disk_size) {
-  StubInfo info;
-  try {
-    info = CheckStub(stub);
-  } catch (const PackError& e) {
-    throw PackError(std::string("the stub: ") + e.what());
-  }
-  CheckVersion(version, CodePageOf(info.kind));
-  std::string error;
+  CheckVersion(version, CodePageOf(CheckStub(stub, "the stub").kind));
 
   ComposedSet set;
   std::vector<std::uint64_t> sizes;
@@ -147,6 +140,7 @@ ComposedSet ComposeSet(Bytes stub, const std::string& version, const std::vector
   set.volumes = PlanVolumes(stub.size(), entries, disk_size);
 
   const std::uint32_t offset = static_cast<std::uint32_t>(stub.size());
+  std::string error;
   if (!StampStub(&stub, offset, version, &error)) throw PackError("cannot stamp the stub: " + error);
   set.launcher = std::move(stub);
   for (std::size_t v = 0; v < set.volumes.size(); ++v) {
@@ -303,12 +297,7 @@ std::vector<PackEntry> PrepareEntries(const BuildOptions& options, CodePage code
 
 BuildResult BuildSet(const BuildOptions& options, Progress* progress) {
   Bytes stub = ReadWholeFile(options.stub);
-  StubInfo info;
-  try {
-    info = CheckStub(stub);
-  } catch (const PackError& e) {
-    throw PackError(PathText(options.stub) + ": " + e.what());
-  }
+  const StubInfo info = CheckStub(stub, PathText(options.stub));
   const CodePage code_page = CodePageOf(info.kind);
   std::string version = info.version;
   if (options.version && !FromUtf8(*options.version, code_page, &version))

@@ -48,8 +48,8 @@ std::vector<std::vector<std::size_t>> PlanVolumes(std::uint64_t stub_size, const
                                                   std::uint64_t disk_size);
 
 // Reads a stub's resources and checks that a set can be appended to it: a launcher, carrying
-// nothing after its executable image. Throws PackError with a reason to follow the stub's path.
-StubInfo CheckStub(const Bytes& stub);
+// nothing after its executable image. Throws PackError with a reason after `named` (its path).
+StubInfo CheckStub(const Bytes& stub, const std::string& named);
 
 // Throws PackError when a version text (in the stub's code page) does not fit resource 105.
 void CheckVersion(const std::string& version, CodePage code_page);

@@ -29,10 +29,7 @@ constexpr std::size_t kPathLimit = payload::kTextSize - 1;
 // the set itself, not a path limit, stops the engine.
 const char kListTempDir[] = "\\";
 
-bool LooksLikeExecutable(const Bytes& bytes) {
-  return (bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z') ||
-         (bytes.size() >= 4 && bytes[0] == 0x7F && bytes[1] == 'E' && bytes[2] == 'L' && bytes[3] == 'F');
-}
+bool LooksLikeExecutable(const Bytes& bytes) { return StartsWith(bytes, kPeMagic) || StartsWith(bytes, kElfMagic); }
 
 std::string Count(std::size_t n, const std::string& noun) {
   if (n == 1) return "1 " + noun;
@@ -213,21 +210,17 @@ struct SetCheck {
   void warning(const std::string& text) { v.findings.push_back({false, text}); }
 };
 
-// Reads the launcher: what it is, where volume 1 starts and where it ends. Returns false when
-// the launcher fails before it reads volume 1.
-bool ReadLauncher(SetCheck* c) {
+// Reads the launcher: what it is, where volume 1 starts and where it ends. Returns why the
+// launcher fails before it reads volume 1, or an empty text.
+std::string ReadLauncher(SetCheck* c) {
   Bytes bytes;
   try {
     bytes = ReadWholeFile(c->launcher);
   } catch (const PackError& e) {
-    c->error(e.what());
-    return false;
+    return e.what();
   }
   std::string reason;
-  if (!InspectStub(bytes, &c->stub, &reason)) {
-    c->error(NotALauncherProblem(c->launcher, reason));
-    return false;
-  }
+  if (!InspectStub(bytes, &c->stub, &reason)) return NotALauncherProblem(c->launcher, reason);
   const StubInfo& stub = c->stub;
   c->code_page = CodePageOf(stub.kind);
   c->v.facts.push_back("launcher: " + PathText(c->launcher) + " (" +
@@ -235,26 +228,20 @@ bool ReadLauncher(SetCheck* c) {
                        ToUtf8(stub.version, c->code_page) + "\", names in " + CodePageName(c->code_page));
   if (stub.version.empty()) c->warning("the version text is empty: the prompts show \"Version\" with nothing after it");
   // The payload offset: the launcher seeks to it as a signed 32-bit value.
-  if (stub.payload_offset == payload::kUnstampedOffset) {
-    c->error("the payload offset (resource 104) is not stamped: the launcher carries no set");
-    return false;
-  }
-  if (stub.payload_offset > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
-    c->error("the payload offset " + std::to_string(stub.payload_offset) +
-             " is negative as the launcher reads it: its seek to volume 1 fails");
-    return false;
-  }
+  if (stub.payload_offset == payload::kUnstampedOffset)
+    return "the payload offset (resource 104) is not stamped: the launcher carries no set";
+  if (stub.payload_offset > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
+    return "the payload offset " + std::to_string(stub.payload_offset) +
+           " is negative as the launcher reads it: its seek to volume 1 fails";
   c->offset_off = stub.payload_offset != stub.image_size;
   const payload::VolumeEnd end = payload::FirstVolumeEnd(stub.security, stub.payload_offset, bytes.size());
-  if (end.damaged()) {
-    c->error(SecurityDirectoryProblem(end, stub.payload_offset, bytes.size()) +
-             ": the launcher takes the set for damaged and fails before it extracts anything");
-    return false;
-  }
+  if (end.damaged())
+    return SecurityDirectoryProblem(end, stub.payload_offset, bytes.size()) +
+           ": the launcher takes the set for damaged and fails before it extracts anything";
   if (end.kind == payload::VolumeEndKind::kCertificateTable)
     c->v.facts.push_back("signed: certificate table at offset " + std::to_string(end.table.offset) + ", " +
                          std::to_string(end.table.size) + " bytes, where volume 1 ends (the signature itself is not checked)");
-  return true;
+  return {};
 }
 
 // The volumes as the engine read them, and the names of their entries.
@@ -334,12 +321,9 @@ void ExplainSetupFiles(SetCheck* c) {
     if (e.compressed == payload::kSetupInfoCompressed)
       if (std::string warning = InfoTextWarning(e.head, c->code_page); !warning.empty()) c->warning(warning);
     if (e.compressed != payload::kSetupProgramCompressed) continue;
-    const Bytes& head = e.head;
-    const bool windows_program = head.size() >= 2 && head[0] == 'M' && head[1] == 'Z';
-    const bool linux_program = LooksLikeExecutable(head) || (head.size() >= 2 && head[0] == '#' && head[1] == '!');
-    if (c->stub.kind == StubKind::kWindows && !windows_program)
+    if (c->stub.kind == StubKind::kWindows && !StartsWith(e.head, kPeMagic))
       c->warning("the setup program is not a Windows executable (no \"MZ\"): Windows cannot start it");
-    if (c->stub.kind == StubKind::kLinux && !linux_program)
+    if (c->stub.kind == StubKind::kLinux && !LooksLikeExecutable(e.head) && !StartsWith(e.head, "#!"))
       c->warning("the setup program is neither an ELF executable nor a script: the system cannot start it");
   }
   if (!line.empty()) c->v.facts.push_back("setup files:" + line);
@@ -444,12 +428,9 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
     listed.damage = EntryFailure(record, *volume, CodePageOf(stub.kind), kListTempDir, &limit);
   }
 
-  CodePage shown = CodePage::kUtf8;
-  if (code_page != nullptr) {
-    shown = *code_page;
-  } else if (listed.is_launcher) {
-    shown = CodePageOf(listed.stub.kind);
-  } else {
+  CodePage shown = code_page != nullptr ? *code_page : CodePageOf(stub.kind);
+  if (code_page == nullptr && !listed.is_launcher) {
+    shown = CodePage::kUtf8;
     for (std::size_t index : volume->files)
       if (!IsValidUtf8(record.files[index].name)) shown = CodePage::kCp932;
   }
@@ -473,7 +454,10 @@ bool Verification::sound() const {
 Verification VerifySet(const std::filesystem::path& launcher, const std::string& temp_dir_option) {
   SetCheck c;
   c.launcher = launcher;
-  if (!ReadLauncher(&c)) return c.v;
+  if (const std::string failure = ReadLauncher(&c); !failure.empty()) {
+    c.error(failure);
+    return c.v;
+  }
   c.temp_dir = temp_dir_option.empty() ? TypicalTempDir(c.stub.kind) : temp_dir_option;
   c.record = RunEngine(EngineOptions(launcher, c.stub, c.temp_dir));
   const RunRecord& r = c.record;
@@ -481,11 +465,7 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
     const std::string text = "the payload offset " + std::to_string(c.stub.payload_offset) +
                              " is not where the launcher's executable image ends (" +
                              std::to_string(c.stub.image_size) + "), where volume 1 starts";
-    if (r.succeeded) {
-      c.warning(text);
-    } else {
-      c.error(text);
-    }
+    c.v.findings.push_back({!r.succeeded, text});  // an error only where the launcher fails
   }
   ExplainVolumes(&c);
   ExplainTotals(&c);

@@ -39,7 +39,7 @@ struct PeImage {
 };
 
 bool ParsePe(const std::vector<std::uint8_t>& f, PeImage* pe, std::string* error) {
-  if (!Fits(f, 0, 64) || f[0] != 'M' || f[1] != 'Z') return *error = "not a Windows or Linux executable", false;
+  if (!Fits(f, 0, 64) || !StartsWith(f, kPeMagic)) return *error = "not a Windows or Linux executable", false;
   const std::uint32_t nt = U32(f, 60);
   if (!Fits(f, nt, 24) || std::memcmp(&f[nt], "PE\0\0", 4) != 0) return *error = "not a PE executable", false;
   const std::uint16_t section_count = U16(f, nt + 6);
@@ -176,13 +176,7 @@ bool InspectElf(const std::vector<std::uint8_t>& f, StubInfo* info, std::string*
 
 bool InspectStub(const std::vector<std::uint8_t>& file, StubInfo* info, std::string* error) {
   *info = StubInfo();
-  bool ok;
-  if (file.size() >= 4 && file[0] == 0x7F && file[1] == 'E' && file[2] == 'L' && file[3] == 'F') {
-    ok = InspectElf(file, info, error);
-  } else {
-    ok = InspectPe(file, info, error);
-  }
-  if (!ok) return false;
+  if (!(StartsWith(file, kElfMagic) ? InspectElf(file, info, error) : InspectPe(file, info, error))) return false;
   info->payload_offset = U32(file, info->offset_position);
   info->version = TextOf(file, info->version_position, payload::kVersionResourceSize);
   return true;
@@ -197,9 +191,8 @@ bool StampStub(std::vector<std::uint8_t>* file, std::uint32_t payload_offset, co
   StubInfo info;
   if (!InspectStub(*file, &info, error)) return false;
   payload::WriteLE32(&(*file)[info.offset_position], payload_offset);
-  for (int i = 0; i < payload::kVersionResourceSize; ++i)
-    (*file)[info.version_position + i] =
-        static_cast<std::size_t>(i) < version.size() ? static_cast<std::uint8_t>(version[i]) : 0;
+  const auto field = file->begin() + static_cast<std::ptrdiff_t>(info.version_position);
+  std::fill_n(std::copy(version.begin(), version.end(), field), payload::kVersionResourceSize - version.size(), 0);
   return true;
 }
 
