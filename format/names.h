@@ -26,7 +26,9 @@ inline char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>
 bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 // What keeps an entry name from being a plain file name, the first fault the rule below finds.
-enum class NameFault { kNone, kEmpty, kDirectoryPart, kControlCharacter, kWindowsCharacter, kTrailingDotOrSpace, kDevice };
+// (kWindowsCharacter: one of * ? " < > |.)
+enum class NameFault { kNone, kEmpty, kDirectoryPart, kControlCharacter, kWindowsCharacter, kTrailingDotOrSpace,
+                       kDevice };
 
 // Walks a name by the rule of IsPlainFileName and tells its first fault; for a character that
 // a Windows file name cannot hold (kWindowsCharacter), that character in *character, which is

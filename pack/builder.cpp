@@ -30,8 +30,6 @@ namespace {
 
 constexpr std::uint64_t kMaxSetTotal = std::numeric_limits<std::int32_t>::max();
 
-std::uint64_t RecordSize(const PackEntry& entry) { return EntryRecordSize(entry.name.size(), entry.data.size()); }
-
 
 // The entry name of a distributor's file, in the stub's code page.
 std::string NameInCodePage(const std::filesystem::path& path, CodePage code_page) {
@@ -49,18 +47,15 @@ std::int32_t CheckEntries(std::vector<PackEntry>* entries, CodePage code_page) {
   std::vector<std::uint64_t> sizes;
   for (std::size_t i = 0; i < entries->size(); ++i) {
     const PackEntry& entry = (*entries)[i];
-    const std::string problem = EntryNameProblem(entry.name, code_page);
-    if (!problem.empty())
-      throw PackError(entry.source + ": the entry name " + Quoted(entry.name, code_page) + " " + problem +
-                      "; the launcher would refuse it");
+    const std::string named = entry.source + ": the entry name " + Quoted(entry.name, code_page);
+    if (const std::string problem = EntryNameProblem(entry.name, code_page); !problem.empty())
+      throw PackError(named + " " + problem + "; the launcher would refuse it");
     for (const char* expanded : {payload::kSetupInfoExpanded, payload::kSetupProgramExpanded})
       if (SameFileName(entry.name, expanded, code_page))
-        throw PackError(entry.source + ": the entry name " + Quoted(entry.name, code_page) +
-                        " is the name the launcher expands a setup file to");
+        throw PackError(named + " is the name the launcher expands a setup file to");
     for (std::size_t j = 0; j < i; ++j)
       if (SameFileName(entry.name, (*entries)[j].name, code_page))
-        throw PackError(entry.source + ": the entry name " + Quoted(entry.name, code_page) + " is also the name of " +
-                        (*entries)[j].source + "'s entry");
+        throw PackError(named + " is also the name of " + (*entries)[j].source + "'s entry");
     if (entry.data.size() > kMaxSetTotal)
       throw PackError(entry.source + ": " + std::to_string(entry.data.size()) +
                       " bytes of data, more than an entry's signed 32-bit size can hold");
@@ -90,7 +85,7 @@ std::vector<std::vector<std::size_t>> PlanVolumes(std::uint64_t stub_size, const
   std::vector<std::vector<std::size_t>> volumes(1);
   std::uint64_t room = disk_size - stub_size - payload::kSetTotalSize;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    const std::uint64_t size = RecordSize(entries[i]);
+    const std::uint64_t size = EntryRecordSize(entries[i].name.size(), entries[i].data.size());
     if (size > disk_room)
       throw PackError(entries[i].source + ": its entry takes " + std::to_string(size) +
                       " bytes, more than a disk of " + std::to_string(disk_size) + " bytes holds after the set total");
@@ -134,23 +129,19 @@ ComposedSet ComposeSet(Bytes stub, const std::string& version, const std::vector
 
   ComposedSet set;
   std::vector<std::uint64_t> sizes;
-  sizes.reserve(entries.size());
   for (const PackEntry& entry : entries) sizes.push_back(entry.data.size());
   set.set_total = CheckSetTotal(sizes);
   set.volumes = PlanVolumes(stub.size(), entries, disk_size);
 
-  const std::uint32_t offset = static_cast<std::uint32_t>(stub.size());
   std::string error;
-  if (!StampStub(&stub, offset, version, &error)) throw PackError("cannot stamp the stub: " + error);
+  if (!StampStub(&stub, static_cast<std::uint32_t>(stub.size()), version, &error))
+    throw PackError("cannot stamp the stub: " + error);
   set.launcher = std::move(stub);
   for (std::size_t v = 0; v < set.volumes.size(); ++v) {
-    Bytes* volume = &set.launcher;
-    if (v > 0) volume = &set.disks.emplace_back();
+    Bytes* volume = v == 0 ? &set.launcher : &set.disks.emplace_back();
     AppendLE32(volume, static_cast<std::uint32_t>(set.set_total));
-    for (std::size_t index : set.volumes[v]) {
-      const PackEntry& entry = entries[index];
-      AppendEntry(volume, entry.name, entry.filetime, entry.data);
-    }
+    for (std::size_t index : set.volumes[v])
+      AppendEntry(volume, entries[index].name, entries[index].filetime, entries[index].data);
   }
   return set;
 }
@@ -325,10 +316,7 @@ BuildResult BuildSet(const BuildOptions& options, Progress* progress) {
       result.warnings.push_back(PathText(other) + ": a launcher of the replaced set, left under another name; it " +
                                 "no longer works with the volumes beside it: delete it");
 
-  for (PackEntry& entry : result.entries) {
-    result.entry_sizes.push_back(entry.data.size());
-    entry.data = Bytes();
-  }
+  for (PackEntry& entry : result.entries) entry.data = Bytes();
   CheckWrittenSet(result.files.front(), TypicalTempDir(info.kind), &result.warnings);
   set.launcher = Bytes();
   set.disks.assign(set.disks.size(), Bytes());

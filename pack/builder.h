@@ -111,7 +111,6 @@ class Progress {
 struct BuildResult {
   std::vector<std::filesystem::path> files;  // the launcher, then Disk2, Disk3, ...
   std::vector<PackEntry> entries;            // data dropped; names, sources and times kept
-  std::vector<std::size_t> entry_sizes;
   ComposedSet layout;                        // volumes and total; launcher and disk bytes dropped
   StubKind stub_kind = StubKind::kWindows;
   std::vector<std::string> warnings;

@@ -69,7 +69,9 @@ struct Arguments {
 // Parses the arguments after the command. `known` names its options, a valued one followed by
 // '=' ("out=").
 Arguments ParseArguments(const std::string& command, int argc, char** argv, const std::vector<std::string>& known) {
-  const auto knows = [&](const std::string& name) { return std::find(known.begin(), known.end(), name) != known.end(); };
+  const auto knows = [&](const std::string& option) {
+    return std::find(known.begin(), known.end(), option) != known.end();
+  };
   Arguments args;
   bool options_done = false;
   for (int i = 2; i < argc; ++i) {
@@ -113,18 +115,15 @@ std::uint64_t ParseDiskSize(const std::string& text) {
 class TerminalProgress : public pack::Progress {
  public:
   explicit TerminalProgress(bool quiet) : on_terminal_(!quiet && isatty(STDERR_FILENO) == 1) {}
-  ~TerminalProgress() override { Clear(); }
+  ~TerminalProgress() override {
+    if (shown_) std::fprintf(stderr, "\r\033[K");
+  }
   void Step(std::size_t done, std::size_t total, const std::string& what) override {
     if (!on_terminal_ || std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return;
     std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", done + 1 > total ? total : done + 1, total, what.c_str());
     std::fflush(stderr);
     shown_ = true;
   }
-  void Clear() {
-    if (shown_) std::fprintf(stderr, "\r\033[K");
-    shown_ = false;
-  }
-
  private:
   bool on_terminal_;
   bool shown_ = false;
@@ -138,8 +137,9 @@ std::uintmax_t SizeOf(const fs::path& path) {
 }
 
 int Build(int argc, char** argv) {
-  const Arguments args = ParseArguments("build", argc, argv, {"stub=", "out=", "setup=", "setup-info=", "version=", "disk-size=",
-                                                            "store", "force", "quiet", "convert-inf"});
+  const Arguments args = ParseArguments("build", argc, argv,
+                                        {"stub=", "out=", "setup=", "setup-info=", "version=", "disk-size=", "store",
+                                         "force", "quiet", "convert-inf"});
   pack::BuildOptions options;
   const bool quiet = args.flag("quiet");
   options.stub = pack::StubOption(args.value("stub"));
@@ -181,16 +181,10 @@ int Build(int argc, char** argv) {
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
+    // A control character as \u00XX, a quote or backslash after a backslash, any other byte as it is.
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, c < 0x20 ? "\\u%04x" : c == '"' || c == '\\' ? "\\%c" : "%c", c);
+    out += escaped;
   }
   return out + "\"";
 }
@@ -274,8 +268,7 @@ int List(int argc, char** argv) {
     for (pack::ListedFile& item : listed)
       if (!item.is_launcher) item = pack::ListFile(item.path, &*code_page);
   }
-  bool damaged = false;
-  for (const pack::ListedFile& item : listed) damaged = damaged || !item.damage.empty();
+  const bool damaged = std::any_of(listed.begin(), listed.end(), [](const auto& item) { return !item.damage.empty(); });
   if (args.flag("json")) {
     std::fputs(ListJson(listed).c_str(), stdout);
   } else {
@@ -439,16 +432,15 @@ const Command* FindCommand(const std::string& name) {
 
 // `qmrpack help` shows the whole usage text; `qmrpack help COMMAND` that command's part of it.
 int Help(int argc, char** argv) {
+  std::string text = kUsageHead;
+  for (const Command& command : kCommands) text += command.usage;
+  text += kUsageTail;
   if (argc > 2 && std::string(argv[1]) == "help") {
     const Command* command = FindCommand(argv[2]);
     if (command == nullptr || *command->usage == '\0')
       throw UsageError{"help: unknown command \"" + std::string(argv[2]) + "\""};
-    std::fputs(command->usage, stdout);
-    return 0;
+    text = command->usage;
   }
-  std::string text = kUsageHead;
-  for (const Command& command : kCommands) text += command.usage;
-  text += kUsageTail;
   std::fputs(text.c_str(), stdout);
   return 0;
 }

@@ -112,21 +112,11 @@ CompressedName ShippedCompressedName(const std::string& name, CodePage code_page
     if (dot == std::string::npos && name[at] == '.') dot = at;
     last_char = at;
   }
-  CompressedName result;
-  if (dot == std::string::npos) {
-    result.name = name + "._";
-    return result;
-  }
-  const std::size_t extension_length = name.size() - dot - 1;
+  if (dot == std::string::npos) return {name + "._"};
   const auto last = static_cast<unsigned char>(name[last_char]);
   const bool single_byte = last_char + 1 == name.size() && last < 0x80;
-  if (extension_length < 3 || !single_byte) {
-    result.name = name + "_";
-    return result;
-  }
-  result.name = name.substr(0, name.size() - 1) + "_";
-  result.missing_char = last;
-  return result;
+  if (name.size() - dot - 1 < 3 || !single_byte) return {name + "_"};  // the extension is shorter than 3 bytes
+  return {name.substr(0, name.size() - 1) + "_", last};
 }
 
 std::string ExpandedFileName(const std::string& compressed, std::uint8_t missing_char) {

@@ -31,10 +31,9 @@ const char kListTempDir[] = "\\";
 
 bool LooksLikeExecutable(const Bytes& bytes) { return StartsWith(bytes, kPeMagic) || StartsWith(bytes, kElfMagic); }
 
-std::string Count(std::size_t n, const std::string& noun) {
-  if (n == 1) return "1 " + noun;
-  if (noun.back() == 'y') return std::to_string(n) + " " + noun.substr(0, noun.size() - 1) + "ies";
-  return std::to_string(n) + " " + noun + "s";
+// "1 entry", "2 entries".
+std::string Count(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 std::string VolumeLabel(const RunVolume& volume) {
@@ -42,8 +41,9 @@ std::string VolumeLabel(const RunVolume& volume) {
                             : "volume " + std::to_string(volume.number) + " (" + VolumeFileName(volume.number) + ")";
 }
 
-std::string Role(const std::string& name) {
-  return name == payload::kSetupInfoCompressed ? "the setup information file" : "the setup program";
+// A compressed setup file's name with its role: "qmrsetup.ex_ (the setup program)".
+std::string WithRole(const std::string& name) {
+  return name + (name == payload::kSetupInfoCompressed ? " (the setup information file)" : " (the setup program)");
 }
 
 // What a security directory that lies says, in one line.
@@ -117,7 +117,7 @@ std::string EntryFailure(const RunRecord& record, const RunVolume& volume, CodeP
 // Why the hand-off failed: a setup file missing or not expanding whole, or a path too long.
 std::string HandOffFailure(const RunRecord& record, const std::string& temp_dir, bool* limit) {
   for (const RunExpansion& e : record.expansions) {
-    const std::string name = e.compressed + " (" + Role(e.compressed) + ")";
+    const std::string name = WithRole(e.compressed);
     if (!e.found) return "the set has no " + name;
     if (!e.copied) {
       *limit = temp_dir.size() + e.compressed.size() >= kLzPathLimit;
@@ -206,6 +206,7 @@ struct SetCheck {
   RunRecord record;
   bool offset_off = false;  // the stamped offset is not where the image ends
 
+  void fact(const std::string& text) { v.facts.push_back(text); }
   void error(const std::string& text) { v.findings.push_back({true, text}); }
   void warning(const std::string& text) { v.findings.push_back({false, text}); }
 };
@@ -223,9 +224,8 @@ std::string ReadLauncher(SetCheck* c) {
   if (!InspectStub(bytes, &c->stub, &reason)) return NotALauncherProblem(c->launcher, reason);
   const StubInfo& stub = c->stub;
   c->code_page = CodePageOf(stub.kind);
-  c->v.facts.push_back("launcher: " + PathText(c->launcher) + " (" +
-                       (stub.kind == StubKind::kWindows ? "Windows" : "Linux") + "), version \"" +
-                       ToUtf8(stub.version, c->code_page) + "\", names in " + CodePageName(c->code_page));
+  c->fact("launcher: " + PathText(c->launcher) + " (" + (stub.kind == StubKind::kWindows ? "Windows" : "Linux") +
+          "), version \"" + ToUtf8(stub.version, c->code_page) + "\", names in " + CodePageName(c->code_page));
   if (stub.version.empty()) c->warning("the version text is empty: the prompts show \"Version\" with nothing after it");
   // The payload offset: the launcher seeks to it as a signed 32-bit value.
   if (stub.payload_offset == payload::kUnstampedOffset)
@@ -239,8 +239,8 @@ std::string ReadLauncher(SetCheck* c) {
     return SecurityDirectoryProblem(end, stub.payload_offset, bytes.size()) +
            ": the launcher takes the set for damaged and fails before it extracts anything";
   if (end.kind == payload::VolumeEndKind::kCertificateTable)
-    c->v.facts.push_back("signed: certificate table at offset " + std::to_string(end.table.offset) + ", " +
-                         std::to_string(end.table.size) + " bytes, where volume 1 ends (the signature itself is not checked)");
+    c->fact("signed: certificate table at offset " + std::to_string(end.table.offset) + ", " +
+            std::to_string(end.table.size) + " bytes, where volume 1 ends (the signature itself is not checked)");
   return {};
 }
 
@@ -263,8 +263,8 @@ void ExplainVolumes(SetCheck* c) {
           c->warning(where + ": a second entry of this name, which overwrites the first");
       seen.push_back(file.name);
     }
-    c->v.facts.push_back(VolumeLabel(volume) + ": " + Count(volume.files.size(), "entry") + ", " + std::to_string(data) +
-                         " bytes of data");
+    c->fact(VolumeLabel(volume) + ": " + Count(volume.files.size(), "entry", "entries") + ", " + std::to_string(data) +
+            " bytes of data");
   }
 }
 
@@ -286,10 +286,9 @@ void CheckNextVolume(SetCheck* c, int last) {
   options.set_total = c->record.set_total;
   const RunRecord next = RunEngine(options);
   const RunVolume* volume = LastAccepted(next);
-  if (volume != nullptr && !volume->files.empty() &&
-      volume->set_total == c->record.set_total)
+  if (volume != nullptr && !volume->files.empty() && volume->set_total == c->record.set_total)
     c->warning(PathText(path->filename()) + " is never read: the set total is reached on volume " + std::to_string(last) +
-               ", so the launcher never extracts its " + Count(volume->files.size(), "entry"));
+               ", so the launcher never extracts its " + Count(volume->files.size(), "entry", "entries"));
   else
     c->warning(PathText(path->filename()) + " lies beside the launcher but is not part of this set");
 }
@@ -299,9 +298,9 @@ void ExplainTotals(SetCheck* c) {
   const RunRecord& r = c->record;
   if (r.extracted_bytes < r.set_total) return;
   const int last = LastAccepted(r) != nullptr ? LastAccepted(r)->number : 0;
-  c->v.facts.push_back("set total: " + std::to_string(r.set_total) + " bytes; the entries' data: " +
-                       std::to_string(r.extracted_bytes) + " bytes in " + Count(r.files.size(), "entry") + " on " +
-                       Count(static_cast<std::size_t>(last), "volume"));
+  c->fact("set total: " + std::to_string(r.set_total) + " bytes; the entries' data: " +
+          std::to_string(r.extracted_bytes) + " bytes in " + Count(r.files.size(), "entry", "entries") +
+          " on " + Count(static_cast<std::size_t>(last), "volume", "volumes"));
   if (r.extracted_bytes > r.set_total)
     c->warning("the entries' data sizes add up to " + std::to_string(r.extracted_bytes) +
                " bytes, more than the set total " + std::to_string(r.set_total));
@@ -313,7 +312,7 @@ void ExplainSetupFiles(SetCheck* c) {
   std::string line;
   for (const RunExpansion& e : c->record.expansions) {
     if (!e.found || !e.copied) continue;
-    const std::string name = e.compressed + " (" + Role(e.compressed) + ")";
+    const std::string name = WithRole(e.compressed);
     if (!e.szdd) c->warning(name + " is not compressed: the launcher copies it as it is");
     if (e.expanded != e.announced || !e.szdd) continue;
     line += (line.empty() ? " " : "; ") + e.compressed + " expands to " + std::to_string(e.expanded) + " bytes";
@@ -326,18 +325,18 @@ void ExplainSetupFiles(SetCheck* c) {
     if (c->stub.kind == StubKind::kLinux && !LooksLikeExecutable(e.head) && !StartsWith(e.head, "#!"))
       c->warning("the setup program is neither an ELF executable nor a script: the system cannot start it");
   }
-  if (!line.empty()) c->v.facts.push_back("setup files:" + line);
+  if (!line.empty()) c->fact("setup files:" + line);
 }
 
 // The clean-up list and the path limits, with their margins for the temporary directory.
 void ExplainLimits(SetCheck* c, long longest) {
   const RunRecord& r = c->record;
   if (r.files.empty() || !r.succeeded) return;
-  c->v.facts.push_back("clean-up list: " + std::to_string(r.files.size()) + " paths take " +
-                       std::to_string(r.cleanup_bytes) + " of " + std::to_string(payload::kCleanupListSize) +
-                       " bytes with the temporary directory " + c->temp_dir + " (margin " +
-                       std::to_string(static_cast<long>(payload::kCleanupListSize) - static_cast<long>(r.cleanup_bytes)) +
-                       " bytes); temporary directories of up to " + std::to_string(longest) + " bytes fit");
+  c->fact("clean-up list: " + std::to_string(r.files.size()) + " paths take " + std::to_string(r.cleanup_bytes) +
+          " of " + std::to_string(payload::kCleanupListSize) + " bytes with the temporary directory " + c->temp_dir +
+          " (margin " +
+          std::to_string(static_cast<long>(payload::kCleanupListSize) - static_cast<long>(r.cleanup_bytes)) +
+          " bytes); temporary directories of up to " + std::to_string(longest) + " bytes fit");
 }
 
 std::vector<std::string> NamesOf(const RunRecord& record) {
@@ -436,13 +435,10 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
   }
   for (std::size_t index : volume->files) {
     const RunFile& file = record.files[index];
-    ListedEntry item{file.name, ToUtf8(file.name, shown), file.filetime, file.announced_size, false, 0};
     szdd::Header header;
-    if (szdd::ParseHeader(file.head.data(), file.head.size(), &header)) {
-      item.szdd = true;
-      item.expanded_size = header.expanded_length;
-    }
-    listed.entries.push_back(item);
+    const bool szdd = szdd::ParseHeader(file.head.data(), file.head.size(), &header);
+    listed.entries.push_back({file.name, ToUtf8(file.name, shown), file.filetime, file.announced_size, szdd,
+                              szdd ? header.expanded_length : 0});
   }
   return listed;
 }
@@ -461,12 +457,10 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
   c.temp_dir = temp_dir_option.empty() ? TypicalTempDir(c.stub.kind) : temp_dir_option;
   c.record = RunEngine(EngineOptions(launcher, c.stub, c.temp_dir));
   const RunRecord& r = c.record;
-  if (c.offset_off) {
-    const std::string text = "the payload offset " + std::to_string(c.stub.payload_offset) +
-                             " is not where the launcher's executable image ends (" +
-                             std::to_string(c.stub.image_size) + "), where volume 1 starts";
-    c.v.findings.push_back({!r.succeeded, text});  // an error only where the launcher fails
-  }
+  if (c.offset_off)  // an error only where the launcher fails
+    c.v.findings.push_back({!r.succeeded, "the payload offset " + std::to_string(c.stub.payload_offset) +
+                                              " is not where the launcher's executable image ends (" +
+                                              std::to_string(c.stub.image_size) + "), where volume 1 starts"});
   ExplainVolumes(&c);
   ExplainTotals(&c);
   ExplainSetupFiles(&c);

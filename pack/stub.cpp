@@ -19,10 +19,10 @@ bool Fits(const std::vector<std::uint8_t>& f, std::uint64_t at, std::uint64_t si
   return at <= f.size() && size <= f.size() - at;
 }
 
+// The text of `size` bytes at `at`, up to its first NUL.
 std::string TextOf(const std::vector<std::uint8_t>& f, std::size_t at, std::size_t size) {
-  std::string text;
-  for (std::size_t i = 0; i < size && f[at + i] != 0; ++i) text += static_cast<char>(f[at + i]);
-  return text;
+  const char* text = reinterpret_cast<const char*>(&f[at]);
+  return std::string(text, strnlen(text, size));
 }
 
 // ---- PE ----
