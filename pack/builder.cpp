@@ -30,7 +30,6 @@ namespace {
 
 constexpr std::uint64_t kMaxSetTotal = std::numeric_limits<std::int32_t>::max();
 
-
 // The entry name of a distributor's file, in the stub's code page.
 std::string NameInCodePage(const std::filesystem::path& path, CodePage code_page) {
   const std::string name = PathText(path.filename());
@@ -39,6 +38,55 @@ std::string NameInCodePage(const std::filesystem::path& path, CodePage code_page
     throw PackError(PathText(path) + ": its name cannot be written in " + CodePageName(code_page) +
                     (code_page == CodePage::kCp932 ? ", the Windows launcher's code page" : ""));
   return converted;
+}
+
+// Reads a stub's resources and checks that a set can be appended to it: a launcher, carrying
+// nothing after its executable image. Throws PackError with a reason after `named` (its path).
+StubInfo CheckStub(const Bytes& stub, const std::string& named) {
+  StubInfo info;
+  std::string error;
+  if (!InspectStub(stub, &info, &error)) throw PackError(named + ": " + error);
+  // Stamping a signed stub breaks its signature, and its certificate table would sit inside
+  // the set: sign the launcher the build writes instead.
+  if (info.security.offset != 0 || info.security.size != 0)
+    throw PackError(named + ": is signed (a certificate table of " + std::to_string(info.security.size) +
+                    " bytes at offset " + std::to_string(info.security.offset) +
+                    "); build from the unsigned launcher and sign the set's launcher after building");
+  if (stub.size() > info.image_size)
+    throw PackError(named + ": already carries " + std::to_string(stub.size() - info.image_size) +
+                    " bytes after its executable image (a set?); pack a launcher as it was built");
+  if (stub.size() > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+    throw PackError(named + ": is too large for the launcher's signed 32-bit payload offset");
+  return info;
+}
+
+// Throws PackError when a version text (in the stub's code page) does not fit resource 105.
+void CheckVersion(const std::string& version, CodePage code_page) {
+  if (version.size() >= payload::kVersionResourceSize)
+    throw PackError("the version text \"" + ToUtf8(version, code_page) + "\" is " + std::to_string(version.size()) +
+                    " bytes; the launcher holds at most " + std::to_string(payload::kVersionResourceSize - 1));
+}
+
+// The files of a set already in `directory` (the launcher's name, Disk<n> in any letter case).
+// Throws PackError when there are any and `force` is false, or `directory` is not a directory.
+std::vector<std::filesystem::path> CheckOutputDirectory(const std::filesystem::path& directory,
+                                                        const std::string& launcher_name, bool force) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  std::vector<fs::path> existing;
+  const fs::file_status status = fs::status(directory, ec);
+  if (!fs::exists(status)) return existing;
+  if (!fs::is_directory(status)) throw PackError(PathText(directory) + ": exists and is not a directory");
+  for (const fs::directory_entry& item : fs::directory_iterator(directory, ec)) {
+    const std::string name = PathText(item.path().filename());
+    if (name == launcher_name || VolumeNumberOf(name) != 0) existing.push_back(item.path());
+  }
+  if (ec) throw PackError(PathText(directory) + ": cannot read the directory: " + ec.message());
+  std::sort(existing.begin(), existing.end());
+  if (!existing.empty() && !force)
+    throw PackError(PathText(directory) + ": already holds a set (" + PathText(existing.front().filename()) +
+                    "); use --force to replace it");
+  return existing;
 }
 
 }  // namespace
@@ -99,30 +147,6 @@ std::vector<std::vector<std::size_t>> PlanVolumes(std::uint64_t stub_size, const
   return volumes;
 }
 
-StubInfo CheckStub(const Bytes& stub, const std::string& named) {
-  StubInfo info;
-  std::string error;
-  if (!InspectStub(stub, &info, &error)) throw PackError(named + ": " + error);
-  // Stamping a signed stub breaks its signature, and its certificate table would sit inside
-  // the set: sign the launcher the build writes instead.
-  if (info.security.offset != 0 || info.security.size != 0)
-    throw PackError(named + ": is signed (a certificate table of " + std::to_string(info.security.size) +
-                    " bytes at offset " + std::to_string(info.security.offset) +
-                    "); build from the unsigned launcher and sign the set's launcher after building");
-  if (stub.size() > info.image_size)
-    throw PackError(named + ": already carries " + std::to_string(stub.size() - info.image_size) +
-                    " bytes after its executable image (a set?); pack a launcher as it was built");
-  if (stub.size() > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
-    throw PackError(named + ": is too large for the launcher's signed 32-bit payload offset");
-  return info;
-}
-
-void CheckVersion(const std::string& version, CodePage code_page) {
-  if (version.size() >= payload::kVersionResourceSize)
-    throw PackError("the version text \"" + ToUtf8(version, code_page) + "\" is " + std::to_string(version.size()) +
-                    " bytes; the launcher holds at most " + std::to_string(payload::kVersionResourceSize - 1));
-}
-
 ComposedSet ComposeSet(Bytes stub, const std::string& version, const std::vector<PackEntry>& entries,
                        std::uint64_t disk_size) {
   CheckVersion(version, CodePageOf(CheckStub(stub, "the stub").kind));
@@ -144,26 +168,6 @@ ComposedSet ComposeSet(Bytes stub, const std::string& version, const std::vector
       AppendEntry(volume, entries[index].name, entries[index].filetime, entries[index].data);
   }
   return set;
-}
-
-std::vector<std::filesystem::path> CheckOutputDirectory(const std::filesystem::path& directory,
-                                                        const std::string& launcher_name, bool force) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  std::vector<fs::path> existing;
-  const fs::file_status status = fs::status(directory, ec);
-  if (!fs::exists(status)) return existing;
-  if (!fs::is_directory(status)) throw PackError(PathText(directory) + ": exists and is not a directory");
-  for (const fs::directory_entry& item : fs::directory_iterator(directory, ec)) {
-    const std::string name = PathText(item.path().filename());
-    if (name == launcher_name || VolumeNumberOf(name) != 0) existing.push_back(item.path());
-  }
-  if (ec) throw PackError(PathText(directory) + ": cannot read the directory: " + ec.message());
-  std::sort(existing.begin(), existing.end());
-  if (!existing.empty() && !force)
-    throw PackError(PathText(directory) + ": already holds a set (" + PathText(existing.front().filename()) +
-                    "); use --force to replace it");
-  return existing;
 }
 
 std::vector<std::filesystem::path> WriteSetFiles(const ComposedSet& set, const std::filesystem::path& directory,
@@ -247,8 +251,10 @@ void CheckWrittenSet(const std::filesystem::path& launcher, const std::string& t
     if (finding.error) throw PackError(PathText(launcher) + ": the set written does not read back: " + finding.text);
 }
 
-}  // namespace
 
+// Reads the distributor's files into entries: the setup information file and the setup program
+// first, compressed under their fixed names, then the other files, compressed under their
+// shipped names or, with `store`, as they are. Throws PackError.
 std::vector<PackEntry> PrepareEntries(const BuildOptions& options, CodePage code_page, Progress* progress) {
   struct Source {
     std::filesystem::path path;
@@ -262,29 +268,23 @@ std::vector<PackEntry> PrepareEntries(const BuildOptions& options, CodePage code
   };
   for (const std::filesystem::path& file : options.files) {
     const std::string name = NameInCodePage(file, code_page);
-    if (options.store) {
-      sources.push_back({file, name, false, 0});
-    } else {
-      const CompressedName shipped = ShippedCompressedName(name, code_page);
-      sources.push_back({file, shipped.name, true, shipped.missing_char});
-    }
+    const CompressedName shipped = options.store ? CompressedName{name} : ShippedCompressedName(name, code_page);
+    sources.push_back({file, shipped.name, !options.store, shipped.missing_char});
   }
   std::vector<PackEntry> entries;
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const Source& source = sources[i];
     if (progress != nullptr)
       progress->Step(i, sources.size(), (source.compress ? "compressing " : "reading ") + PathText(source.path));
-    PackEntry entry;
-    entry.name = source.name;
-    entry.source = PathText(source.path);
-    entry.filetime = LastWriteTime(source.path);
-    entry.data = ReadWholeFile(source.path);
+    // Braced, so the time is taken before the data is read.
+    PackEntry& entry = entries.emplace_back(
+        PackEntry{source.name, PathText(source.path), LastWriteTime(source.path), ReadWholeFile(source.path)});
     if (i == 0) entry.data = InfoTextForStub(entry.data, code_page, options.convert_info, entry.source);
     if (source.compress) entry.data = Compress(entry.data, source.missing_char);
-    entries.push_back(std::move(entry));
   }
   return entries;
 }
+}  // namespace
 
 BuildResult BuildSet(const BuildOptions& options, Progress* progress) {
   Bytes stub = ReadWholeFile(options.stub);

@@ -56,8 +56,7 @@ struct Arguments {
   bool flag(const std::string& name) const { return options.count(name) != 0; }
   std::optional<std::string> value(const std::string& name) const {
     const auto it = options.find(name);
-    if (it == options.end()) return std::nullopt;
-    return it->second;
+    return it == options.end() ? std::nullopt : std::make_optional(it->second);
   }
   std::string required(const std::string& command, const std::string& name) const {
     const auto v = value(name);
@@ -264,10 +263,8 @@ int List(int argc, char** argv) {
     listed.push_back(pack::ListFile(pack::PathFromUtf8(file), nullptr));
     if (listed.back().is_launcher && !code_page) code_page = pack::CodePageOf(listed.back().stub.kind);
   }
-  if (code_page) {
-    for (pack::ListedFile& item : listed)
-      if (!item.is_launcher) item = pack::ListFile(item.path, &*code_page);
-  }
+  for (pack::ListedFile& item : listed)
+    if (code_page && !item.is_launcher) item = pack::ListFile(item.path, &*code_page);
   const bool damaged = std::any_of(listed.begin(), listed.end(), [](const auto& item) { return !item.damage.empty(); });
   if (args.flag("json")) {
     std::fputs(ListJson(listed).c_str(), stdout);

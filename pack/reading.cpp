@@ -204,7 +204,6 @@ struct SetCheck {
   CodePage code_page = CodePage::kUtf8;
   std::string temp_dir;
   RunRecord record;
-  bool offset_off = false;  // the stamped offset is not where the image ends
 
   void fact(const std::string& text) { v.facts.push_back(text); }
   void error(const std::string& text) { v.findings.push_back({true, text}); }
@@ -233,7 +232,6 @@ std::string ReadLauncher(SetCheck* c) {
   if (stub.payload_offset > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
     return "the payload offset " + std::to_string(stub.payload_offset) +
            " is negative as the launcher reads it: its seek to volume 1 fails";
-  c->offset_off = stub.payload_offset != stub.image_size;
   const payload::VolumeEnd end = payload::FirstVolumeEnd(stub.security, stub.payload_offset, bytes.size());
   if (end.damaged())
     return SecurityDirectoryProblem(end, stub.payload_offset, bytes.size()) +
@@ -457,7 +455,7 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
   c.temp_dir = temp_dir_option.empty() ? TypicalTempDir(c.stub.kind) : temp_dir_option;
   c.record = RunEngine(EngineOptions(launcher, c.stub, c.temp_dir));
   const RunRecord& r = c.record;
-  if (c.offset_off)  // an error only where the launcher fails
+  if (c.stub.payload_offset != c.stub.image_size)  // an error only where the launcher fails
     c.v.findings.push_back({!r.succeeded, "the payload offset " + std::to_string(c.stub.payload_offset) +
                                               " is not where the launcher's executable image ends (" +
                                               std::to_string(c.stub.image_size) + "), where volume 1 starts"});
@@ -477,9 +475,8 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
                  (longest < 0 ? std::string("its names alone outgrow the launcher's limits")
                               : "it fits temporary directories of up to " + std::to_string(longest) + " bytes");
     }
+    c.v.limited = limit && c.v.sound();  // the path limit is the only error
     c.error(failure);
-    c.v.limited = limit &&
-                  std::count_if(c.v.findings.begin(), c.v.findings.end(), [](const Finding& f) { return f.error; }) == 1;
   }
   c.v.longest_temp_dir = longest;
   ExplainLimits(&c, longest);

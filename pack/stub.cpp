@@ -56,12 +56,10 @@ bool ParsePe(const std::vector<std::uint8_t>& f, PeImage* pe, std::string* error
   if (!Fits(f, table, section_count * 40ull)) return *error = "truncated PE section table", false;
   for (std::uint16_t i = 0; i < section_count; ++i) {
     const std::size_t s = table + i * 40u;
-    PeSection section = {U32(f, s + 12), U32(f, s + 8), U32(f, s + 20), U32(f, s + 16)};
-    pe->sections.push_back(section);
-    if (section.raw_size != 0) {
-      const std::size_t end = static_cast<std::size_t>(section.raw_offset) + section.raw_size;
-      if (end > pe->image_end) pe->image_end = end;
-    }
+    const PeSection& section =
+        pe->sections.emplace_back(PeSection{U32(f, s + 12), U32(f, s + 8), U32(f, s + 20), U32(f, s + 16)});
+    if (section.raw_size != 0)
+      pe->image_end = std::max(pe->image_end, static_cast<std::size_t>(section.raw_offset) + section.raw_size);
   }
   return true;
 }
@@ -85,18 +83,15 @@ bool FindPeEntry(const std::vector<std::uint8_t>& f, std::size_t base, std::size
     const std::size_t e = base + directory + 16 + i * 8;
     if (!Fits(f, e, 8)) return false;
     const std::uint32_t key = U32(f, e);
-    bool match = false;
-    if (name != nullptr && (key & 0x80000000u)) {
+    const bool named = (key & 0x80000000u) != 0;  // the key points at the entry's name; else it is its id
+    bool match = name == nullptr ? !named && (id < 0 || static_cast<int>(key) == id) : named;
+    if (match && name != nullptr) {
       const std::size_t s = base + (key & 0x7FFFFFFFu);
       if (!Fits(f, s, 2)) return false;
       const std::size_t length = U16(f, s);
-      if (length == std::strlen(name) && Fits(f, s + 2, length * 2)) {
-        match = true;
-        for (std::size_t c = 0; c < length && match; ++c)
-          match = U16(f, s + 2 + c * 2) == static_cast<unsigned char>(name[c]);
-      }
-    } else if (name == nullptr && !(key & 0x80000000u)) {
-      match = id < 0 || static_cast<int>(key) == id;
+      match = length == std::strlen(name) && Fits(f, s + 2, length * 2);
+      for (std::size_t c = 0; c < length && match; ++c)
+        match = U16(f, s + 2 + c * 2) == static_cast<unsigned char>(name[c]);
     }
     if (match) {
       *target = U32(f, e + 4);
@@ -152,8 +147,7 @@ bool InspectElf(const std::vector<std::uint8_t>& f, StubInfo* info, std::string*
   bool found = false;
   for (std::uint16_t i = 0; i < count; ++i) {
     const std::size_t h = table + static_cast<std::size_t>(i) * entry_size;
-    const std::uint32_t name = U32(f, h);
-    const std::uint32_t type = U32(f, h + 4);
+    const std::uint32_t name = U32(f, h), type = U32(f, h + 4);
     const std::uint64_t offset = U64(f, h + 0x18), size = U64(f, h + 0x20);
     if (type != 8 /* SHT_NOBITS */ && Fits(f, offset, size) && offset + size > end) end = offset + size;
     if (name >= names_size) continue;
