@@ -9,9 +9,6 @@
 
 namespace pack {
 
-using file_io::Fail;
-using file_io::Reason;
-
 Bytes ReadWholeFile(const std::filesystem::path& path) {
   std::uint64_t size = 0;
   file_io::Descriptor fd(file_io::OpenRegularFile(path, &size));

@@ -24,9 +24,6 @@ const bool file_io::kWindowsSystem = false;
 
 namespace {
 
-using file_io::Fail;
-using file_io::Reason;
-
 struct stat StatOf(const std::filesystem::path& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) Fail(path, Reason(errno));

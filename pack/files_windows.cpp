@@ -25,9 +25,6 @@ const bool file_io::kWindowsSystem = true;
 
 namespace {
 
-using file_io::Fail;
-using file_io::Reason;
-
 // The C run-time's error number for a Windows error, so messages read as on Linux.
 int ErrnoOf(DWORD error) {
   switch (error) {

@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "format/layout.h"
@@ -66,8 +68,9 @@ struct Arguments {
 };
 
 // Parses the arguments after the command. `known` names its options, a valued one followed by
-// '=' ("out=").
-Arguments ParseArguments(const std::string& command, int argc, char** argv, const std::vector<std::string>& known) {
+// '=' ("out="); the others number from files.first to files.second, else `miscount` is told.
+Arguments ParseArguments(const std::string& command, int argc, char** argv, const std::vector<std::string>& known,
+                         std::pair<std::size_t, std::size_t> files = {0, SIZE_MAX}, const char* miscount = "") {
   const auto knows = [&](const std::string& option) {
     return std::find(known.begin(), known.end(), option) != known.end();
   };
@@ -96,6 +99,7 @@ Arguments ParseArguments(const std::string& command, int argc, char** argv, cons
       throw UsageError{command + ": unknown option " + arg};
     }
   }
+  if (args.files.size() < files.first || args.files.size() > files.second) throw UsageError{command + ": " + miscount};
   return args;
 }
 
@@ -254,8 +258,7 @@ void PrintListed(const pack::ListedFile& item) {
 }
 
 int List(int argc, char** argv) {
-  const Arguments args = ParseArguments("list", argc, argv, {"json"});
-  if (args.files.empty()) throw UsageError{"list: no file given"};
+  const Arguments args = ParseArguments("list", argc, argv, {"json"}, {1, SIZE_MAX}, "no file given");
   std::vector<pack::ListedFile> listed;
   std::optional<pack::CodePage> code_page;
   // A launcher among the files tells the code page of every volume's names.
@@ -275,8 +278,7 @@ int List(int argc, char** argv) {
 }
 
 int Verify(int argc, char** argv) {
-  const Arguments args = ParseArguments("verify", argc, argv, {"temp-dir="});
-  if (args.files.size() != 1) throw UsageError{"verify: give one launcher"};
+  const Arguments args = ParseArguments("verify", argc, argv, {"temp-dir="}, {1, 1}, "give one launcher");
   std::string temp_dir;
   if (const auto given = args.value("temp-dir")) {
     if (const std::string problem = pack::TempDirProblem(*given); !problem.empty())
@@ -301,8 +303,7 @@ int Verify(int argc, char** argv) {
 }
 
 int Extract(int argc, char** argv) {
-  const Arguments args = ParseArguments("extract", argc, argv, {"to="});
-  if (args.files.size() != 1) throw UsageError{"extract: give one launcher"};
+  const Arguments args = ParseArguments("extract", argc, argv, {"to="}, {1, 1}, "give one launcher");
   const fs::path directory = pack::PathFromUtf8(args.value("to").value_or("."));
   const engine_run::RunRecord record = pack::ExtractSet(pack::PathFromUtf8(args.files.front()), directory);
   std::printf("%s: %zu entries of %d bytes extracted; %s and %s expanded\n", pack::PathText(directory).c_str(),
@@ -312,9 +313,7 @@ int Extract(int argc, char** argv) {
 
 // The command line of compress and expand: IN and, optionally, OUT.
 Arguments InAndOut(const std::string& command, int argc, char** argv) {
-  Arguments args = ParseArguments(command, argc, argv, {"force"});
-  if (args.files.empty() || args.files.size() > 2) throw UsageError{command + ": give IN and, optionally, OUT"};
-  return args;
+  return ParseArguments(command, argc, argv, {"force"}, {1, 2}, "give IN and, optionally, OUT");
 }
 
 // The output path of compress and expand: OUT when given, else `derived` beside IN (refused with

@@ -42,8 +42,7 @@ bool ParsePe(const std::vector<std::uint8_t>& f, PeImage* pe, std::string* error
   if (!Fits(f, 0, 64) || !StartsWith(f, kPeMagic)) return *error = "not a Windows or Linux executable", false;
   const std::uint32_t nt = U32(f, 60);
   if (!Fits(f, nt, 24) || std::memcmp(&f[nt], "PE\0\0", 4) != 0) return *error = "not a PE executable", false;
-  const std::uint16_t section_count = U16(f, nt + 6);
-  const std::uint16_t optional_size = U16(f, nt + 20);
+  const std::uint16_t section_count = U16(f, nt + 6), optional_size = U16(f, nt + 20);
   const std::size_t optional = nt + 24;
   if (!Fits(f, optional, optional_size) || optional_size < 2) return *error = "truncated PE header", false;
   // The data directories by the rule the launcher reads its own security directory with.
@@ -178,10 +177,7 @@ bool InspectStub(const std::vector<std::uint8_t>& file, StubInfo* info, std::str
 
 bool StampStub(std::vector<std::uint8_t>* file, std::uint32_t payload_offset, const std::string& version,
                std::string* error) {
-  if (version.size() > payload::kVersionResourceSize - 1) {
-    *error = "version text longer than 15 bytes";
-    return false;
-  }
+  if (version.size() > payload::kVersionResourceSize - 1) return *error = "version text longer than 15 bytes", false;
   StubInfo info;
   if (!InspectStub(*file, &info, error)) return false;
   payload::WriteLE32(&(*file)[info.offset_position], payload_offset);
