@@ -13,14 +13,6 @@ using payload::IsLeadByteCp932;
 using payload::IsLeadByteNone;
 using payload::LeadBytePredicate;
 
-namespace {
-
-std::size_t CharLength(const std::string& text, std::size_t at, LeadBytePredicate is_lead) {
-  return is_lead(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
-}
-
-}  // namespace
-
 CodePage CodePageOf(StubKind kind) { return kind == StubKind::kWindows ? CodePage::kCp932 : CodePage::kUtf8; }
 
 const char* CodePageName(CodePage code_page) { return code_page == CodePage::kCp932 ? "code page 932" : "UTF-8"; }
@@ -106,9 +98,9 @@ bool SameFileName(const std::string& a, const std::string& b, CodePage code_page
 
 CompressedName ShippedCompressedName(const std::string& name, CodePage code_page) {
   const LeadBytePredicate is_lead = LeadBytesOf(code_page);
-  std::size_t dot = std::string::npos;
-  std::size_t last_char = 0;
-  for (std::size_t at = 0; at < name.size(); at += CharLength(name, at, is_lead)) {
+  std::size_t dot = std::string::npos, last_char = 0;
+  // By the launcher's walk: a file name holds no NUL, so its end is the string's.
+  for (std::size_t at = 0; at < name.size(); at += payload::CharacterLength(&name[at], is_lead)) {
     if (dot == std::string::npos && name[at] == '.') dot = at;
     last_char = at;
   }

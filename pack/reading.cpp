@@ -139,10 +139,12 @@ std::string HandOffFailure(const RunRecord& record, const std::string& temp_dir,
 
 // The engine's options for the set a launcher (or a volume read alone) carries: its path in the
 // launcher's form, its resources, names in its code page. Throws PackError when the path or the
-// temporary directory does not fit the launcher's 260-byte texts.
+// temporary directory does not fit the launcher's 260-byte texts. With `volume`, the run reads
+// that volume alone, starting with `set_total`.
 RunOptions EngineOptions(const std::filesystem::path& file, const StubInfo& stub, const std::string& temp_dir,
-                         RunMode mode = RunMode::kDryRun) {
-  RunOptions options{WindowsForm(file), stub.payload_offset, stub.version, LeadBytesOf(CodePageOf(stub.kind)), temp_dir, mode};
+                         RunMode mode = RunMode::kDryRun, int volume = 0, std::int32_t set_total = 0) {
+  RunOptions options{WindowsForm(file), stub.payload_offset, stub.version, LeadBytesOf(CodePageOf(stub.kind)),
+                     temp_dir, mode, std::max(volume, 1), set_total, volume};
   for (const auto& [text, what] : {std::pair{options.module_path, PathText(file)}, {temp_dir, "the temporary directory " + temp_dir}})
     if (text.size() >= payload::kTextSize)
       throw PackError(what + " takes " + std::to_string(text.size()) + " bytes; the launcher's texts hold " +
@@ -279,10 +281,8 @@ void CheckNextVolume(SetCheck* c, int last) {
       if (PathText(item.path().filename()) == name) break;
     }
   if (!path) return;
-  RunOptions options = EngineOptions(*path, c->stub, kListTempDir);
-  options.first_volume = options.last_volume = last + 1;
-  options.set_total = c->record.set_total;
-  const RunRecord next = RunEngine(options);
+  const RunRecord next =
+      RunEngine(EngineOptions(*path, c->stub, kListTempDir, RunMode::kDryRun, last + 1, c->record.set_total));
   const RunVolume* volume = LastAccepted(next);
   if (volume != nullptr && !volume->files.empty() && volume->set_total == c->record.set_total)
     c->warning(PathText(path->filename()) + " is never read: the set total is reached on volume " + std::to_string(last) +
@@ -408,10 +408,8 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
     set_total = static_cast<std::int32_t>(payload::ReadLE32(bytes.data()));
     stub.kind = code_page != nullptr && *code_page == CodePage::kCp932 ? StubKind::kWindows : StubKind::kLinux;
   }
-  RunOptions options = EngineOptions(path, stub, kListTempDir);
-  options.first_volume = options.last_volume = first_volume;
-  options.set_total = set_total;
-  const RunRecord record = RunEngine(options);
+  const RunRecord record =
+      RunEngine(EngineOptions(path, stub, kListTempDir, RunMode::kDryRun, first_volume, set_total));
   const RunVolume* volume = LastAccepted(record);
   if (volume == nullptr) {
     listed.damage = "the volume ends before its set total";
