@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <numeric>
 
 #include "format/layout.h"
 #include "pack/files.h"
@@ -98,9 +99,8 @@ std::int32_t CheckEntries(std::vector<PackEntry>* entries, CodePage code_page) {
     const std::string named = entry.source + ": the entry name " + Quoted(entry.name, code_page);
     if (const std::string problem = EntryNameProblem(entry.name, code_page); !problem.empty())
       throw PackError(named + " " + problem + "; the launcher would refuse it");
-    for (const char* expanded : {payload::kSetupInfoExpanded, payload::kSetupProgramExpanded})
-      if (SameFileName(entry.name, expanded, code_page))
-        throw PackError(named + " is the name the launcher expands a setup file to");
+    if (IsSetupFileName(entry.name, code_page, true))
+      throw PackError(named + " is the name the launcher expands a setup file to");
     for (std::size_t j = 0; j < i; ++j)
       if (SameFileName(entry.name, (*entries)[j].name, code_page))
         throw PackError(named + " is also the name of " + (*entries)[j].source + "'s entry");
@@ -258,18 +258,17 @@ void CheckWrittenSet(const std::filesystem::path& launcher, const std::string& t
 std::vector<PackEntry> PrepareEntries(const BuildOptions& options, CodePage code_page, Progress* progress) {
   struct Source {
     std::filesystem::path path;
-    std::string name;
+    CompressedName entry;  // the entry's name, and the character its SZDD header records
     bool compress;
-    std::uint8_t missing_char;
   };
   std::vector<Source> sources = {
-      {options.setup_info, payload::kSetupInfoCompressed, true, 'f'},
-      {options.setup_program, payload::kSetupProgramCompressed, true, 'e'},
+      {options.setup_info, {payload::kSetupInfoCompressed, 'f'}, true},
+      {options.setup_program, {payload::kSetupProgramCompressed, 'e'}, true},
   };
   for (const std::filesystem::path& file : options.files) {
     const std::string name = NameInCodePage(file, code_page);
-    const CompressedName shipped = options.store ? CompressedName{name} : ShippedCompressedName(name, code_page);
-    sources.push_back({file, shipped.name, !options.store, shipped.missing_char});
+    sources.push_back({file, options.store ? CompressedName{name} : ShippedCompressedName(name, code_page),
+                       !options.store});
   }
   std::vector<PackEntry> entries;
   for (std::size_t i = 0; i < sources.size(); ++i) {
@@ -278,9 +277,9 @@ std::vector<PackEntry> PrepareEntries(const BuildOptions& options, CodePage code
       progress->Step(i, sources.size(), (source.compress ? "compressing " : "reading ") + PathText(source.path));
     // Braced, so the time is taken before the data is read.
     PackEntry& entry = entries.emplace_back(
-        PackEntry{source.name, PathText(source.path), LastWriteTime(source.path), ReadWholeFile(source.path)});
+        PackEntry{source.entry.name, PathText(source.path), LastWriteTime(source.path), ReadWholeFile(source.path)});
     if (i == 0) entry.data = InfoTextForStub(entry.data, code_page, options.convert_info, entry.source);
-    if (source.compress) entry.data = Compress(entry.data, source.missing_char);
+    if (source.compress) entry.data = Compress(entry.data, source.entry.missing_char);
   }
   return entries;
 }
@@ -304,11 +303,11 @@ BuildResult BuildSet(const BuildOptions& options, Progress* progress) {
   CheckEntries(&result.entries, code_page);
   if (progress != nullptr) progress->Step(1, 2, "laying out the volumes");
   ComposedSet set = ComposeSet(std::move(stub), version, result.entries, options.disk_size);
-  std::size_t written_bytes = set.launcher.size();
-  for (const Bytes& disk : set.disks) written_bytes += disk.size();
-  if (progress != nullptr) progress->Step(2, 2, "writing " + std::to_string(written_bytes) + " bytes");
-  result.files = WriteSetFiles(set, options.out_dir, launcher_name,
-                               PermissionBits(options.stub) & 0777, options.force);
+  result.file_sizes.push_back(set.launcher.size());
+  for (const Bytes& disk : set.disks) result.file_sizes.push_back(disk.size());
+  const std::uintmax_t bytes = std::accumulate(result.file_sizes.begin(), result.file_sizes.end(), std::uintmax_t{0});
+  if (progress != nullptr) progress->Step(2, 2, "writing " + std::to_string(bytes) + " bytes");
+  result.files = WriteSetFiles(set, options.out_dir, launcher_name, PermissionBits(options.stub) & 0777, options.force);
 
   // A launcher of the replaced set under another name now reads this set's volumes as its own.
   if (replacing)

@@ -98,6 +98,7 @@ class Progress {
 
 struct BuildResult {
   std::vector<std::filesystem::path> files;  // the launcher, then Disk2, Disk3, ...
+  std::vector<std::uintmax_t> file_sizes;    // the bytes written to each of them
   std::vector<PackEntry> entries;            // data dropped; names, sources and times kept
   ComposedSet layout;                        // volumes and total; launcher and disk bytes dropped
   StubKind stub_kind = StubKind::kWindows;

@@ -133,12 +133,6 @@ class TerminalProgress : public pack::Progress {
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-std::uintmax_t SizeOf(const fs::path& path) {
-  std::error_code ec;
-  const std::uintmax_t size = fs::file_size(path, ec);
-  return ec ? 0 : size;
-}
-
 int Build(int argc, char** argv) {
   const Arguments args = ParseArguments("build", argc, argv,
                                         {"stub=", "out=", "setup=", "setup-info=", "version=", "disk-size=", "store",
@@ -156,11 +150,11 @@ int Build(int argc, char** argv) {
   options.convert_info = args.flag("convert-inf");
   for (const std::string& file : args.files) options.files.push_back(pack::PathFromUtf8(file));
 
-  pack::BuildResult result;
-  {
+  // The progress line is cleared before anything else is printed.
+  const pack::BuildResult result = [&] {
     TerminalProgress progress(quiet);
-    result = pack::BuildSet(options, &progress);
-  }
+    return pack::BuildSet(options, &progress);
+  }();
   // Told only once the build has gone ahead: a refusal stays one line.
   if (!args.value("stub") && !quiet)
     std::fprintf(stderr, "qmrpack: using the installed Windows launcher stub %s\n", pack::PathText(options.stub).c_str());
@@ -172,8 +166,9 @@ int Build(int argc, char** argv) {
     std::string names;
     for (std::size_t index : result.layout.volumes[v]) names += " " + pack::ToUtf8(result.entries[index].name, code_page);
     if (names.empty()) names = " (the set total alone)";
-    // cppcheck-suppress invalidPrintfArgType_uint ; SizeOf gives std::uintmax_t, which %ju takes
-    std::printf("%-*s  volume %zu  %9ju bytes %s\n", width, pack::PathText(file).c_str(), v + 1, SizeOf(file), names.c_str());
+    // cppcheck-suppress invalidPrintfArgType_uint ; file_sizes holds std::uintmax_t, which %ju takes
+    std::printf("%-*s  volume %zu  %9ju bytes %s\n", width, pack::PathText(file).c_str(), v + 1, result.file_sizes[v],
+                names.c_str());
   }
   std::printf("set total %d bytes in %zu entries on %zu volume%s\n", result.layout.set_total, result.entries.size(),
               result.layout.volumes.size(), result.layout.volumes.size() == 1 ? "" : "s");

@@ -119,13 +119,11 @@ std::string HandOffFailure(const RunRecord& record, const std::string& temp_dir,
   for (const RunExpansion& e : record.expansions) {
     const std::string name = WithRole(e.compressed);
     if (!e.found) return "the set has no " + name;
-    if (!e.copied) {
-      *limit = temp_dir.size() + e.compressed.size() >= kLzPathLimit;
-      if (*limit)
-        return name + ": its path takes " + std::to_string(temp_dir.size() + e.compressed.size()) +
-               " bytes, more than the " + std::to_string(kLzPathLimit) + " LZ32 opens";
-      return name + " cannot be expanded";
-    }
+    *limit = !e.copied && temp_dir.size() + e.compressed.size() >= kLzPathLimit;
+    if (*limit)
+      return name + ": its path takes " + std::to_string(temp_dir.size() + e.compressed.size()) +
+             " bytes, more than the " + std::to_string(kLzPathLimit) + " LZ32 opens";
+    if (!e.copied) return name + " cannot be expanded";
     if (e.expanded != e.announced)
       return name + " does not expand: " +
              (e.expanded < 0 ? std::string("unknown compression mode")
@@ -186,10 +184,9 @@ std::string Failure(const RunRecord& record, CodePage code_page, const std::stri
            " bytes, so the launcher asks for it";
   }
   if (!record.expansions.empty()) return HandOffFailure(record, temp_dir, limit) + "; the launcher shows its error message";
-  if (last == nullptr) {
-    const std::string where = record.volumes.empty() ? "volume 1" : VolumeLabel(record.volumes.front());
-    return where + ": the launcher cannot read the volume's set total; it shows its error message";
-  }
+  if (last == nullptr)
+    return (record.volumes.empty() ? "volume 1" : VolumeLabel(record.volumes.front())) +
+           ": the launcher cannot read the volume's set total; it shows its error message";
   std::string problem = EntryFailure(record, *last, code_page, temp_dir, limit);
   if (problem.empty())
     return VolumeFileName(last->number + 1) + ": its path beside the launcher does not fit the launcher's " +
@@ -255,9 +252,8 @@ void ExplainVolumes(SetCheck* c) {
       const RunFile& file = r.files[volume.files[i]];
       data += std::max(file.announced_size, 0);
       const std::string where = VolumeLabel(volume) + ", entry " + std::to_string(i + 1) + " " + Quoted(file.name, c->code_page);
-      for (const char* expanded : {payload::kSetupInfoExpanded, payload::kSetupProgramExpanded})
-        if (SameFileName(file.name, expanded, c->code_page))
-          c->warning(where + ": the launcher replaces this file with the expanded setup file");
+      if (IsSetupFileName(file.name, c->code_page, true))
+        c->warning(where + ": the launcher replaces this file with the expanded setup file");
       for (const std::string& other : seen)
         if (SameFileName(other, file.name, c->code_page))
           c->warning(where + ": a second entry of this name, which overwrites the first");

@@ -149,9 +149,7 @@ bool InspectElf(const std::vector<std::uint8_t>& f, StubInfo* info, std::string*
     const std::uint32_t name = U32(f, h), type = U32(f, h + 4);
     const std::uint64_t offset = U64(f, h + 0x18), size = U64(f, h + 0x20);
     if (type != 8 /* SHT_NOBITS */ && Fits(f, offset, size) && offset + size > end) end = offset + size;
-    if (name >= names_size) continue;
-    const std::string section = TextOf(f, names + name, names_size - name);
-    if (section != payload::kElfSectionName) continue;
+    if (name >= names_size || TextOf(f, names + name, names_size - name) != payload::kElfSectionName) continue;
     if (size < payload::kElfRecordSize || !Fits(f, offset, payload::kElfRecordSize) ||
         std::memcmp(&f[offset], payload::kElfRecordTag, sizeof payload::kElfRecordTag) != 0)
       return *error = "not a launcher: its resource record is damaged", false;
