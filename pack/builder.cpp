@@ -153,6 +153,7 @@ ComposedSet ComposeSet(Bytes stub, const std::string& version, const std::vector
 
   ComposedSet set;
   std::vector<std::uint64_t> sizes;
+  sizes.reserve(entries.size());
   for (const PackEntry& entry : entries) sizes.push_back(entry.data.size());
   set.set_total = CheckSetTotal(sizes);
   set.volumes = PlanVolumes(stub.size(), entries, disk_size);

@@ -313,7 +313,7 @@ Arguments InAndOut(const std::string& command, int argc, char** argv) {
 fs::path OutputPath(const Arguments& args, const std::string& derived, const std::string& underived) {
   const fs::path in = pack::PathFromUtf8(args.files[0]);
   if (args.files.size() == 1 && derived.empty()) throw PackError(pack::PathText(in) + ": " + underived);
-  const fs::path out =
+  fs::path out =
       args.files.size() == 2 ? pack::PathFromUtf8(args.files[1]) : in.parent_path() / pack::PathFromUtf8(derived);
   std::error_code ec;
   if (!args.flag("force") && fs::exists(fs::symlink_status(out, ec)))

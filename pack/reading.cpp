@@ -435,10 +435,6 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
   return listed;
 }
 
-bool Verification::sound() const {
-  return std::none_of(findings.begin(), findings.end(), [](const Finding& f) { return f.error; });
-}
-
 Verification VerifySet(const std::filesystem::path& launcher, const std::string& temp_dir_option) {
   SetCheck c;
   c.launcher = launcher;
