@@ -37,23 +37,26 @@ bool SameFileName(const char* a, const char* b, LeadBytePredicate is_lead) {
   return *a == *b;
 }
 
-bool IsPlainFileName(const char* name, LeadBytePredicate is_lead) {
-  if (name[0] == '\0') return false;
+NameFault PlainNameFault(const char* name, LeadBytePredicate is_lead, char* character) {
+  if (name[0] == '\0') return NameFault::kEmpty;
   const char* last = name;
   for (const char* p = name; *p != '\0'; p += CharacterLength(p, is_lead)) {
     last = p;
     if (CharacterLength(p, is_lead) == 2) continue;
     const auto c = static_cast<unsigned char>(*p);
-    if (c < 0x20) return false;
+    if (c < 0x20) return NameFault::kControlCharacter;
     switch (c) {
-      case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
-        return false;
+      case '\\': case '/': case ':':
+        return NameFault::kDirectoryPart;
+      case '*': case '?': case '"': case '<': case '>': case '|':
+        *character = *p;
+        return NameFault::kWindowsCharacter;
       default:
         break;
     }
   }
-  if (CharacterLength(last, is_lead) == 1 && (*last == '.' || *last == ' ')) return false;
-  return !IsDeviceName(name);
+  if (CharacterLength(last, is_lead) == 1 && (*last == '.' || *last == ' ')) return NameFault::kTrailingDotOrSpace;
+  return IsDeviceName(name) ? NameFault::kDevice : NameFault::kNone;
 }
 
 int IsLeadByteCp932(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }

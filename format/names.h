@@ -25,11 +25,24 @@ inline char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>
 // for texts whose other bytes are compared as they are (section and key names, resource types).
 bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b);
 
+// What keeps an entry name from being a plain file name, the first fault the rule below finds.
+// (kWindowsCharacter: one of * ? " < > |.)
+enum class NameFault { kNone, kEmpty, kDirectoryPart, kControlCharacter, kWindowsCharacter, kTrailingDotOrSpace,
+                       kDevice };
+
+// Walks a name by the rule of IsPlainFileName and tells its first fault; for a character that
+// a Windows file name cannot hold (kWindowsCharacter), that character in *character, which is
+// written for that fault only.
+NameFault PlainNameFault(const char* name, LeadBytePredicate is_lead, char* character);
+
 // True when an entry of the set may be written under this name in the target directory: a
 // plain file name, not empty, with no directory part (backslash, slash, colon), no character
 // that a Windows file name cannot hold, no trailing dot or space (Windows strips them, so
 // ".. " would name the parent), and not a device name (CON, NUL, COM1, ...).
-bool IsPlainFileName(const char* name, LeadBytePredicate is_lead);
+inline bool IsPlainFileName(const char* name, LeadBytePredicate is_lead) {
+  char character;  // not read: the launcher's rule needs no reason (and so stays as small as it was)
+  return PlainNameFault(name, is_lead, &character) == NameFault::kNone;
+}
 
 // True when Windows opens a device for a file of this name in any directory: CON, PRN, AUX,
 // NUL, COM1-COM9, LPT1-LPT9, CONIN$ and CONOUT$, in any letter case, alone or before an

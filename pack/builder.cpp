@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <numeric>
 
 #include "format/layout.h"
 #include "pack/files.h"
@@ -30,9 +31,6 @@ namespace {
 
 constexpr std::uint64_t kMaxSetTotal = std::numeric_limits<std::int32_t>::max();
 
-std::uint64_t RecordSize(const PackEntry& entry) { return EntryRecordSize(entry.name.size(), entry.data.size()); }
-
-
 // The entry name of a distributor's file, in the stub's code page.
 std::string NameInCodePage(const std::filesystem::path& path, CodePage code_page) {
   const std::string name = PathText(path.filename());
@@ -43,24 +41,69 @@ std::string NameInCodePage(const std::filesystem::path& path, CodePage code_page
   return converted;
 }
 
+// Reads a stub's resources and checks that a set can be appended to it: a launcher, carrying
+// nothing after its executable image. Throws PackError with a reason after `named` (its path).
+StubInfo CheckStub(const Bytes& stub, const std::string& named) {
+  StubInfo info;
+  std::string error;
+  if (!InspectStub(stub, &info, &error)) throw PackError(named + ": " + error);
+  // Stamping a signed stub breaks its signature, and its certificate table would sit inside
+  // the set: sign the launcher the build writes instead.
+  if (info.security.offset != 0 || info.security.size != 0)
+    throw PackError(named + ": is signed (a certificate table of " + std::to_string(info.security.size) +
+                    " bytes at offset " + std::to_string(info.security.offset) +
+                    "); build from the unsigned launcher and sign the set's launcher after building");
+  if (stub.size() > info.image_size)
+    throw PackError(named + ": already carries " + std::to_string(stub.size() - info.image_size) +
+                    " bytes after its executable image (a set?); pack a launcher as it was built");
+  if (stub.size() > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+    throw PackError(named + ": is too large for the launcher's signed 32-bit payload offset");
+  return info;
+}
+
+// Throws PackError when a version text (in the stub's code page) does not fit resource 105.
+void CheckVersion(const std::string& version, CodePage code_page) {
+  if (version.size() >= payload::kVersionResourceSize)
+    throw PackError("the version text \"" + ToUtf8(version, code_page) + "\" is " + std::to_string(version.size()) +
+                    " bytes; the launcher holds at most " + std::to_string(payload::kVersionResourceSize - 1));
+}
+
+// The files of a set already in `directory` (the launcher's name, Disk<n> in any letter case).
+// Throws PackError when there are any and `force` is false, or `directory` is not a directory.
+std::vector<std::filesystem::path> CheckOutputDirectory(const std::filesystem::path& directory,
+                                                        const std::string& launcher_name, bool force) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  std::vector<fs::path> existing;
+  const fs::file_status status = fs::status(directory, ec);
+  if (!fs::exists(status)) return existing;
+  if (!fs::is_directory(status)) throw PackError(PathText(directory) + ": exists and is not a directory");
+  for (const fs::directory_entry& item : fs::directory_iterator(directory, ec)) {
+    const std::string name = PathText(item.path().filename());
+    if (name == launcher_name || VolumeNumberOf(name) != 0) existing.push_back(item.path());
+  }
+  if (ec) throw PackError(PathText(directory) + ": cannot read the directory: " + ec.message());
+  std::sort(existing.begin(), existing.end());
+  if (!existing.empty() && !force)
+    throw PackError(PathText(directory) + ": already holds a set (" + PathText(existing.front().filename()) +
+                    "); use --force to replace it");
+  return existing;
+}
+
 }  // namespace
 
 std::int32_t CheckEntries(std::vector<PackEntry>* entries, CodePage code_page) {
   std::vector<std::uint64_t> sizes;
   for (std::size_t i = 0; i < entries->size(); ++i) {
     const PackEntry& entry = (*entries)[i];
-    const std::string problem = EntryNameProblem(entry.name, code_page);
-    if (!problem.empty())
-      throw PackError(entry.source + ": the entry name " + Quoted(entry.name, code_page) + " " + problem +
-                      "; the launcher would refuse it");
-    for (const char* expanded : {payload::kSetupInfoExpanded, payload::kSetupProgramExpanded})
-      if (SameFileName(entry.name, expanded, code_page))
-        throw PackError(entry.source + ": the entry name " + Quoted(entry.name, code_page) +
-                        " is the name the launcher expands a setup file to");
+    const std::string named = entry.source + ": the entry name " + Quoted(entry.name, code_page);
+    if (const std::string problem = EntryNameProblem(entry.name, code_page); !problem.empty())
+      throw PackError(named + " " + problem + "; the launcher would refuse it");
+    if (IsSetupFileName(entry.name, code_page, true))
+      throw PackError(named + " is the name the launcher expands a setup file to");
     for (std::size_t j = 0; j < i; ++j)
       if (SameFileName(entry.name, (*entries)[j].name, code_page))
-        throw PackError(entry.source + ": the entry name " + Quoted(entry.name, code_page) + " is also the name of " +
-                        (*entries)[j].source + "'s entry");
+        throw PackError(named + " is also the name of " + (*entries)[j].source + "'s entry");
     if (entry.data.size() > kMaxSetTotal)
       throw PackError(entry.source + ": " + std::to_string(entry.data.size()) +
                       " bytes of data, more than an entry's signed 32-bit size can hold");
@@ -90,7 +133,7 @@ std::vector<std::vector<std::size_t>> PlanVolumes(std::uint64_t stub_size, const
   std::vector<std::vector<std::size_t>> volumes(1);
   std::uint64_t room = disk_size - stub_size - payload::kSetTotalSize;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    const std::uint64_t size = RecordSize(entries[i]);
+    const std::uint64_t size = EntryRecordSize(entries[i].name.size(), entries[i].data.size());
     if (size > disk_room)
       throw PackError(entries[i].source + ": its entry takes " + std::to_string(size) +
                       " bytes, more than a disk of " + std::to_string(disk_size) + " bytes holds after the set total");
@@ -104,40 +147,9 @@ std::vector<std::vector<std::size_t>> PlanVolumes(std::uint64_t stub_size, const
   return volumes;
 }
 
-StubInfo CheckStub(const Bytes& stub) {
-  StubInfo info;
-  std::string error;
-  if (!InspectStub(stub, &info, &error)) throw PackError(error);
-  // Stamping a signed stub breaks its signature, and its certificate table would sit inside
-  // the set: sign the launcher the build writes instead.
-  if (info.security.offset != 0 || info.security.size != 0)
-    throw PackError("is signed (a certificate table of " + std::to_string(info.security.size) + " bytes at offset " +
-                    std::to_string(info.security.offset) +
-                    "); build from the unsigned launcher and sign the set's launcher after building");
-  if (stub.size() > info.image_size)
-    throw PackError("already carries " + std::to_string(stub.size() - info.image_size) +
-                    " bytes after its executable image (a set?); pack a launcher as it was built");
-  if (stub.size() > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
-    throw PackError("is too large for the launcher's signed 32-bit payload offset");
-  return info;
-}
-
-void CheckVersion(const std::string& version, CodePage code_page) {
-  if (version.size() >= payload::kVersionResourceSize)
-    throw PackError("the version text \"" + ToUtf8(version, code_page) + "\" is " + std::to_string(version.size()) +
-                    " bytes; the launcher holds at most " + std::to_string(payload::kVersionResourceSize - 1));
-}
-
 ComposedSet ComposeSet(Bytes stub, const std::string& version, const std::vector<PackEntry>& entries,
                        std::uint64_t disk_size) {
-  StubInfo info;
-  try {
-    info = CheckStub(stub);
-  } catch (const PackError& e) {
-    throw PackError(std::string("the stub: ") + e.what());
-  }
-  CheckVersion(version, CodePageOf(info.kind));
-  std::string error;
+  CheckVersion(version, CodePageOf(CheckStub(stub, "the stub").kind));
 
   ComposedSet set;
   std::vector<std::uint64_t> sizes;
@@ -146,39 +158,17 @@ ComposedSet ComposeSet(Bytes stub, const std::string& version, const std::vector
   set.set_total = CheckSetTotal(sizes);
   set.volumes = PlanVolumes(stub.size(), entries, disk_size);
 
-  const std::uint32_t offset = static_cast<std::uint32_t>(stub.size());
-  if (!StampStub(&stub, offset, version, &error)) throw PackError("cannot stamp the stub: " + error);
+  std::string error;
+  if (!StampStub(&stub, static_cast<std::uint32_t>(stub.size()), version, &error))
+    throw PackError("cannot stamp the stub: " + error);
   set.launcher = std::move(stub);
   for (std::size_t v = 0; v < set.volumes.size(); ++v) {
-    Bytes* volume = &set.launcher;
-    if (v > 0) volume = &set.disks.emplace_back();
+    Bytes* volume = v == 0 ? &set.launcher : &set.disks.emplace_back();
     AppendLE32(volume, static_cast<std::uint32_t>(set.set_total));
-    for (std::size_t index : set.volumes[v]) {
-      const PackEntry& entry = entries[index];
-      AppendEntry(volume, entry.name, entry.filetime, entry.data);
-    }
+    for (std::size_t index : set.volumes[v])
+      AppendEntry(volume, entries[index].name, entries[index].filetime, entries[index].data);
   }
   return set;
-}
-
-std::vector<std::filesystem::path> CheckOutputDirectory(const std::filesystem::path& directory,
-                                                        const std::string& launcher_name, bool force) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  std::vector<fs::path> existing;
-  const fs::file_status status = fs::status(directory, ec);
-  if (!fs::exists(status)) return existing;
-  if (!fs::is_directory(status)) throw PackError(PathText(directory) + ": exists and is not a directory");
-  for (const fs::directory_entry& item : fs::directory_iterator(directory, ec)) {
-    const std::string name = PathText(item.path().filename());
-    if (name == launcher_name || VolumeNumberOf(name) != 0) existing.push_back(item.path());
-  }
-  if (ec) throw PackError(PathText(directory) + ": cannot read the directory: " + ec.message());
-  std::sort(existing.begin(), existing.end());
-  if (!existing.empty() && !force)
-    throw PackError(PathText(directory) + ": already holds a set (" + PathText(existing.front().filename()) +
-                    "); use --force to replace it");
-  return existing;
 }
 
 std::vector<std::filesystem::path> WriteSetFiles(const ComposedSet& set, const std::filesystem::path& directory,
@@ -262,53 +252,43 @@ void CheckWrittenSet(const std::filesystem::path& launcher, const std::string& t
     if (finding.error) throw PackError(PathText(launcher) + ": the set written does not read back: " + finding.text);
 }
 
-}  // namespace
 
+// Reads the distributor's files into entries: the setup information file and the setup program
+// first, compressed under their fixed names, then the other files, compressed under their
+// shipped names or, with `store`, as they are. Throws PackError.
 std::vector<PackEntry> PrepareEntries(const BuildOptions& options, CodePage code_page, Progress* progress) {
   struct Source {
     std::filesystem::path path;
-    std::string name;
+    CompressedName entry;  // the entry's name, and the character its SZDD header records
     bool compress;
-    std::uint8_t missing_char;
   };
   std::vector<Source> sources = {
-      {options.setup_info, payload::kSetupInfoCompressed, true, 'f'},
-      {options.setup_program, payload::kSetupProgramCompressed, true, 'e'},
+      {options.setup_info, {payload::kSetupInfoCompressed, 'f'}, true},
+      {options.setup_program, {payload::kSetupProgramCompressed, 'e'}, true},
   };
   for (const std::filesystem::path& file : options.files) {
     const std::string name = NameInCodePage(file, code_page);
-    if (options.store) {
-      sources.push_back({file, name, false, 0});
-    } else {
-      const CompressedName shipped = ShippedCompressedName(name, code_page);
-      sources.push_back({file, shipped.name, true, shipped.missing_char});
-    }
+    sources.push_back({file, options.store ? CompressedName{name} : ShippedCompressedName(name, code_page),
+                       !options.store});
   }
   std::vector<PackEntry> entries;
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const Source& source = sources[i];
     if (progress != nullptr)
       progress->Step(i, sources.size(), (source.compress ? "compressing " : "reading ") + PathText(source.path));
-    PackEntry entry;
-    entry.name = source.name;
-    entry.source = PathText(source.path);
-    entry.filetime = LastWriteTime(source.path);
-    entry.data = ReadWholeFile(source.path);
+    // Braced, so the time is taken before the data is read.
+    PackEntry& entry = entries.emplace_back(
+        PackEntry{source.entry.name, PathText(source.path), LastWriteTime(source.path), ReadWholeFile(source.path)});
     if (i == 0) entry.data = InfoTextForStub(entry.data, code_page, options.convert_info, entry.source);
-    if (source.compress) entry.data = Compress(entry.data, source.missing_char);
-    entries.push_back(std::move(entry));
+    if (source.compress) entry.data = Compress(entry.data, source.entry.missing_char);
   }
   return entries;
 }
+}  // namespace
 
 BuildResult BuildSet(const BuildOptions& options, Progress* progress) {
   Bytes stub = ReadWholeFile(options.stub);
-  StubInfo info;
-  try {
-    info = CheckStub(stub);
-  } catch (const PackError& e) {
-    throw PackError(PathText(options.stub) + ": " + e.what());
-  }
+  const StubInfo info = CheckStub(stub, PathText(options.stub));
   const CodePage code_page = CodePageOf(info.kind);
   std::string version = info.version;
   if (options.version && !FromUtf8(*options.version, code_page, &version))
@@ -324,11 +304,11 @@ BuildResult BuildSet(const BuildOptions& options, Progress* progress) {
   CheckEntries(&result.entries, code_page);
   if (progress != nullptr) progress->Step(1, 2, "laying out the volumes");
   ComposedSet set = ComposeSet(std::move(stub), version, result.entries, options.disk_size);
-  std::size_t written_bytes = set.launcher.size();
-  for (const Bytes& disk : set.disks) written_bytes += disk.size();
-  if (progress != nullptr) progress->Step(2, 2, "writing " + std::to_string(written_bytes) + " bytes");
-  result.files = WriteSetFiles(set, options.out_dir, launcher_name,
-                               PermissionBits(options.stub) & 0777, options.force);
+  result.file_sizes.push_back(set.launcher.size());
+  for (const Bytes& disk : set.disks) result.file_sizes.push_back(disk.size());
+  const std::uintmax_t bytes = std::accumulate(result.file_sizes.begin(), result.file_sizes.end(), std::uintmax_t{0});
+  if (progress != nullptr) progress->Step(2, 2, "writing " + std::to_string(bytes) + " bytes");
+  result.files = WriteSetFiles(set, options.out_dir, launcher_name, PermissionBits(options.stub) & 0777, options.force);
 
   // A launcher of the replaced set under another name now reads this set's volumes as its own.
   if (replacing)
@@ -336,10 +316,7 @@ BuildResult BuildSet(const BuildOptions& options, Progress* progress) {
       result.warnings.push_back(PathText(other) + ": a launcher of the replaced set, left under another name; it " +
                                 "no longer works with the volumes beside it: delete it");
 
-  for (PackEntry& entry : result.entries) {
-    result.entry_sizes.push_back(entry.data.size());
-    entry.data = Bytes();
-  }
+  for (PackEntry& entry : result.entries) entry.data = Bytes();
   CheckWrittenSet(result.files.front(), TypicalTempDir(info.kind), &result.warnings);
   set.launcher = Bytes();
   set.disks.assign(set.disks.size(), Bytes());

@@ -47,13 +47,6 @@ std::int32_t CheckSetTotal(const std::vector<std::uint64_t>& data_sizes);
 std::vector<std::vector<std::size_t>> PlanVolumes(std::uint64_t stub_size, const std::vector<PackEntry>& entries,
                                                   std::uint64_t disk_size);
 
-// Reads a stub's resources and checks that a set can be appended to it: a launcher, carrying
-// nothing after its executable image. Throws PackError with a reason to follow the stub's path.
-StubInfo CheckStub(const Bytes& stub);
-
-// Throws PackError when a version text (in the stub's code page) does not fit resource 105.
-void CheckVersion(const std::string& version, CodePage code_page);
-
 // A set in memory: the stamped launcher carrying volume 1, and Disk2, Disk3, ...
 struct ComposedSet {
   Bytes launcher;
@@ -66,11 +59,6 @@ struct ComposedSet {
 // checked entries. Throws PackError for a stub that is not a launcher or already carries data.
 ComposedSet ComposeSet(Bytes stub, const std::string& version, const std::vector<PackEntry>& entries,
                        std::uint64_t disk_size);
-
-// The files of a set already in `directory` (the launcher's name, Disk<n> in any letter case).
-// Throws PackError when there are any and `force` is false, or `directory` is not a directory.
-std::vector<std::filesystem::path> CheckOutputDirectory(const std::filesystem::path& directory,
-                                                        const std::string& launcher_name, bool force);
 
 // Writes a composed set into `directory` (created when absent): the launcher under
 // `launcher_name` with permission bits `mode`, then Disk2, Disk3, .... Every file is written
@@ -110,8 +98,8 @@ class Progress {
 
 struct BuildResult {
   std::vector<std::filesystem::path> files;  // the launcher, then Disk2, Disk3, ...
+  std::vector<std::uintmax_t> file_sizes;    // the bytes written to each of them
   std::vector<PackEntry> entries;            // data dropped; names, sources and times kept
-  std::vector<std::size_t> entry_sizes;
   ComposedSet layout;                        // volumes and total; launcher and disk bytes dropped
   StubKind stub_kind = StubKind::kWindows;
   std::vector<std::string> warnings;
@@ -119,10 +107,5 @@ struct BuildResult {
 
 // Reads the stub and the files, compresses them, and writes the set. Throws PackError.
 BuildResult BuildSet(const BuildOptions& options, Progress* progress);
-
-// Reads the distributor's files into entries: the setup information file and the setup program
-// first, compressed under their fixed names, then the other files, compressed under their
-// shipped names or, with `store`, as they are. Throws PackError.
-std::vector<PackEntry> PrepareEntries(const BuildOptions& options, CodePage code_page, Progress* progress);
 
 }  // namespace pack

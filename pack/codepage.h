@@ -15,4 +15,7 @@ bool Utf8ToCp932(const std::string& utf8, std::string* out);
 // code page becomes U+FFFD and the conversion goes on after it.
 std::string Cp932ToUtf8(const std::string& text);
 
+// Windows only: `length` UTF-16 units as UTF-8, each unpaired surrogate as U+FFFD.
+std::string Utf8OfWide(const wchar_t* wide, int length);
+
 }  // namespace pack

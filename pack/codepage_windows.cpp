@@ -21,6 +21,8 @@ std::wstring WideOfUtf8(const std::string& utf8) {
   return wide;
 }
 
+}  // namespace
+
 std::string Utf8OfWide(const wchar_t* wide, int length) {
   if (length <= 0) return std::string();
   const int size = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
@@ -28,8 +30,6 @@ std::string Utf8OfWide(const wchar_t* wide, int length) {
   if (size > 0) WideCharToMultiByte(CP_UTF8, 0, wide, length, utf8.data(), size, nullptr, nullptr);
   return utf8;
 }
-
-}  // namespace
 
 bool Utf8ToCp932(const std::string& utf8, std::string* out) {
   out->clear();

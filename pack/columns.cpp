@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "pack/names.h"
+
 namespace pack {
 
 namespace {
@@ -26,34 +28,15 @@ bool IsWide(std::uint32_t code) {
   return false;
 }
 
-// Decodes the character at `at`; returns its length in bytes (1 for a byte that does not
-// start a well-formed sequence) and its code point in *code (0 for such a byte).
-std::size_t Decode(const std::string& text, std::size_t at, std::uint32_t* code) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  std::size_t extra = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) extra = 1;
-  if (lead >= 0xE0 && lead <= 0xEF) extra = 2;
-  if (lead >= 0xF0 && lead <= 0xF4) extra = 3;
-  *code = lead < 0x80 ? lead : 0;
-  if (extra == 0 || at + extra >= text.size()) return 1;
-  std::uint32_t value = lead & (0x3F >> extra);
-  for (std::size_t k = 1; k <= extra; ++k) {
-    const auto t = static_cast<unsigned char>(text[at + k]);
-    if ((t & 0xC0) != 0x80) return 1;
-    value = value << 6 | (t & 0x3F);
-  }
-  *code = value;
-  return extra + 1;
-}
-
 }  // namespace
 
 std::size_t DisplayWidth(const std::string& utf8) {
   std::size_t width = 0;
   for (std::size_t at = 0; at < utf8.size();) {
     std::uint32_t code = 0;
-    at += Decode(utf8, at, &code);
-    width += IsWide(code) ? 2 : 1;
+    const std::size_t length = Utf8CharacterAt(utf8, at, &code);
+    width += length != 0 && IsWide(code) ? 2 : 1;
+    at += length == 0 ? 1 : length;
   }
   return width;
 }

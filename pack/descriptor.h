@@ -13,7 +13,17 @@
 #include "pack/names.h"
 #include "pack/paths.h"
 
-namespace pack::file_io {
+namespace pack {
+
+// Throws PackError: "PATH: what".
+[[noreturn]] inline void Fail(const std::filesystem::path& path, const std::string& what) {
+  throw PackError(PathText(path) + ": " + what);
+}
+
+// The system's text for an error number.
+inline std::string Reason(int error) { return std::generic_category().message(error); }
+
+namespace file_io {
 
 // ---- Defined by each system's file ----
 
@@ -56,11 +66,6 @@ class Descriptor {
   int fd_;
 };
 
-[[noreturn]] inline void Fail(const std::filesystem::path& path, const std::string& what) {
-  throw PackError(PathText(path) + ": " + what);
-}
+}  // namespace file_io
 
-// The system's text for an error number.
-inline std::string Reason(int error) { return std::generic_category().message(error); }
-
-}  // namespace pack::file_io
+}  // namespace pack

@@ -2,21 +2,14 @@
 // a console that shows UTF-8 output and the in-place progress line.
 #include "platform/winapi.h"
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
+#include "pack/codepage.h"
 #include "pack/main.h"
 
 namespace {
-
-std::string Utf8Of(const wchar_t* wide) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return std::string();
-  std::string text(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
-  text.pop_back();  // the terminating NUL
-  return text;
-}
 
 // The console as qmrpack wants it while it runs: UTF-8 output, and escape sequences for the
 // progress line on standard error (Windows 10 and later; elsewhere that call fails and the
@@ -49,7 +42,7 @@ class ConsoleSettings {
 int wmain(int argc, wchar_t** argv) {
   const ConsoleSettings console;
   std::vector<std::string> arguments;
-  for (int i = 0; i < argc; ++i) arguments.push_back(Utf8Of(argv[i]));
+  for (int i = 0; i < argc; ++i) arguments.push_back(pack::Utf8OfWide(argv[i], static_cast<int>(std::wcslen(argv[i]))));
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());
   pointers.push_back(nullptr);

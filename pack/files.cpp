@@ -3,14 +3,12 @@
 #include "pack/files.h"
 
 #include <cerrno>
+#include <utility>
 
 #include "pack/descriptor.h"
 #include "pack/paths.h"
 
 namespace pack {
-
-using file_io::Fail;
-using file_io::Reason;
 
 Bytes ReadWholeFile(const std::filesystem::path& path) {
   std::uint64_t size = 0;
@@ -32,9 +30,7 @@ void StagedFile::WriteAll(const Bytes& bytes, unsigned mode) {
     done += static_cast<std::size_t>(n);
   }
   file_io::Flush(final_path_, fd_, mode);
-  const int fd = fd_;
-  fd_ = -1;
-  if (file_io::CloseDescriptor(fd) != 0) Fail(final_path_, "cannot write: " + Reason(errno));
+  if (file_io::CloseDescriptor(std::exchange(fd_, -1)) != 0) Fail(final_path_, "cannot write: " + Reason(errno));
 }
 
 void WriteFileWhole(const std::filesystem::path& path, const Bytes& bytes, unsigned mode) {

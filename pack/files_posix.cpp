@@ -10,6 +10,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "format/filetime.h"
 #include "pack/descriptor.h"
 #include "pack/names.h"
 #include "pack/paths.h"
@@ -23,9 +24,6 @@ int file_io::CloseDescriptor(int fd) { return close(fd); }
 const bool file_io::kWindowsSystem = false;
 
 namespace {
-
-using file_io::Fail;
-using file_io::Reason;
 
 struct stat StatOf(const std::filesystem::path& path) {
   struct stat st;
@@ -61,7 +59,7 @@ void file_io::Flush(const std::filesystem::path& path, int fd, unsigned mode) {
 
 std::uint64_t LastWriteTime(const std::filesystem::path& path) {
   const struct stat st = StatOf(path);
-  return FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  return payload::FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
 }
 
 unsigned PermissionBits(const std::filesystem::path& path) { return StatOf(path).st_mode & 07777; }

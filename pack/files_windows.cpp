@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <system_error>
+#include <utility>
 
 #include "pack/files.h"
 #include "pack/descriptor.h"
@@ -25,29 +26,17 @@ const bool file_io::kWindowsSystem = true;
 
 namespace {
 
-using file_io::Fail;
-using file_io::Reason;
-
 // The C run-time's error number for a Windows error, so messages read as on Linux.
 int ErrnoOf(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return EACCES;
-    case ERROR_ALREADY_EXISTS:
-    case ERROR_FILE_EXISTS:
-      return EEXIST;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    default:
-      return EIO;
-  }
+  static const std::pair<DWORD, int> kErrnos[] = {
+      {ERROR_FILE_NOT_FOUND, ENOENT}, {ERROR_PATH_NOT_FOUND, ENOENT},    {ERROR_INVALID_NAME, ENOENT},
+      {ERROR_ACCESS_DENIED, EACCES},  {ERROR_SHARING_VIOLATION, EACCES}, {ERROR_LOCK_VIOLATION, EACCES},
+      {ERROR_ALREADY_EXISTS, EEXIST}, {ERROR_FILE_EXISTS, EEXIST},       {ERROR_DISK_FULL, ENOSPC},
+      {ERROR_HANDLE_DISK_FULL, ENOSPC},
+  };
+  for (const auto& [windows, posix] : kErrnos)
+    if (windows == error) return posix;
+  return EIO;
 }
 
 int OpenWide(const std::filesystem::path& path, int flags) {

@@ -12,7 +12,6 @@ namespace pack {
 
 using Bytes = std::vector<std::uint8_t>;
 
-using payload::FileTimeFromUnix;
 // "2001-02-03T04:05:06Z": the UTC time of a FILETIME, to the second.
 std::string IsoTime(std::uint64_t filetime);
 

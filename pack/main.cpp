@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "format/layout.h"
@@ -48,17 +50,15 @@ struct UsageError {
 // `qmrpack COMMAND --help`: the command's usage goes to standard output.
 struct HelpRequest {};
 
-// The command line of one command: its options (with their values) and its other arguments.
+// The command line of one command: its options (a flag with an empty value) and its other arguments.
 struct Arguments {
-  std::map<std::string, std::string> values;
-  std::map<std::string, bool> flags;
+  std::map<std::string, std::string> options;
   std::vector<std::string> files;
 
-  bool flag(const std::string& name) const { return flags.count(name) != 0; }
+  bool flag(const std::string& name) const { return options.count(name) != 0; }
   std::optional<std::string> value(const std::string& name) const {
-    const auto it = values.find(name);
-    if (it == values.end()) return std::nullopt;
-    return it->second;
+    const auto it = options.find(name);
+    return it == options.end() ? std::nullopt : std::make_optional(it->second);
   }
   std::string required(const std::string& command, const std::string& name) const {
     const auto v = value(name);
@@ -67,11 +67,16 @@ struct Arguments {
   }
 };
 
-Arguments ParseArguments(const std::string& command, int argc, char** argv, int first,
-                         const std::vector<std::string>& valued, const std::vector<std::string>& flagged) {
+// Parses the arguments after the command. `known` names its options, a valued one followed by
+// '=' ("out="); the others number from files.first to files.second, else `miscount` is told.
+Arguments ParseArguments(const std::string& command, int argc, char** argv, const std::vector<std::string>& known,
+                         std::pair<std::size_t, std::size_t> files = {0, SIZE_MAX}, const char* miscount = "") {
+  const auto knows = [&](const std::string& option) {
+    return std::find(known.begin(), known.end(), option) != known.end();
+  };
   Arguments args;
   bool options_done = false;
-  for (int i = first; i < argc; ++i) {
+  for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (options_done || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
       args.files.push_back(arg);
@@ -82,25 +87,19 @@ Arguments ParseArguments(const std::string& command, int argc, char** argv, int 
       continue;
     }
     if (arg == "--help") throw HelpRequest{};
-    std::string name = arg.substr(2);
-    std::optional<std::string> inline_value;
-    if (const std::size_t eq = name.find('='); eq != std::string::npos) {
-      inline_value = name.substr(eq + 1);
-      name.resize(eq);
-    }
-    if (std::find(valued.begin(), valued.end(), name) != valued.end()) {
-      if (!inline_value) {
-        if (i + 1 >= argc) throw UsageError{command + ": --" + name + " needs a value"};
-        inline_value = argv[++i];
-      }
-      if (args.values.count(name) != 0) throw UsageError{command + ": --" + name + " is given twice"};
-      args.values[name] = *inline_value;
-    } else if (std::find(flagged.begin(), flagged.end(), name) != flagged.end() && !inline_value) {
-      args.flags[name] = true;
+    const std::size_t eq = arg.find('=');
+    const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+    if (knows(name + "=")) {
+      if (eq == std::string::npos && i + 1 >= argc) throw UsageError{command + ": --" + name + " needs a value"};
+      const std::string value = eq == std::string::npos ? argv[++i] : arg.substr(eq + 1);
+      if (!args.options.emplace(name, value).second) throw UsageError{command + ": --" + name + " is given twice"};
+    } else if (knows(name) && eq == std::string::npos) {
+      args.options[name];
     } else {
       throw UsageError{command + ": unknown option " + arg};
     }
   }
+  if (args.files.size() < files.first || args.files.size() > files.second) throw UsageError{command + ": " + miscount};
   return args;
 }
 
@@ -119,33 +118,25 @@ std::uint64_t ParseDiskSize(const std::string& text) {
 class TerminalProgress : public pack::Progress {
  public:
   explicit TerminalProgress(bool quiet) : on_terminal_(!quiet && isatty(STDERR_FILENO) == 1) {}
-  ~TerminalProgress() override { Clear(); }
+  ~TerminalProgress() override {
+    if (shown_) std::fprintf(stderr, "\r\033[K");
+  }
   void Step(std::size_t done, std::size_t total, const std::string& what) override {
     if (!on_terminal_ || std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return;
     std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", done + 1 > total ? total : done + 1, total, what.c_str());
     std::fflush(stderr);
     shown_ = true;
   }
-  void Clear() {
-    if (shown_) std::fprintf(stderr, "\r\033[K");
-    shown_ = false;
-  }
-
  private:
   bool on_terminal_;
   bool shown_ = false;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-std::uintmax_t SizeOf(const fs::path& path) {
-  std::error_code ec;
-  const std::uintmax_t size = fs::file_size(path, ec);
-  return ec ? 0 : size;
-}
-
 int Build(int argc, char** argv) {
-  const Arguments args = ParseArguments("build", argc, argv, 2, {"stub", "out", "setup", "setup-info", "version", "disk-size"},
-                                        {"store", "force", "quiet", "convert-inf"});
+  const Arguments args = ParseArguments("build", argc, argv,
+                                        {"stub=", "out=", "setup=", "setup-info=", "version=", "disk-size=", "store",
+                                         "force", "quiet", "convert-inf"});
   pack::BuildOptions options;
   const bool quiet = args.flag("quiet");
   options.stub = pack::StubOption(args.value("stub"));
@@ -159,11 +150,11 @@ int Build(int argc, char** argv) {
   options.convert_info = args.flag("convert-inf");
   for (const std::string& file : args.files) options.files.push_back(pack::PathFromUtf8(file));
 
-  pack::BuildResult result;
-  {
+  // The progress line is cleared before anything else is printed.
+  const pack::BuildResult result = [&] {
     TerminalProgress progress(quiet);
-    result = pack::BuildSet(options, &progress);
-  }
+    return pack::BuildSet(options, &progress);
+  }();
   // Told only once the build has gone ahead: a refusal stays one line.
   if (!args.value("stub") && !quiet)
     std::fprintf(stderr, "qmrpack: using the installed Windows launcher stub %s\n", pack::PathText(options.stub).c_str());
@@ -171,12 +162,13 @@ int Build(int argc, char** argv) {
   int width = 0;
   for (const fs::path& file : result.files) width = std::max(width, static_cast<int>(pack::PathText(file).size()));
   for (std::size_t v = 0; v < result.layout.volumes.size(); ++v) {
-    const fs::path& file = v == 0 ? result.files.front() : result.files[v];
+    const fs::path& file = result.files[v];
     std::string names;
     for (std::size_t index : result.layout.volumes[v]) names += " " + pack::ToUtf8(result.entries[index].name, code_page);
     if (names.empty()) names = " (the set total alone)";
-    // cppcheck-suppress invalidPrintfArgType_uint ; SizeOf gives std::uintmax_t, which %ju takes
-    std::printf("%-*s  volume %zu  %9ju bytes %s\n", width, pack::PathText(file).c_str(), v + 1, SizeOf(file), names.c_str());
+    // cppcheck-suppress invalidPrintfArgType_uint ; file_sizes holds std::uintmax_t, which %ju takes
+    std::printf("%-*s  volume %zu  %9ju bytes %s\n", width, pack::PathText(file).c_str(), v + 1, result.file_sizes[v],
+                names.c_str());
   }
   std::printf("set total %d bytes in %zu entries on %zu volume%s\n", result.layout.set_total, result.entries.size(),
               result.layout.volumes.size(), result.layout.volumes.size() == 1 ? "" : "s");
@@ -187,16 +179,10 @@ int Build(int argc, char** argv) {
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
+    // A control character as \u00XX, a quote or backslash after a backslash, any other byte as it is.
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, c < 0x20 ? "\\u%04x" : c == '"' || c == '\\' ? "\\%c" : "%c", c);
+    out += escaped;
   }
   return out + "\"";
 }
@@ -240,13 +226,12 @@ std::string ListJson(const std::vector<pack::ListedFile>& listed) {
 
 void PrintListed(const pack::ListedFile& item) {
   std::string head = pack::PathText(item.path) + ": ";
-  if (item.is_launcher) {
+  if (item.is_launcher)
     head += std::string("launcher (") + (item.stub.kind == pack::StubKind::kWindows ? "Windows" : "Linux") +
             "), version " + pack::ToUtf8(item.stub.version, pack::CodePageOf(item.stub.kind)) +
             ", volume 1 at offset " + std::to_string(item.stub.payload_offset);
-  } else {
+  else
     head += item.volume ? "volume " + std::to_string(item.volume) : std::string("volume file");
-  }
   if (item.has_set_total) head += ", set total " + std::to_string(item.set_total);
   if (item.volume_end.kind == payload::VolumeEndKind::kCertificateTable)
     head += ", signed (certificate table at offset " + std::to_string(item.volume_end.table.offset) + ", " +
@@ -267,8 +252,7 @@ void PrintListed(const pack::ListedFile& item) {
 }
 
 int List(int argc, char** argv) {
-  const Arguments args = ParseArguments("list", argc, argv, 2, {}, {"json"});
-  if (args.files.empty()) throw UsageError{"list: no file given"};
+  const Arguments args = ParseArguments("list", argc, argv, {"json"}, {1, SIZE_MAX}, "no file given");
   std::vector<pack::ListedFile> listed;
   std::optional<pack::CodePage> code_page;
   // A launcher among the files tells the code page of every volume's names.
@@ -276,23 +260,18 @@ int List(int argc, char** argv) {
     listed.push_back(pack::ListFile(pack::PathFromUtf8(file), nullptr));
     if (listed.back().is_launcher && !code_page) code_page = pack::CodePageOf(listed.back().stub.kind);
   }
-  if (code_page) {
-    for (pack::ListedFile& item : listed)
-      if (!item.is_launcher) item = pack::ListFile(item.path, &*code_page);
-  }
-  bool damaged = false;
-  for (const pack::ListedFile& item : listed) damaged = damaged || !item.damage.empty();
-  if (args.flag("json")) {
+  for (pack::ListedFile& item : listed)
+    if (code_page && !item.is_launcher) item = pack::ListFile(item.path, &*code_page);
+  const bool damaged = std::any_of(listed.begin(), listed.end(), [](const auto& item) { return !item.damage.empty(); });
+  if (args.flag("json"))
     std::fputs(ListJson(listed).c_str(), stdout);
-  } else {
+  else
     for (const pack::ListedFile& item : listed) PrintListed(item);
-  }
   return damaged ? 1 : 0;
 }
 
 int Verify(int argc, char** argv) {
-  const Arguments args = ParseArguments("verify", argc, argv, 2, {"temp-dir"}, {});
-  if (args.files.size() != 1) throw UsageError{"verify: give one launcher"};
+  const Arguments args = ParseArguments("verify", argc, argv, {"temp-dir="}, {1, 1}, "give one launcher");
   std::string temp_dir;
   if (const auto given = args.value("temp-dir")) {
     if (const std::string problem = pack::TempDirProblem(*given); !problem.empty())
@@ -308,17 +287,15 @@ int Verify(int argc, char** argv) {
     ++(finding.error ? errors : warnings);
   }
   const std::string warned = warnings ? " (" + std::to_string(warnings) + " warning" + (warnings > 1 ? "s" : "") + ")" : "";
-  if (errors == 0) {
+  if (errors == 0)
     std::printf("sound: the launcher can extract this set%s\n", warned.c_str());
-    return 0;
-  }
-  std::printf("unsound: %d error%s%s\n", errors, errors > 1 ? "s" : "", warned.c_str());
-  return 1;
+  else
+    std::printf("unsound: %d error%s%s\n", errors, errors > 1 ? "s" : "", warned.c_str());
+  return errors == 0 ? 0 : 1;
 }
 
 int Extract(int argc, char** argv) {
-  const Arguments args = ParseArguments("extract", argc, argv, 2, {"to"}, {});
-  if (args.files.size() != 1) throw UsageError{"extract: give one launcher"};
+  const Arguments args = ParseArguments("extract", argc, argv, {"to="}, {1, 1}, "give one launcher");
   const fs::path directory = pack::PathFromUtf8(args.value("to").value_or("."));
   const engine_run::RunRecord record = pack::ExtractSet(pack::PathFromUtf8(args.files.front()), directory);
   std::printf("%s: %zu entries of %d bytes extracted; %s and %s expanded\n", pack::PathText(directory).c_str(),
@@ -326,48 +303,45 @@ int Extract(int argc, char** argv) {
   return 0;
 }
 
-// The output path of compress and expand: OUT when given, else `derived` beside IN.
-fs::path OutputPath(const Arguments& args, const std::string& derived) {
-  if (args.files.size() == 2) return pack::PathFromUtf8(args.files[1]);
-  return pack::PathFromUtf8(args.files[0]).parent_path() / pack::PathFromUtf8(derived);
+// The command line of compress and expand: IN and, optionally, OUT.
+Arguments InAndOut(const std::string& command, int argc, char** argv) {
+  return ParseArguments(command, argc, argv, {"force"}, {1, 2}, "give IN and, optionally, OUT");
 }
 
-void RefuseExisting(const fs::path& out, bool force) {
+// The output path of compress and expand: OUT when given, else `derived` beside IN (refused with
+// `underived` when empty). Refuses an existing file without --force.
+fs::path OutputPath(const Arguments& args, const std::string& derived, const std::string& underived) {
+  const fs::path in = pack::PathFromUtf8(args.files[0]);
+  if (args.files.size() == 1 && derived.empty()) throw PackError(pack::PathText(in) + ": " + underived);
+  fs::path out =
+      args.files.size() == 2 ? pack::PathFromUtf8(args.files[1]) : in.parent_path() / pack::PathFromUtf8(derived);
   std::error_code ec;
-  if (!force && fs::exists(fs::symlink_status(out, ec)))
+  if (!args.flag("force") && fs::exists(fs::symlink_status(out, ec)))
     throw PackError(pack::PathText(out) + ": already exists; use --force to replace it");
+  return out;
 }
 
 int Compress(int argc, char** argv) {
-  const Arguments args = ParseArguments("compress", argc, argv, 2, {}, {"force"});
-  if (args.files.empty() || args.files.size() > 2) throw UsageError{"compress: give IN and, optionally, OUT"};
+  const Arguments args = InAndOut("compress", argc, argv);
   const fs::path in = pack::PathFromUtf8(args.files[0]);
   std::uint8_t missing_char = 0;
   const std::string derived = szdd::CompressedName(pack::PathText(in.filename()), &missing_char);
-  if (args.files.size() == 1 && derived.empty())
-    throw PackError(pack::PathText(in) + ": its name already ends in '_'; give OUT");
-  const fs::path out = OutputPath(args, derived);
+  const fs::path out = OutputPath(args, derived, "its name already ends in '_'; give OUT");
   // Under its shipped name ("setup.ex_"), the header records the character the '_' stands for.
   const pack::CompressedName shipped = pack::ShippedCompressedName(pack::PathText(in.filename()), pack::CodePage::kUtf8);
   if (pack::PathText(out.filename()) == shipped.name) missing_char = shipped.missing_char;
-  RefuseExisting(out, args.flag("force"));
-  const pack::Bytes data = pack::ReadWholeFile(in);
-  pack::WriteFileWhole(out, pack::Compress(data, missing_char));
+  pack::WriteFileWhole(out, pack::Compress(pack::ReadWholeFile(in), missing_char));
   return 0;
 }
 
 int Expand(int argc, char** argv) {
-  const Arguments args = ParseArguments("expand", argc, argv, 2, {}, {"force"});
-  if (args.files.empty() || args.files.size() > 2) throw UsageError{"expand: give IN and, optionally, OUT"};
+  const Arguments args = InAndOut("expand", argc, argv);
   const fs::path in = pack::PathFromUtf8(args.files[0]);
   const pack::Bytes data = pack::ReadWholeFile(in);
   szdd::Header header;
   if (!szdd::ParseHeader(data.data(), data.size(), &header)) throw PackError(pack::PathText(in) + ": not an SZDD file");
-  const std::string derived = pack::ExpandedFileName(pack::PathText(in.filename()), header.missing_char);
-  if (args.files.size() == 1 && derived.empty())
-    throw PackError(pack::PathText(in) + ": its name does not end in '_', so it does not tell the expanded name; give OUT");
-  const fs::path out = OutputPath(args, derived);
-  RefuseExisting(out, args.flag("force"));
+  const fs::path out = OutputPath(args, pack::ExpandedFileName(pack::PathText(in.filename()), header.missing_char),
+                                  "its name does not end in '_', so it does not tell the expanded name; give OUT");
   pack::Bytes expanded;
   const szdd::ExpandResult result = szdd::ExpandBuffer(data.data(), data.size(), &expanded);
   if (result.status == szdd::Status::kNotSzdd) throw PackError(pack::PathText(in) + ": unknown SZDD compression mode");
@@ -446,50 +420,40 @@ const Command* FindCommand(const std::string& name) {
 
 // `qmrpack help` shows the whole usage text; `qmrpack help COMMAND` that command's part of it.
 int Help(int argc, char** argv) {
+  std::string text = kUsageHead;
+  for (const Command& command : kCommands) text += command.usage;
+  text += kUsageTail;
   if (argc > 2 && std::string(argv[1]) == "help") {
     const Command* command = FindCommand(argv[2]);
     if (command == nullptr || *command->usage == '\0')
       throw UsageError{"help: unknown command \"" + std::string(argv[2]) + "\""};
-    std::fputs(command->usage, stdout);
-    return 0;
+    text = command->usage;
   }
-  std::string text = kUsageHead;
-  for (const Command& command : kCommands) text += command.usage;
-  text += kUsageTail;
   std::fputs(text.c_str(), stdout);
   return 0;
-}
-
-// Runs a command; its --help shows its usage instead.
-int Run(const Command& command, int argc, char** argv) {
-  try {
-    return command.run(argc, argv);
-  } catch (const HelpRequest&) {
-    std::fputs(command.usage, stdout);
-    return 0;
-  }
 }
 
 }  // namespace
 
 int QmrpackMain(int argc, char** argv) {
   const std::string name = argc > 1 ? argv[1] : "";
+  const Command* command = FindCommand(name);
   try {
     if (name == "--help" || name == "-h") return Help(argc, argv);
     if (name == "--version") {
       std::printf("qmrpack %s\n", kVersion);
       return 0;
     }
-    const Command* command = FindCommand(name);
     if (command == nullptr) throw UsageError{name.empty() ? "no command given" : "unknown command \"" + name + "\""};
-    return Run(*command, argc, argv);
+    return command->run(argc, argv);
+  } catch (const HelpRequest&) {
+    // A command's --help shows its usage instead.
+    std::fputs(command->usage, stdout);
+    return 0;
   } catch (const UsageError& e) {
     std::fprintf(stderr, "qmrpack: %s (qmrpack help shows the usage)\n", e.text.c_str());
     return 2;
-  } catch (const PackError& e) {
-    std::fprintf(stderr, "qmrpack: %s\n", e.what());
-    return 1;
-  } catch (const std::exception& e) {
+  } catch (const std::exception& e) {  // PackError and the system's errors
     std::fprintf(stderr, "qmrpack: %s\n", e.what());
     return 1;
   }

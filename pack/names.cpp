@@ -11,34 +11,7 @@ namespace pack {
 
 using payload::IsLeadByteCp932;
 using payload::IsLeadByteNone;
-using payload::IsPlainFileName;
 using payload::LeadBytePredicate;
-
-namespace {
-
-std::size_t CharLength(const std::string& text, std::size_t at, LeadBytePredicate is_lead) {
-  return is_lead(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
-}
-
-// The reason IsPlainFileName refuses a name, told in the system's terms.
-std::string PlainNameProblem(const std::string& name, CodePage code_page) {
-  const LeadBytePredicate is_lead = LeadBytesOf(code_page);
-  std::size_t last = 0;
-  for (std::size_t at = 0; at < name.size(); at += CharLength(name, at, is_lead)) {
-    last = at;
-    if (CharLength(name, at, is_lead) == 2) continue;
-    const auto c = static_cast<unsigned char>(name[at]);
-    if (c == '\\' || c == '/' || c == ':') return "has a directory part";
-    if (c < 0x20) return "holds a control character";
-    if (c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|')
-      return std::string("holds '") + static_cast<char>(c) + "', which Windows file names cannot";
-  }
-  if (CharLength(name, last, is_lead) == 1 && (name[last] == '.' || name[last] == ' '))
-    return "ends in a dot or a space, which Windows strips";
-  return "is a device name";
-}
-
-}  // namespace
 
 CodePage CodePageOf(StubKind kind) { return kind == StubKind::kWindows ? CodePage::kCp932 : CodePage::kUtf8; }
 
@@ -48,36 +21,32 @@ LeadBytePredicate LeadBytesOf(CodePage code_page) {
   return code_page == CodePage::kCp932 ? IsLeadByteCp932 : IsLeadByteNone;
 }
 
-bool IsValidUtf8(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    std::size_t extra;
-    std::uint32_t code;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1, code = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2, code = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3, code = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto t = static_cast<unsigned char>(text[i + k]);
-      if ((t & 0xC0) != 0x80) return false;
-      code = code << 6 | (t & 0x3F);
-    }
-    // Overlong forms, surrogates and code points past U+10FFFF.
-    if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
-        (code >= 0xD800 && code <= 0xDFFF))
-      return false;
-    i += extra + 1;
+std::size_t Utf8CharacterAt(const std::string& text, std::size_t at, std::uint32_t* code) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  *code = lead;
+  if (lead < 0x80) return 1;
+  std::size_t extra = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) extra = 1;
+  if (lead >= 0xE0 && lead <= 0xEF) extra = 2;
+  if (lead >= 0xF0 && lead <= 0xF4) extra = 3;
+  if (extra == 0 || at + extra >= text.size()) return 0;
+  *code = lead & (0x3F >> extra);
+  for (std::size_t k = 1; k <= extra; ++k) {
+    const auto t = static_cast<unsigned char>(text[at + k]);
+    if ((t & 0xC0) != 0x80) return 0;
+    *code = *code << 6 | (t & 0x3F);
   }
+  // Overlong forms, surrogates and code points past U+10FFFF.
+  if ((extra == 2 && *code < 0x800) || (extra == 3 && (*code < 0x10000 || *code > 0x10FFFF)) ||
+      (*code >= 0xD800 && *code <= 0xDFFF))
+    return 0;
+  return extra + 1;
+}
+
+bool IsValidUtf8(const std::string& text) {
+  std::uint32_t code = 0;
+  for (std::size_t at = 0, length = 0; at < text.size(); at += length)
+    if ((length = Utf8CharacterAt(text, at, &code)) == 0) return false;
   return true;
 }
 
@@ -94,40 +63,33 @@ bool FromUtf8(const std::string& utf8, CodePage code_page, std::string* out) {
 }
 
 std::string ToUtf8(const std::string& text, CodePage code_page) {
+  if (code_page != CodePage::kUtf8) return Cp932ToUtf8(text);
+  // Keep what decodes; mark each byte that does not.
   std::string out;
-  if (code_page == CodePage::kUtf8) {
-    if (IsValidUtf8(text)) return text;
-    // Keep what decodes; mark each byte that does not.
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      std::size_t n = 1;
-      for (std::size_t k = 4; k > 1; --k) {
-        if (i + k <= text.size() && IsValidUtf8(text.substr(i, k))) {
-          n = k;
-          break;
-        }
-      }
-      if (n == 1 && static_cast<unsigned char>(text[i]) >= 0x80) {
-        out += "\xEF\xBF\xBD";
-      } else {
-        out.append(text, i, n);
-      }
-      i += n - 1;
-    }
-    return out;
+  std::uint32_t code = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = Utf8CharacterAt(text, at, &code);
+    out += length == 0 ? std::string("\xEF\xBF\xBD") : text.substr(at, length);
+    at += length == 0 ? 1 : length;
   }
-  return Cp932ToUtf8(text);
+  return out;
 }
 
 std::string EntryNameProblem(const std::string& name, CodePage code_page) {
-  if (name.empty()) return "is empty";
   const std::size_t longest = payload::kMaxNameLength - 1;  // the length byte counts the NUL
   if (name.size() > longest)
     return "is " + std::to_string(name.size()) + " bytes long; an entry name holds at most " +
            std::to_string(longest);
   if (name.find('\0') != std::string::npos) return "holds a NUL byte";
   if (code_page == CodePage::kUtf8 && !IsValidUtf8(name)) return "is not valid UTF-8";
-  if (IsPlainFileName(name.c_str(), LeadBytesOf(code_page))) return "";
-  return PlainNameProblem(name, code_page);
+  // The launcher's rule, its faults told in the order of payload::NameFault.
+  static const char* const kFaults[] = {"", "is empty", "has a directory part", "holds a control character", "",
+                                        "ends in a dot or a space, which Windows strips", "is a device name"};
+  char character = 0;
+  const payload::NameFault fault = payload::PlainNameFault(name.c_str(), LeadBytesOf(code_page), &character);
+  if (fault == payload::NameFault::kWindowsCharacter)
+    return std::string("holds '") + character + "', which Windows file names cannot";
+  return kFaults[static_cast<int>(fault)];
 }
 
 bool SameFileName(const std::string& a, const std::string& b, CodePage code_page) {
@@ -136,27 +98,17 @@ bool SameFileName(const std::string& a, const std::string& b, CodePage code_page
 
 CompressedName ShippedCompressedName(const std::string& name, CodePage code_page) {
   const LeadBytePredicate is_lead = LeadBytesOf(code_page);
-  std::size_t dot = std::string::npos;
-  std::size_t last_char = 0;
-  for (std::size_t at = 0; at < name.size(); at += CharLength(name, at, is_lead)) {
+  std::size_t dot = std::string::npos, last_char = 0;
+  // By the launcher's walk: a file name holds no NUL, so its end is the string's.
+  for (std::size_t at = 0; at < name.size(); at += payload::CharacterLength(&name[at], is_lead)) {
     if (dot == std::string::npos && name[at] == '.') dot = at;
     last_char = at;
   }
-  CompressedName result;
-  if (dot == std::string::npos) {
-    result.name = name + "._";
-    return result;
-  }
-  const std::size_t extension_length = name.size() - dot - 1;
+  if (dot == std::string::npos) return {name + "._"};
   const auto last = static_cast<unsigned char>(name[last_char]);
   const bool single_byte = last_char + 1 == name.size() && last < 0x80;
-  if (extension_length < 3 || !single_byte) {
-    result.name = name + "_";
-    return result;
-  }
-  result.name = name.substr(0, name.size() - 1) + "_";
-  result.missing_char = last;
-  return result;
+  if (name.size() - dot - 1 < 3 || !single_byte) return {name + "_"};  // the extension is shorter than 3 bytes
+  return {name.substr(0, name.size() - 1) + "_", last};
 }
 
 std::string ExpandedFileName(const std::string& compressed, std::uint8_t missing_char) {

@@ -25,6 +25,9 @@ CodePage CodePageOf(StubKind kind);
 const char* CodePageName(CodePage code_page);
 payload::LeadBytePredicate LeadBytesOf(CodePage code_page);
 
+// The byte length of the well-formed UTF-8 character at `at` (not an overlong form, a surrogate
+// or past U+10FFFF), its code point in *code; 0 when no such character starts there.
+std::size_t Utf8CharacterAt(const std::string& text, std::size_t at, std::uint32_t* code);
 bool IsValidUtf8(const std::string& text);
 
 // Converts UTF-8 text (a file name as this system spells it) into the code page. Returns false

@@ -29,15 +29,11 @@ constexpr std::size_t kPathLimit = payload::kTextSize - 1;
 // the set itself, not a path limit, stops the engine.
 const char kListTempDir[] = "\\";
 
-bool LooksLikeExecutable(const Bytes& bytes) {
-  return (bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z') ||
-         (bytes.size() >= 4 && bytes[0] == 0x7F && bytes[1] == 'E' && bytes[2] == 'L' && bytes[3] == 'F');
-}
+bool LooksLikeExecutable(const Bytes& bytes) { return StartsWith(bytes, kPeMagic) || StartsWith(bytes, kElfMagic); }
 
-std::string Count(std::size_t n, const std::string& noun) {
-  if (n == 1) return "1 " + noun;
-  if (noun.back() == 'y') return std::to_string(n) + " " + noun.substr(0, noun.size() - 1) + "ies";
-  return std::to_string(n) + " " + noun + "s";
+// "1 entry", "2 entries".
+std::string Count(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 std::string VolumeLabel(const RunVolume& volume) {
@@ -45,8 +41,9 @@ std::string VolumeLabel(const RunVolume& volume) {
                             : "volume " + std::to_string(volume.number) + " (" + VolumeFileName(volume.number) + ")";
 }
 
-std::string Role(const std::string& name) {
-  return name == payload::kSetupInfoCompressed ? "the setup information file" : "the setup program";
+// A compressed setup file's name with its role: "qmrsetup.ex_ (the setup program)".
+std::string WithRole(const std::string& name) {
+  return name + (name == payload::kSetupInfoCompressed ? " (the setup information file)" : " (the setup program)");
 }
 
 // What a security directory that lies says, in one line.
@@ -120,15 +117,13 @@ std::string EntryFailure(const RunRecord& record, const RunVolume& volume, CodeP
 // Why the hand-off failed: a setup file missing or not expanding whole, or a path too long.
 std::string HandOffFailure(const RunRecord& record, const std::string& temp_dir, bool* limit) {
   for (const RunExpansion& e : record.expansions) {
-    const std::string name = e.compressed + " (" + Role(e.compressed) + ")";
+    const std::string name = WithRole(e.compressed);
     if (!e.found) return "the set has no " + name;
-    if (!e.copied) {
-      *limit = temp_dir.size() + e.compressed.size() >= kLzPathLimit;
-      if (*limit)
-        return name + ": its path takes " + std::to_string(temp_dir.size() + e.compressed.size()) +
-               " bytes, more than the " + std::to_string(kLzPathLimit) + " LZ32 opens";
-      return name + " cannot be expanded";
-    }
+    *limit = !e.copied && temp_dir.size() + e.compressed.size() >= kLzPathLimit;
+    if (*limit)
+      return name + ": its path takes " + std::to_string(temp_dir.size() + e.compressed.size()) +
+             " bytes, more than the " + std::to_string(kLzPathLimit) + " LZ32 opens";
+    if (!e.copied) return name + " cannot be expanded";
     if (e.expanded != e.announced)
       return name + " does not expand: " +
              (e.expanded < 0 ? std::string("unknown compression mode")
@@ -142,10 +137,12 @@ std::string HandOffFailure(const RunRecord& record, const std::string& temp_dir,
 
 // The engine's options for the set a launcher (or a volume read alone) carries: its path in the
 // launcher's form, its resources, names in its code page. Throws PackError when the path or the
-// temporary directory does not fit the launcher's 260-byte texts.
+// temporary directory does not fit the launcher's 260-byte texts. With `volume`, the run reads
+// that volume alone, starting with `set_total`.
 RunOptions EngineOptions(const std::filesystem::path& file, const StubInfo& stub, const std::string& temp_dir,
-                         RunMode mode = RunMode::kDryRun) {
-  RunOptions options{WindowsForm(file), stub.payload_offset, stub.version, LeadBytesOf(CodePageOf(stub.kind)), temp_dir, mode};
+                         RunMode mode = RunMode::kDryRun, int volume = 0, std::int32_t set_total = 0) {
+  RunOptions options{WindowsForm(file), stub.payload_offset, stub.version, LeadBytesOf(CodePageOf(stub.kind)),
+                     temp_dir, mode, std::max(volume, 1), set_total, volume};
   for (const auto& [text, what] : {std::pair{options.module_path, PathText(file)}, {temp_dir, "the temporary directory " + temp_dir}})
     if (text.size() >= payload::kTextSize)
       throw PackError(what + " takes " + std::to_string(text.size()) + " bytes; the launcher's texts hold " +
@@ -187,10 +184,9 @@ std::string Failure(const RunRecord& record, CodePage code_page, const std::stri
            " bytes, so the launcher asks for it";
   }
   if (!record.expansions.empty()) return HandOffFailure(record, temp_dir, limit) + "; the launcher shows its error message";
-  if (last == nullptr) {
-    const std::string where = record.volumes.empty() ? "volume 1" : VolumeLabel(record.volumes.front());
-    return where + ": the launcher cannot read the volume's set total; it shows its error message";
-  }
+  if (last == nullptr)
+    return (record.volumes.empty() ? "volume 1" : VolumeLabel(record.volumes.front())) +
+           ": the launcher cannot read the volume's set total; it shows its error message";
   std::string problem = EntryFailure(record, *last, code_page, temp_dir, limit);
   if (problem.empty())
     return VolumeFileName(last->number + 1) + ": its path beside the launcher does not fit the launcher's " +
@@ -207,54 +203,42 @@ struct SetCheck {
   CodePage code_page = CodePage::kUtf8;
   std::string temp_dir;
   RunRecord record;
-  bool offset_off = false;  // the stamped offset is not where the image ends
 
+  void fact(const std::string& text) { v.facts.push_back(text); }
   void error(const std::string& text) { v.findings.push_back({true, text}); }
   void warning(const std::string& text) { v.findings.push_back({false, text}); }
 };
 
-// Reads the launcher: what it is, where volume 1 starts and where it ends. Returns false when
-// the launcher fails before it reads volume 1.
-bool ReadLauncher(SetCheck* c) {
+// Reads the launcher: what it is, where volume 1 starts and where it ends. Returns why the
+// launcher fails before it reads volume 1, or an empty text.
+std::string ReadLauncher(SetCheck* c) {
   Bytes bytes;
   try {
     bytes = ReadWholeFile(c->launcher);
   } catch (const PackError& e) {
-    c->error(e.what());
-    return false;
+    return e.what();
   }
   std::string reason;
-  if (!InspectStub(bytes, &c->stub, &reason)) {
-    c->error(NotALauncherProblem(c->launcher, reason));
-    return false;
-  }
+  if (!InspectStub(bytes, &c->stub, &reason)) return NotALauncherProblem(c->launcher, reason);
   const StubInfo& stub = c->stub;
   c->code_page = CodePageOf(stub.kind);
-  c->v.facts.push_back("launcher: " + PathText(c->launcher) + " (" +
-                       (stub.kind == StubKind::kWindows ? "Windows" : "Linux") + "), version \"" +
-                       ToUtf8(stub.version, c->code_page) + "\", names in " + CodePageName(c->code_page));
+  c->fact("launcher: " + PathText(c->launcher) + " (" + (stub.kind == StubKind::kWindows ? "Windows" : "Linux") +
+          "), version \"" + ToUtf8(stub.version, c->code_page) + "\", names in " + CodePageName(c->code_page));
   if (stub.version.empty()) c->warning("the version text is empty: the prompts show \"Version\" with nothing after it");
   // The payload offset: the launcher seeks to it as a signed 32-bit value.
-  if (stub.payload_offset == payload::kUnstampedOffset) {
-    c->error("the payload offset (resource 104) is not stamped: the launcher carries no set");
-    return false;
-  }
-  if (stub.payload_offset > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
-    c->error("the payload offset " + std::to_string(stub.payload_offset) +
-             " is negative as the launcher reads it: its seek to volume 1 fails");
-    return false;
-  }
-  c->offset_off = stub.payload_offset != stub.image_size;
+  if (stub.payload_offset == payload::kUnstampedOffset)
+    return "the payload offset (resource 104) is not stamped: the launcher carries no set";
+  if (stub.payload_offset > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
+    return "the payload offset " + std::to_string(stub.payload_offset) +
+           " is negative as the launcher reads it: its seek to volume 1 fails";
   const payload::VolumeEnd end = payload::FirstVolumeEnd(stub.security, stub.payload_offset, bytes.size());
-  if (end.damaged()) {
-    c->error(SecurityDirectoryProblem(end, stub.payload_offset, bytes.size()) +
-             ": the launcher takes the set for damaged and fails before it extracts anything");
-    return false;
-  }
+  if (end.damaged())
+    return SecurityDirectoryProblem(end, stub.payload_offset, bytes.size()) +
+           ": the launcher takes the set for damaged and fails before it extracts anything";
   if (end.kind == payload::VolumeEndKind::kCertificateTable)
-    c->v.facts.push_back("signed: certificate table at offset " + std::to_string(end.table.offset) + ", " +
-                         std::to_string(end.table.size) + " bytes, where volume 1 ends (the signature itself is not checked)");
-  return true;
+    c->fact("signed: certificate table at offset " + std::to_string(end.table.offset) + ", " +
+            std::to_string(end.table.size) + " bytes, where volume 1 ends (the signature itself is not checked)");
+  return {};
 }
 
 // The volumes as the engine read them, and the names of their entries.
@@ -268,16 +252,15 @@ void ExplainVolumes(SetCheck* c) {
       const RunFile& file = r.files[volume.files[i]];
       data += std::max(file.announced_size, 0);
       const std::string where = VolumeLabel(volume) + ", entry " + std::to_string(i + 1) + " " + Quoted(file.name, c->code_page);
-      for (const char* expanded : {payload::kSetupInfoExpanded, payload::kSetupProgramExpanded})
-        if (SameFileName(file.name, expanded, c->code_page))
-          c->warning(where + ": the launcher replaces this file with the expanded setup file");
+      if (IsSetupFileName(file.name, c->code_page, true))
+        c->warning(where + ": the launcher replaces this file with the expanded setup file");
       for (const std::string& other : seen)
         if (SameFileName(other, file.name, c->code_page))
           c->warning(where + ": a second entry of this name, which overwrites the first");
       seen.push_back(file.name);
     }
-    c->v.facts.push_back(VolumeLabel(volume) + ": " + Count(volume.files.size(), "entry") + ", " + std::to_string(data) +
-                         " bytes of data");
+    c->fact(VolumeLabel(volume) + ": " + Count(volume.files.size(), "entry", "entries") + ", " + std::to_string(data) +
+            " bytes of data");
   }
 }
 
@@ -294,15 +277,12 @@ void CheckNextVolume(SetCheck* c, int last) {
       if (PathText(item.path().filename()) == name) break;
     }
   if (!path) return;
-  RunOptions options = EngineOptions(*path, c->stub, kListTempDir);
-  options.first_volume = options.last_volume = last + 1;
-  options.set_total = c->record.set_total;
-  const RunRecord next = RunEngine(options);
+  const RunRecord next =
+      RunEngine(EngineOptions(*path, c->stub, kListTempDir, RunMode::kDryRun, last + 1, c->record.set_total));
   const RunVolume* volume = LastAccepted(next);
-  if (volume != nullptr && !volume->files.empty() &&
-      volume->set_total == c->record.set_total)
+  if (volume != nullptr && !volume->files.empty() && volume->set_total == c->record.set_total)
     c->warning(PathText(path->filename()) + " is never read: the set total is reached on volume " + std::to_string(last) +
-               ", so the launcher never extracts its " + Count(volume->files.size(), "entry"));
+               ", so the launcher never extracts its " + Count(volume->files.size(), "entry", "entries"));
   else
     c->warning(PathText(path->filename()) + " lies beside the launcher but is not part of this set");
 }
@@ -312,9 +292,9 @@ void ExplainTotals(SetCheck* c) {
   const RunRecord& r = c->record;
   if (r.extracted_bytes < r.set_total) return;
   const int last = LastAccepted(r) != nullptr ? LastAccepted(r)->number : 0;
-  c->v.facts.push_back("set total: " + std::to_string(r.set_total) + " bytes; the entries' data: " +
-                       std::to_string(r.extracted_bytes) + " bytes in " + Count(r.files.size(), "entry") + " on " +
-                       Count(static_cast<std::size_t>(last), "volume"));
+  c->fact("set total: " + std::to_string(r.set_total) + " bytes; the entries' data: " +
+          std::to_string(r.extracted_bytes) + " bytes in " + Count(r.files.size(), "entry", "entries") +
+          " on " + Count(static_cast<std::size_t>(last), "volume", "volumes"));
   if (r.extracted_bytes > r.set_total)
     c->warning("the entries' data sizes add up to " + std::to_string(r.extracted_bytes) +
                " bytes, more than the set total " + std::to_string(r.set_total));
@@ -326,7 +306,7 @@ void ExplainSetupFiles(SetCheck* c) {
   std::string line;
   for (const RunExpansion& e : c->record.expansions) {
     if (!e.found || !e.copied) continue;
-    const std::string name = e.compressed + " (" + Role(e.compressed) + ")";
+    const std::string name = WithRole(e.compressed);
     if (!e.szdd) c->warning(name + " is not compressed: the launcher copies it as it is");
     if (e.expanded != e.announced || !e.szdd) continue;
     line += (line.empty() ? " " : "; ") + e.compressed + " expands to " + std::to_string(e.expanded) + " bytes";
@@ -334,26 +314,23 @@ void ExplainSetupFiles(SetCheck* c) {
     if (e.compressed == payload::kSetupInfoCompressed)
       if (std::string warning = InfoTextWarning(e.head, c->code_page); !warning.empty()) c->warning(warning);
     if (e.compressed != payload::kSetupProgramCompressed) continue;
-    const Bytes& head = e.head;
-    const bool windows_program = head.size() >= 2 && head[0] == 'M' && head[1] == 'Z';
-    const bool linux_program = LooksLikeExecutable(head) || (head.size() >= 2 && head[0] == '#' && head[1] == '!');
-    if (c->stub.kind == StubKind::kWindows && !windows_program)
+    if (c->stub.kind == StubKind::kWindows && !StartsWith(e.head, kPeMagic))
       c->warning("the setup program is not a Windows executable (no \"MZ\"): Windows cannot start it");
-    if (c->stub.kind == StubKind::kLinux && !linux_program)
+    if (c->stub.kind == StubKind::kLinux && !LooksLikeExecutable(e.head) && !StartsWith(e.head, "#!"))
       c->warning("the setup program is neither an ELF executable nor a script: the system cannot start it");
   }
-  if (!line.empty()) c->v.facts.push_back("setup files:" + line);
+  if (!line.empty()) c->fact("setup files:" + line);
 }
 
 // The clean-up list and the path limits, with their margins for the temporary directory.
 void ExplainLimits(SetCheck* c, long longest) {
   const RunRecord& r = c->record;
   if (r.files.empty() || !r.succeeded) return;
-  c->v.facts.push_back("clean-up list: " + std::to_string(r.files.size()) + " paths take " +
-                       std::to_string(r.cleanup_bytes) + " of " + std::to_string(payload::kCleanupListSize) +
-                       " bytes with the temporary directory " + c->temp_dir + " (margin " +
-                       std::to_string(static_cast<long>(payload::kCleanupListSize) - static_cast<long>(r.cleanup_bytes)) +
-                       " bytes); temporary directories of up to " + std::to_string(longest) + " bytes fit");
+  c->fact("clean-up list: " + std::to_string(r.files.size()) + " paths take " + std::to_string(r.cleanup_bytes) +
+          " of " + std::to_string(payload::kCleanupListSize) + " bytes with the temporary directory " + c->temp_dir +
+          " (margin " +
+          std::to_string(static_cast<long>(payload::kCleanupListSize) - static_cast<long>(r.cleanup_bytes)) +
+          " bytes); temporary directories of up to " + std::to_string(longest) + " bytes fit");
 }
 
 std::vector<std::string> NamesOf(const RunRecord& record) {
@@ -427,10 +404,8 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
     set_total = static_cast<std::int32_t>(payload::ReadLE32(bytes.data()));
     stub.kind = code_page != nullptr && *code_page == CodePage::kCp932 ? StubKind::kWindows : StubKind::kLinux;
   }
-  RunOptions options = EngineOptions(path, stub, kListTempDir);
-  options.first_volume = options.last_volume = first_volume;
-  options.set_total = set_total;
-  const RunRecord record = RunEngine(options);
+  const RunRecord record =
+      RunEngine(EngineOptions(path, stub, kListTempDir, RunMode::kDryRun, first_volume, set_total));
   const RunVolume* volume = LastAccepted(record);
   if (volume == nullptr) {
     listed.damage = "the volume ends before its set total";
@@ -444,49 +419,36 @@ ListedFile ListFile(const std::filesystem::path& path, const CodePage* code_page
     listed.damage = EntryFailure(record, *volume, CodePageOf(stub.kind), kListTempDir, &limit);
   }
 
-  CodePage shown = CodePage::kUtf8;
-  if (code_page != nullptr) {
-    shown = *code_page;
-  } else if (listed.is_launcher) {
-    shown = CodePageOf(listed.stub.kind);
-  } else {
+  CodePage shown = code_page != nullptr ? *code_page : CodePageOf(stub.kind);
+  if (code_page == nullptr && !listed.is_launcher) {
+    shown = CodePage::kUtf8;
     for (std::size_t index : volume->files)
       if (!IsValidUtf8(record.files[index].name)) shown = CodePage::kCp932;
   }
   for (std::size_t index : volume->files) {
     const RunFile& file = record.files[index];
-    ListedEntry item{file.name, ToUtf8(file.name, shown), file.filetime, file.announced_size, false, 0};
     szdd::Header header;
-    if (szdd::ParseHeader(file.head.data(), file.head.size(), &header)) {
-      item.szdd = true;
-      item.expanded_size = header.expanded_length;
-    }
-    listed.entries.push_back(item);
+    const bool szdd = szdd::ParseHeader(file.head.data(), file.head.size(), &header);
+    listed.entries.push_back({file.name, ToUtf8(file.name, shown), file.filetime, file.announced_size, szdd,
+                              szdd ? header.expanded_length : 0});
   }
   return listed;
-}
-
-bool Verification::sound() const {
-  return std::none_of(findings.begin(), findings.end(), [](const Finding& f) { return f.error; });
 }
 
 Verification VerifySet(const std::filesystem::path& launcher, const std::string& temp_dir_option) {
   SetCheck c;
   c.launcher = launcher;
-  if (!ReadLauncher(&c)) return c.v;
+  if (const std::string failure = ReadLauncher(&c); !failure.empty()) {
+    c.error(failure);
+    return c.v;
+  }
   c.temp_dir = temp_dir_option.empty() ? TypicalTempDir(c.stub.kind) : temp_dir_option;
   c.record = RunEngine(EngineOptions(launcher, c.stub, c.temp_dir));
   const RunRecord& r = c.record;
-  if (c.offset_off) {
-    const std::string text = "the payload offset " + std::to_string(c.stub.payload_offset) +
-                             " is not where the launcher's executable image ends (" +
-                             std::to_string(c.stub.image_size) + "), where volume 1 starts";
-    if (r.succeeded) {
-      c.warning(text);
-    } else {
-      c.error(text);
-    }
-  }
+  if (c.stub.payload_offset != c.stub.image_size)  // an error only where the launcher fails
+    c.v.findings.push_back({!r.succeeded, "the payload offset " + std::to_string(c.stub.payload_offset) +
+                                              " is not where the launcher's executable image ends (" +
+                                              std::to_string(c.stub.image_size) + "), where volume 1 starts"});
   ExplainVolumes(&c);
   ExplainTotals(&c);
   ExplainSetupFiles(&c);
@@ -503,9 +465,8 @@ Verification VerifySet(const std::filesystem::path& launcher, const std::string&
                  (longest < 0 ? std::string("its names alone outgrow the launcher's limits")
                               : "it fits temporary directories of up to " + std::to_string(longest) + " bytes");
     }
+    c.v.limited = limit && c.v.sound();  // the path limit is the only error
     c.error(failure);
-    c.v.limited = limit &&
-                  std::count_if(c.v.findings.begin(), c.v.findings.end(), [](const Finding& f) { return f.error; }) == 1;
   }
   c.v.longest_temp_dir = longest;
   ExplainLimits(&c, longest);

@@ -2,6 +2,7 @@
 // whole set as the launcher extracts it, and extracting it into a directory.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -75,7 +76,7 @@ struct Verification {
   bool limited = false;       // the launcher fails only on a path limit of the temporary directory
   long longest_temp_dir = 0;  // the longest temporary directory the set fits
   // True exactly when the launcher's engine extracts the set and would start its setup program.
-  bool sound() const;
+  bool sound() const { return std::none_of(findings.begin(), findings.end(), [](const auto& f) { return f.error; }); }
 };
 
 // Runs the launcher's engine over the set a launcher carries (Disk2, Disk3, ... beside it) with

@@ -27,9 +27,9 @@ int VolumeNumberOf(const std::string& name) {
   return number >= 2 && SameFileName(name, VolumeFileName(number), CodePage::kUtf8) ? number : 0;
 }
 
-bool IsSetupFileName(const std::string& name, CodePage code_page) {
-  return SameFileName(name, payload::kSetupInfoCompressed, code_page) ||
-         SameFileName(name, payload::kSetupProgramCompressed, code_page);
+bool IsSetupFileName(const std::string& name, CodePage code_page, bool expanded) {
+  return SameFileName(name, expanded ? payload::kSetupInfoExpanded : payload::kSetupInfoCompressed, code_page) ||
+         SameFileName(name, expanded ? payload::kSetupProgramExpanded : payload::kSetupProgramCompressed, code_page);
 }
 
 std::string NotALauncherProblem(const std::filesystem::path& path, const std::string& reason) {

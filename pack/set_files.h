@@ -16,8 +16,9 @@ std::string VolumeFileName(int number);
 // The number of a "Disk<n>" file name (any letter case, n from 2 to 9999), or 0.
 int VolumeNumberOf(const std::string& name);
 
-// True for the name of one of the two compressed setup files, in any letter case.
-bool IsSetupFileName(const std::string& name, CodePage code_page);
+// True for the name of one of the two setup files in any letter case: compressed, as the set
+// carries them ("qmrsetup.ex_"), or with `expanded`, as the launcher expands them ("qmrsetup.exe").
+bool IsSetupFileName(const std::string& name, CodePage code_page, bool expanded = false);
 
 // What to tell of a file given as the launcher that is not one: for a volume file (Disk<n>),
 // that it is volume n and the launcher is the file to give; else `reason` as it is.

@@ -19,10 +19,10 @@ bool Fits(const std::vector<std::uint8_t>& f, std::uint64_t at, std::uint64_t si
   return at <= f.size() && size <= f.size() - at;
 }
 
+// The text of `size` bytes at `at`, up to its first NUL.
 std::string TextOf(const std::vector<std::uint8_t>& f, std::size_t at, std::size_t size) {
-  std::string text;
-  for (std::size_t i = 0; i < size && f[at + i] != 0; ++i) text += static_cast<char>(f[at + i]);
-  return text;
+  const char* text = reinterpret_cast<const char*>(&f[at]);
+  return std::string(text, strnlen(text, size));
 }
 
 // ---- PE ----
@@ -39,11 +39,10 @@ struct PeImage {
 };
 
 bool ParsePe(const std::vector<std::uint8_t>& f, PeImage* pe, std::string* error) {
-  if (!Fits(f, 0, 64) || f[0] != 'M' || f[1] != 'Z') return *error = "not a Windows or Linux executable", false;
+  if (!Fits(f, 0, 64) || !StartsWith(f, kPeMagic)) return *error = "not a Windows or Linux executable", false;
   const std::uint32_t nt = U32(f, 60);
   if (!Fits(f, nt, 24) || std::memcmp(&f[nt], "PE\0\0", 4) != 0) return *error = "not a PE executable", false;
-  const std::uint16_t section_count = U16(f, nt + 6);
-  const std::uint16_t optional_size = U16(f, nt + 20);
+  const std::uint16_t section_count = U16(f, nt + 6), optional_size = U16(f, nt + 20);
   const std::size_t optional = nt + 24;
   if (!Fits(f, optional, optional_size) || optional_size < 2) return *error = "truncated PE header", false;
   // The data directories by the rule the launcher reads its own security directory with.
@@ -56,12 +55,10 @@ bool ParsePe(const std::vector<std::uint8_t>& f, PeImage* pe, std::string* error
   if (!Fits(f, table, section_count * 40ull)) return *error = "truncated PE section table", false;
   for (std::uint16_t i = 0; i < section_count; ++i) {
     const std::size_t s = table + i * 40u;
-    PeSection section = {U32(f, s + 12), U32(f, s + 8), U32(f, s + 20), U32(f, s + 16)};
-    pe->sections.push_back(section);
-    if (section.raw_size != 0) {
-      const std::size_t end = static_cast<std::size_t>(section.raw_offset) + section.raw_size;
-      if (end > pe->image_end) pe->image_end = end;
-    }
+    const PeSection& section =
+        pe->sections.emplace_back(PeSection{U32(f, s + 12), U32(f, s + 8), U32(f, s + 20), U32(f, s + 16)});
+    if (section.raw_size != 0)
+      pe->image_end = std::max(pe->image_end, static_cast<std::size_t>(section.raw_offset) + section.raw_size);
   }
   return true;
 }
@@ -85,18 +82,15 @@ bool FindPeEntry(const std::vector<std::uint8_t>& f, std::size_t base, std::size
     const std::size_t e = base + directory + 16 + i * 8;
     if (!Fits(f, e, 8)) return false;
     const std::uint32_t key = U32(f, e);
-    bool match = false;
-    if (name != nullptr && (key & 0x80000000u)) {
+    const bool named = (key & 0x80000000u) != 0;  // the key points at the entry's name; else it is its id
+    bool match = name == nullptr ? !named && (id < 0 || static_cast<int>(key) == id) : named;
+    if (match && name != nullptr) {
       const std::size_t s = base + (key & 0x7FFFFFFFu);
       if (!Fits(f, s, 2)) return false;
       const std::size_t length = U16(f, s);
-      if (length == std::strlen(name) && Fits(f, s + 2, length * 2)) {
-        match = true;
-        for (std::size_t c = 0; c < length && match; ++c)
-          match = U16(f, s + 2 + c * 2) == static_cast<unsigned char>(name[c]);
-      }
-    } else if (name == nullptr && !(key & 0x80000000u)) {
-      match = id < 0 || static_cast<int>(key) == id;
+      match = length == std::strlen(name) && Fits(f, s + 2, length * 2);
+      for (std::size_t c = 0; c < length && match; ++c)
+        match = U16(f, s + 2 + c * 2) == static_cast<unsigned char>(name[c]);
     }
     if (match) {
       *target = U32(f, e + 4);
@@ -152,13 +146,10 @@ bool InspectElf(const std::vector<std::uint8_t>& f, StubInfo* info, std::string*
   bool found = false;
   for (std::uint16_t i = 0; i < count; ++i) {
     const std::size_t h = table + static_cast<std::size_t>(i) * entry_size;
-    const std::uint32_t name = U32(f, h);
-    const std::uint32_t type = U32(f, h + 4);
+    const std::uint32_t name = U32(f, h), type = U32(f, h + 4);
     const std::uint64_t offset = U64(f, h + 0x18), size = U64(f, h + 0x20);
     if (type != 8 /* SHT_NOBITS */ && Fits(f, offset, size) && offset + size > end) end = offset + size;
-    if (name >= names_size) continue;
-    const std::string section = TextOf(f, names + name, names_size - name);
-    if (section != payload::kElfSectionName) continue;
+    if (name >= names_size || TextOf(f, names + name, names_size - name) != payload::kElfSectionName) continue;
     if (size < payload::kElfRecordSize || !Fits(f, offset, payload::kElfRecordSize) ||
         std::memcmp(&f[offset], payload::kElfRecordTag, sizeof payload::kElfRecordTag) != 0)
       return *error = "not a launcher: its resource record is damaged", false;
@@ -176,13 +167,7 @@ bool InspectElf(const std::vector<std::uint8_t>& f, StubInfo* info, std::string*
 
 bool InspectStub(const std::vector<std::uint8_t>& file, StubInfo* info, std::string* error) {
   *info = StubInfo();
-  bool ok;
-  if (file.size() >= 4 && file[0] == 0x7F && file[1] == 'E' && file[2] == 'L' && file[3] == 'F') {
-    ok = InspectElf(file, info, error);
-  } else {
-    ok = InspectPe(file, info, error);
-  }
-  if (!ok) return false;
+  if (!(StartsWith(file, kElfMagic) ? InspectElf(file, info, error) : InspectPe(file, info, error))) return false;
   info->payload_offset = U32(file, info->offset_position);
   info->version = TextOf(file, info->version_position, payload::kVersionResourceSize);
   return true;
@@ -190,16 +175,12 @@ bool InspectStub(const std::vector<std::uint8_t>& file, StubInfo* info, std::str
 
 bool StampStub(std::vector<std::uint8_t>* file, std::uint32_t payload_offset, const std::string& version,
                std::string* error) {
-  if (version.size() > payload::kVersionResourceSize - 1) {
-    *error = "version text longer than 15 bytes";
-    return false;
-  }
+  if (version.size() > payload::kVersionResourceSize - 1) return *error = "version text longer than 15 bytes", false;
   StubInfo info;
   if (!InspectStub(*file, &info, error)) return false;
   payload::WriteLE32(&(*file)[info.offset_position], payload_offset);
-  for (int i = 0; i < payload::kVersionResourceSize; ++i)
-    (*file)[info.version_position + i] =
-        static_cast<std::size_t>(i) < version.size() ? static_cast<std::uint8_t>(version[i]) : 0;
+  const auto field = file->begin() + static_cast<std::ptrdiff_t>(info.version_position);
+  std::fill_n(std::copy(version.begin(), version.end(), field), payload::kVersionResourceSize - version.size(), 0);
   return true;
 }
 

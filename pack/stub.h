@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "format/volume_end.h"
@@ -12,6 +14,13 @@
 namespace pack {
 
 enum class StubKind { kWindows, kLinux };
+
+// The first bytes of a Windows executable ("MZ") and of an ELF one.
+inline constexpr std::string_view kPeMagic = "MZ";
+inline constexpr std::string_view kElfMagic = "\x7F" "ELF";
+inline bool StartsWith(const std::vector<std::uint8_t>& bytes, std::string_view magic) {
+  return bytes.size() >= magic.size() && std::equal(magic.begin(), magic.end(), bytes.begin());
+}
 
 struct StubInfo {
   StubKind kind = StubKind::kWindows;
