@@ -184,8 +184,10 @@ std::vector<std::filesystem::path> WriteSetFiles(const ComposedSet& set, const s
   }
   for (const fs::path& dir : created) {
     if (!fs::create_directory(dir, ec) || ec) {
+      // The reason is taken before the clean-up's removals reuse the error code.
+      const std::string reason = ec.message();
       for (auto it = created.rbegin(); it != created.rend(); ++it) fs::remove(*it, ec);
-      throw PackError(PathText(directory) + ": cannot create the directory: " + ec.message());
+      throw PackError(PathText(directory) + ": cannot create the directory: " + reason);
     }
   }
   if (!fs::is_directory(directory, ec)) throw PackError(PathText(directory) + ": exists and is not a directory");

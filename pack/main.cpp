@@ -445,11 +445,13 @@ int QmrpackMain(int argc, char** argv) {
       return 0;
     }
     if (command == nullptr) throw UsageError{name.empty() ? "no command given" : "unknown command \"" + name + "\""};
-    return command->run(argc, argv);
-  } catch (const HelpRequest&) {
-    // A command's --help shows its usage instead.
-    std::fputs(command->usage, stdout);
-    return 0;
+    try {
+      return command->run(argc, argv);
+    } catch (const HelpRequest&) {
+      // A command's --help shows its usage instead.
+      std::fputs(command->usage, stdout);
+      return 0;
+    }
   } catch (const UsageError& e) {
     std::fprintf(stderr, "qmrpack: %s (qmrpack help shows the usage)\n", e.text.c_str());
     return 2;

@@ -91,7 +91,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
   const std::string path = T().PathOf(handle);
   T().ForgetHandle(handle);
   const BOOL closed = B().CloseHandle(handle);  // a handle is always closed, even when the result is faked
-  if (T().ShouldFail(Op::kCloseHandle, path)) return FALSE;
+  if (FailsAsListed(Op::kCloseHandle, path)) return FALSE;
   return closed;
 }
 
@@ -103,7 +103,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
 }
 
 HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
-  if (T().ShouldFail(Op::kFindResourceA, "")) return nullptr;
+  if (FailsAsListed(Op::kFindResourceA, "")) return nullptr;
   if (IS_INTRESOURCE(name)) {
     const int id = static_cast<int>(reinterpret_cast<std::uintptr_t>(name));
     bool missing = false;
@@ -125,13 +125,13 @@ bool IsStandIn(const void* resource) {
 }
 
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
-  if (T().ShouldFail(Op::kLoadResource, "")) return nullptr;
+  if (FailsAsListed(Op::kLoadResource, "")) return nullptr;
   if (IsStandIn(resource)) return LoadMemoryResource(module, resource);
   return B().LoadResource(module, resource);
 }
 
 LPVOID WINAPI LockResource(HGLOBAL loaded) {
-  if (T().ShouldFail(Op::kLockResource, "")) return nullptr;
+  if (FailsAsListed(Op::kLockResource, "")) return nullptr;
   if (IsStandIn(loaded)) return LockMemoryResource(loaded);
   return B().LockResource(loaded);
 }
@@ -142,7 +142,7 @@ DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
 }
 
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size) {
-  if (T().ShouldFail(Op::kLoadStringA, "")) {
+  if (FailsAsListed(Op::kLoadStringA, "")) {
     if (size > 0) buffer[0] = '\0';
     return 0;
   }
@@ -150,14 +150,14 @@ int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size) {
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
-  if (T().ShouldFail(Op::kGetModuleFileNameA, "")) return 0;
+  if (FailsAsListed(Op::kGetModuleFileNameA, "")) return 0;
   // A stand-in is copied out by the POSIX layer's own rule for the path.
   if (const std::string* path = T().module_path()) return posix::CopyModulePath(path->c_str(), buffer, size);
   return B().GetModuleFileNameA(module, buffer, size);
 }
 
 DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
-  if (T().ShouldFail(Op::kGetTempPathA, "")) return 0;
+  if (FailsAsListed(Op::kGetTempPathA, "")) return 0;
   if (const std::string* path = T().temp_path()) return posix::CopyTempPath(path->c_str(), buffer, size);
   return B().GetTempPathA(size, buffer);
 }
@@ -201,7 +201,7 @@ DWORD WINAPI RunTrackedThread(LPVOID argument) {
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, std::size_t stack, LPTHREAD_START_ROUTINE start,
                            LPVOID parameter, DWORD flags, LPDWORD id) {
-  if (T().ShouldFail(Op::kCreateThread, "")) return nullptr;
+  if (FailsAsListed(Op::kCreateThread, "")) return nullptr;
   auto* argument = new ThreadStart{start, parameter, &T()};
   T().ThreadStarted();
   HANDLE thread = B().CreateThread(security, stack, RunTrackedThread, argument, flags, id);
@@ -213,7 +213,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, std::size_t stack, LP
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-  if (T().ShouldFail(Op::kMessageBoxA, text != nullptr ? text : "")) return 0;  // the box could not be shown
+  if (FailsAsListed(Op::kMessageBoxA, text != nullptr ? text : "")) return 0;  // the box could not be shown
   return T().AnswerMessageBox({owner, text != nullptr ? text : "", caption != nullptr ? caption : "", style});
 }
 
@@ -254,7 +254,7 @@ BOOL WINAPI IsDBCSLeadByte(BYTE byte) {
 }
 
 INT WINAPI LZOpenFileA(LPSTR path, LPOFSTRUCT record, WORD style) {
-  if (T().ShouldFail(Op::kLZOpenFileA, path)) return -1;
+  if (FailsAsListed(Op::kLZOpenFileA, path)) return -1;
   const INT handle = B().LZOpenFileA(path, record, style);
   if (handle >= 0) T().TrackLz(handle, true);
   return handle;

@@ -432,8 +432,13 @@ TEST_F(PackFiles, ARefusedBuildLeavesNothingBehindAndAnExistingSetUntouched) {
   options_.files.push_back(ws_.Path("in/missing.txt"));
   EXPECT_THAT(ErrorOf([&] { Build(); }), HasSubstr("missing.txt: No such file"));
   EXPECT_FALSE(std::filesystem::exists(ws_.Path("out")));
-
   options_.files.pop_back();
+  // "new" is made, the name under it is too long: the system's reason is told, and "new" goes.
+  options_.out_dir = ws_.Path("new/" + std::string(300, 'd') + "/out");
+  EXPECT_THAT(ErrorOf([&] { Build(); }), HasSubstr("cannot create the directory: File name too long"));
+  EXPECT_FALSE(std::filesystem::exists(ws_.Path("new")));
+
+  options_.out_dir = ws_.Path("out");
   Build();
   const Bytes before = ReadBytes(ws_.Path("out/qmrsfx"));
   options_.version = "9.9";

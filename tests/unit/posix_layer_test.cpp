@@ -275,6 +275,10 @@ TEST(PosixProcess, ModulePathAndTemporaryDirectoryAreWindowsPaths) {
   ASSERT_GT(n, 2u);
   EXPECT_EQ(std::string(buffer, 3), "Z:\\");
   EXPECT_EQ(std::string(buffer), WindowsPath(std::filesystem::read_symlink("/proc/self/exe")));
+  // Cut short, as Windows does: the size given, the text cut and terminated, the error set.
+  EXPECT_EQ(Os().GetModuleFileNameA(nullptr, buffer, 4), 4u);
+  EXPECT_STREQ(buffer, "Z:\\");
+  EXPECT_EQ(Os().GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 
   const char* saved = std::getenv("TMPDIR");
   const std::string saved_value = saved != nullptr ? saved : "";
