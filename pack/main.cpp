@@ -226,12 +226,13 @@ std::string ListJson(const std::vector<pack::ListedFile>& listed) {
 
 void PrintListed(const pack::ListedFile& item) {
   std::string head = pack::PathText(item.path) + ": ";
-  if (item.is_launcher)
+  if (item.is_launcher) {
     head += std::string("launcher (") + (item.stub.kind == pack::StubKind::kWindows ? "Windows" : "Linux") +
             "), version " + pack::ToUtf8(item.stub.version, pack::CodePageOf(item.stub.kind)) +
             ", volume 1 at offset " + std::to_string(item.stub.payload_offset);
-  else
+  } else {
     head += item.volume ? "volume " + std::to_string(item.volume) : std::string("volume file");
+  }
   if (item.has_set_total) head += ", set total " + std::to_string(item.set_total);
   if (item.volume_end.kind == payload::VolumeEndKind::kCertificateTable)
     head += ", signed (certificate table at offset " + std::to_string(item.volume_end.table.offset) + ", " +
@@ -263,10 +264,11 @@ int List(int argc, char** argv) {
   for (pack::ListedFile& item : listed)
     if (code_page && !item.is_launcher) item = pack::ListFile(item.path, &*code_page);
   const bool damaged = std::any_of(listed.begin(), listed.end(), [](const auto& item) { return !item.damage.empty(); });
-  if (args.flag("json"))
+  if (args.flag("json")) {
     std::fputs(ListJson(listed).c_str(), stdout);
-  else
+  } else {
     for (const pack::ListedFile& item : listed) PrintListed(item);
+  }
   return damaged ? 1 : 0;
 }
 
