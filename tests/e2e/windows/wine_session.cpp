@@ -555,9 +555,14 @@ CommandResult WineSession::Run(const std::filesystem::path& program, const std::
 }
 
 std::vector<Window> WineSession::ReadWindows() {
-  const CommandResult result =
-      RunCommand({"wine", MingwProgram("tests/e2e/windows/qmrprobe.exe").string(), "windows"}, WineEnvironment({}),
-                 run_dir_);
+  // The probe's "windows" always exits 0, and a crash of it says so on its error output: a
+  // failure with nothing printed is Wine failing to start it on a loaded machine, tried again.
+  CommandResult result;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    result = RunCommand({"wine", MingwProgram("tests/e2e/windows/qmrprobe.exe").string(), "windows"},
+                        WineEnvironment({}), run_dir_);
+    if (result.status == 0 || result.timed_out || !result.output.empty() || !result.errors.empty()) break;
+  }
   if (result.status != 0) throw std::runtime_error("the window probe failed: " + result.Describe());
   return ParseWindows(result.output);
 }
